@@ -1,0 +1,14 @@
+# Cross build settings: static C and C++ runtimes, so every binary needs only Windows' own DLLs.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+add_link_options(-static -static-libgcc -static-libstdc++)
+# Exports are listed in .def files with undecorated __stdcall names.
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+
+# GoogleTest, cross-built from Debian's sources.
+set(QR_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${QR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
