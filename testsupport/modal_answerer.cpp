@@ -53,7 +53,7 @@ void ModalAnswerer::answer(HWND dialog) {
     if (GetDlgItem(dialog, id)) modal.buttons.push_back(id);
   }
   HWND icon = GetDlgItem(dialog, kMessageIconId);
-  modal.hasIcon = icon && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+  modal.hasIcon = icon && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
   ModalAnswer plan{0, 0, {}};
   if (plans_.empty()) {
     LRESULT defaultId = SendMessageA(dialog, DM_GETDEFID, 0, 0);
