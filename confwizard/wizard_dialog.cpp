@@ -58,6 +58,7 @@ bool TWizardDlgClient::onCommand(int id, int code, HWND control) {
       writeAndClose(IDOK);
       return true;
     case IDC_CLOSE:
+    case IDCANCEL:  // Escape
       chosen_ = initial_;
       writeAndClose(IDC_CLOSE);
       return true;
@@ -76,7 +77,17 @@ void TWizardDlgClient::choose(int controlId) {
 // Registry failures are not reported: NetMeeting simply keeps what it had.
 void TWizardDlgClient::writeAndClose(int result) {
   writeDeviceKey(chosen_);
+  written_ = true;
   end(result);
+}
+
+bool TWizardDlgClient::canClose() {
+  if (!written_) {
+    chosen_ = initial_;
+    writeDeviceKey(chosen_);
+    written_ = true;
+  }
+  return true;
 }
 
 bool openWizard(ui::FrameWindow& frame, TWizardDlgClient& dialog) {

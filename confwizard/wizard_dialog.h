@@ -15,6 +15,9 @@ class TWizardDlgClient : public ui::Dialog {
 
   LONG initialColours() const { return initial_; }
   LONG chosenColours() const { return chosen_; }
+  // The frame is closing: leaving in any other way than OK acts as Close, so the device key that
+  // the start removed is always written back.
+  bool canClose() override;
 
  protected:
   bool onInit() override;
@@ -26,6 +29,7 @@ class TWizardDlgClient : public ui::Dialog {
 
   LONG initial_;
   LONG chosen_ = 0;
+  bool written_ = false;
 };
 
 // Makes the frame (no caption, system menu or border of its own, placed at

@@ -188,6 +188,26 @@ TEST_F(Wizard, CleanUpMovesOnPastKeysItCannotReadOrDelete) {
   EXPECT_TRUE(qrtest::keyExists(deviceKeyNamed("Zeta Camera")));
 }
 
+// Escape, or the frame closed from outside (the task list), act as Close: the device key removed
+// at start is written back with the initial value rather than left deleted.
+TEST_F(Wizard, LeavingOtherwiseActsAsClose) {
+  struct Case { const char* how; };
+  const Case cases[] = {{"escape"}, {"frame"}};
+  for (const Case& c : cases) {
+    deleteConferencingKey();
+    storeNumColors(16);
+    open();
+    click(IDC_COLOURS_GREY);
+    if (std::string(c.how) == "escape") {
+      click(IDCANCEL);
+    } else {
+      SendMessageA(frame_->handle(), WM_CLOSE, 0, 0);
+    }
+    EXPECT_FALSE(frameOpen()) << c.how;
+    EXPECT_EQ(16u, storedDword("dwNumColors")) << c.how;
+  }
+}
+
 TEST_F(Wizard, MissingParentKeySkipsTheCleanUp) {
   EXPECT_EQ(0, confwizard::removeStaleDeviceKeys());
   EXPECT_EQ(8, confwizard::readInitialColours());
