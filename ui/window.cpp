@@ -2,6 +2,20 @@
 
 namespace ui {
 
+namespace {
+
+// The module this code is linked into. Window classes are registered for it, so that a front end
+// that is a DLL (capture driver, TWAIN source) has classes of its own that leave with it, rather
+// than classes of the host program that point into whichever DLL registered them first.
+HINSTANCE codeModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&codeModule), &module);
+  return module;
+}
+
+}  // namespace
+
 Window::~Window() {
   if (hwnd_ && IsWindow(hwnd_)) {
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);  // no more messages reach this object
@@ -11,7 +25,7 @@ Window::~Window() {
 
 HWND Window::create(const char* className, const char* title, DWORD style, DWORD exStyle, int x, int y, int width,
                     int height, HWND parent, HMENU menu) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
+  HINSTANCE instance = codeModule();
   WNDCLASSA existing;
   if (!GetClassInfoA(instance, className, &existing)) {
     WNDCLASSA wc = {};
