@@ -1,0 +1,76 @@
+// A front end's settings as held in memory, and the operations on its current profile in the
+// registry (through quorelreg.dll): load, save, factory defaults and the start-up revision check.
+//
+// "Current Profile" (0-based, 0-8) in the front end's key names the profile key
+// "UserProfile<index + 1>"; every load and save reads it afresh, so a profile chosen in the profile
+// dialog is the one the next load or save works on.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "profile_tables.h"
+
+namespace profiles {
+
+constexpr LONG kProfileSlots = 9;
+
+// Every value of one front end's layout, by registry value name.
+class ProfileSettings {
+ public:
+  // Starts at the factory numbers (Text values empty; nothing is read).
+  explicit ProfileSettings(const ProfileLayout& layout);
+
+  const ProfileLayout& layout() const { return *layout_; }
+  // The number named `name`; a name outside the layout is a programming error and stops the
+  // program with a message, rather than reading or writing some other value.
+  LONG& operator[](const char* name);
+  LONG operator[](const char* name) const;
+  // The text of a Text value.
+  std::string& text(const char* name);
+  const std::string& text(const char* name) const;
+  bool has(const char* name) const { return findValue(*layout_, name) != nullptr; }
+
+  // The profile index of the last load or save; factory defaults make it 0.
+  LONG currentProfile = 0;
+
+ private:
+  std::size_t position(const char* name) const;
+  const ProfileLayout* layout_;
+  std::vector<LONG> numbers_;
+  std::vector<std::string> texts_;
+};
+
+// "Current Profile" of the front end's key; 0 when missing or outside 0-8.
+LONG readCurrentProfile(const char* frontEndKey);
+// Writes "Current Profile", creating the front end's key when needed.
+bool writeCurrentProfile(const char* frontEndKey, LONG index);
+// "UserProfile<index + 1>".
+std::string profileKey(LONG index);
+
+// Reads the current profile. When its key cannot be opened, factory defaults are loaded and saved
+// (which creates the profile) and the result is false. Values missing from the profile take their
+// defaults; Text values keep their text; SaveOnly values are set to their defaults. Names in
+// `keep` are not read (the capture driver keeps "Resolution" and "Format" while it runs).
+bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep = {});
+
+// Writes every value into the current profile, "Revision" as the front end's revision. A missing
+// profile key is created: the one that "Current Profile" names (written too), with the front
+// end's new-profile name, so the next start loads what was saved. False when a write failed.
+bool saveProfile(ProfileSettings& settings);
+
+// Every value to its factory number, the profile index to 0, Text values to the front end's
+// factory text source (empty when it has none). Nothing is written.
+void loadFactoryDefaults(ProfileSettings& settings);
+
+// "Revision" as stored in the current profile (0 when missing).
+LONG storedRevision(const ProfileLayout& layout);
+
+// The front end's start-up: factory defaults, then the current profile; a profile stored at
+// another revision (or missing) is saved back at once with the front end's revision; one stored
+// at the front end's revision gets the layout's revision rule. True when the profile was stored
+// at the front end's revision.
+bool startUpProfile(ProfileSettings& settings);
+
+}  // namespace profiles

@@ -1,0 +1,206 @@
+// The window framework under Wine's null display driver: dialogs modal and modeless, the frame
+// around a child dialog, the message loop's idle step, control helpers and message boxes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "controls.h"
+#include "dialog.h"
+#include "messages.h"
+#include "modal_answerer.h"
+#include "ui_test_ids.h"
+#include "window.h"
+
+namespace {
+
+HINSTANCE self() { return GetModuleHandleA(nullptr); }
+
+class TestDialog : public ui::Dialog {
+ public:
+  explicit TestDialog(int templateId = IDD_UI_TEST) : Dialog(self(), templateId) {}
+  int inits = 0;
+  std::vector<int> commands;
+  std::string editAtOk;
+
+ protected:
+  bool onInit() override {
+    ++inits;
+    return true;
+  }
+  bool onCommand(int id, int code, HWND control) override {
+    commands.push_back(id);
+    if (id == IDOK) editAtOk = ui::EditField(hwnd_, IDC_UI_EDIT).text();
+    return Dialog::onCommand(id, code, control);
+  }
+};
+
+TEST(Dialog, RunsModalUntilAButtonEndsIt) {
+  TestDialog dialog;
+  qrtest::ModalAnswerer answerer;
+  answerer.planText(IDC_UI_EDIT, "typed", IDOK);
+  EXPECT_EQ(IDOK, dialog.runModal(nullptr));
+  EXPECT_EQ(1, dialog.inits);
+  EXPECT_EQ("typed", dialog.editAtOk);
+  ASSERT_EQ(1u, answerer.seen().size());
+  EXPECT_EQ("Framework Test", answerer.seen()[0].caption);
+  EXPECT_EQ(nullptr, dialog.handle());
+}
+
+TEST(Dialog, ModelessDialogLivesUntilEnded) {
+  TestDialog dialog;
+  HWND hwnd = dialog.createModeless(nullptr);
+  ASSERT_NE(nullptr, hwnd);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_FALSE(dialog.isModal());
+  SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(IDCANCEL, dialog.result());
+  EXPECT_EQ(1, std::count(dialog.commands.begin(), dialog.commands.end(), IDCANCEL));
+}
+
+TEST(Dialog, DestroyingTheObjectDestroysAnOpenModelessWindow) {
+  HWND hwnd;
+  {
+    TestDialog dialog;
+    hwnd = dialog.createModeless(nullptr);
+    ASSERT_TRUE(IsWindow(hwnd));
+  }
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+class Controls : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(nullptr, dialog.createModeless(nullptr)); }
+  TestDialog dialog;
+};
+
+TEST_F(Controls, ListAndComboKeepEntriesWithTheirData) {
+  ui::ListBox list(dialog.handle(), IDC_UI_LIST);
+  EXPECT_EQ(LB_ERR, list.selection());
+  list.add("1 - First", 11);
+  list.add("3 - Third", 33);
+  EXPECT_EQ(2, list.count());
+  list.select(1);
+  EXPECT_EQ(1, list.selection());
+  EXPECT_EQ(33, list.data(1));
+  EXPECT_EQ("3 - Third", list.entry(1));
+  EXPECT_EQ("", list.entry(7));
+  list.clear();
+  EXPECT_EQ(0, list.count());
+
+  ui::ComboBox combo(dialog.handle(), IDC_UI_COMBO);
+  combo.add("Low", 0);
+  combo.add("High", 255);
+  combo.select(1);
+  EXPECT_EQ(255, combo.data(combo.selection()));
+  EXPECT_EQ("High", combo.entry(1));
+}
+
+TEST_F(Controls, CheckBoxAndEditField) {
+  ui::CheckBox check(dialog.handle(), IDC_UI_CHECK);
+  EXPECT_FALSE(check.checked());
+  check.setChecked(true);
+  EXPECT_TRUE(check.checked());
+  ui::EditField edit(dialog.handle(), IDC_UI_EDIT);
+  edit.setText("Garden");
+  EXPECT_EQ("Garden", edit.text());
+  edit.setLimit(4);
+  EXPECT_EQ(4, SendMessageA(edit.handle(), EM_GETLIMITTEXT, 0, 0));
+}
+
+TEST_F(Controls, ScrollRequestsStayInsideRangeAndPage) {
+  ui::ScrollBar bar(dialog.handle(), IDC_UI_SCROLL);
+  bar.setRange(0, 109, 10);  // positions 0..100 with a page of 10
+  bar.setPosition(50);
+  struct Case { WPARAM request; int expected; };
+  const Case cases[] = {
+      {SB_LINEDOWN, 51}, {SB_LINEUP, 49}, {SB_PAGEDOWN, 60}, {SB_PAGEUP, 40},
+      {MAKEWPARAM(SB_THUMBTRACK, 77), 77}, {SB_TOP, 0}, {SB_BOTTOM, 100},
+      {MAKEWPARAM(SB_THUMBPOSITION, 500), 100},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.expected, bar.requestedPosition(c.request)) << LOWORD(c.request);
+  bar.setPosition(100);
+  EXPECT_EQ(100, bar.requestedPosition(SB_LINEDOWN));
+  bar.setPosition(0);
+  EXPECT_EQ(0, bar.requestedPosition(SB_PAGEUP));
+}
+
+TEST(Messages, CarryTheFrontEndsCaptionAndBeepOnlyWhenSoundsAreOn) {
+  bool sounds = false;
+  std::vector<UINT> beeps;
+  ui::Messages messages("QR3Viewer", [&] { return sounds; }, [&](UINT type) { beeps.push_back(type); });
+  qrtest::ModalAnswerer answerer;
+  answerer.plan(IDOK);
+  answerer.plan(IDNO);
+  answerer.plan(IDOK);
+  EXPECT_EQ(IDOK, messages.show(nullptr, "Out of Timers, SnapShot button may be inoperative", MB_OK | MB_ICONEXCLAMATION));
+  EXPECT_TRUE(beeps.empty());
+  sounds = true;
+  EXPECT_EQ(IDNO, messages.show(nullptr, "Save?", MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(std::vector<UINT>{MB_ICONQUESTION}, beeps);
+  EXPECT_EQ(IDOK, messages.show(nullptr, "Other", MB_OK, "Confirm Action"));
+  ASSERT_EQ(3u, answerer.seen().size());
+  EXPECT_EQ("QR3Viewer", answerer.seen()[0].caption);
+  EXPECT_EQ("Out of Timers, SnapShot button may be inoperative", answerer.seen()[0].text);
+  EXPECT_EQ((std::vector<int>{IDYES, IDNO}), answerer.seen()[1].buttons);
+  EXPECT_EQ("Confirm Action", answerer.seen()[2].caption);
+  EXPECT_EQ(0u, answerer.unexpected());
+
+  ui::Messages silent("Quiet");  // no sounds switch: never beeps, never crashes
+  answerer.plan(IDOK);
+  EXPECT_EQ(IDOK, silent.show(nullptr, "x", MB_OK));
+}
+
+TEST(Messages, FormatsLikePrintf) {
+  EXPECT_EQ("Load \"Garden\" configuration?", ui::format("Load \"%s\" configuration?", "Garden"));
+  EXPECT_EQ("3 - Un-Named", ui::format("%1d - %s", 3, "Un-Named"));
+  EXPECT_EQ(std::string(300, 'x'), ui::format("%s", std::string(300, 'x').c_str()));
+}
+
+// A client that wants three idle steps and presses its own OK at the third.
+class ChildClient : public TestDialog {
+ public:
+  ChildClient() : TestDialog(IDD_UI_CHILD) {}
+  int idleSteps = 0;
+  bool closeAllowed = true;
+  bool idleAction() override {
+    if (++idleSteps == 3) PostMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return idleSteps < 3;
+  }
+  bool canClose() override { return closeAllowed; }
+};
+
+TEST(FrameWindow, FitsItsChildDialogAndEndsTheLoopWhenTheDialogEnds) {
+  ui::Application app(self(), "Test");
+  ui::FrameWindow frame("Frame Title", true);
+  ASSERT_NE(nullptr, frame.create(WS_POPUP, 0, 10, 20, 50, 50));
+  ChildClient client;
+  ASSERT_NE(nullptr, client.createModeless(frame.handle()));
+  frame.setClient(client);
+  RECT frameRect, clientRect;
+  GetWindowRect(frame.handle(), &frameRect);
+  GetWindowRect(client.handle(), &clientRect);
+  EXPECT_EQ(clientRect.right - clientRect.left, frameRect.right - frameRect.left);
+  EXPECT_EQ(clientRect.bottom - clientRect.top, frameRect.bottom - frameRect.top);
+  EXPECT_EQ(frameRect.left, clientRect.left);
+  EXPECT_EQ(10, frameRect.left);
+  EXPECT_EQ("Frame Title", ui::windowText(frame.handle()));
+  ShowWindow(frame.handle(), SW_SHOW);
+
+  client.closeAllowed = false;  // the first OK is refused by the client
+  PostMessageA(client.handle(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  EXPECT_TRUE(IsWindow(frame.handle()));
+
+  client.closeAllowed = true;
+  EXPECT_EQ(0, app.run(&client));
+  EXPECT_FALSE(IsWindow(frame.handle()));
+  EXPECT_EQ(IDOK, client.result());
+  EXPECT_EQ(3, client.idleSteps);
+}
+
+}  // namespace
