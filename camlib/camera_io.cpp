@@ -28,11 +28,15 @@ void vendorRequest(HANDLE device, const camwire::VendorRequest& request) {
 
 }  // namespace
 
-HANDLE openDevice(const char* path) {
+HANDLE openDevice(const char* path, bool* busy) {
+  if (busy) *busy = false;
   const DeviceFiles& files = deviceFiles();
   if (!files.createFile) return nullptr;
   HANDLE device = files.createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  return device == INVALID_HANDLE_VALUE ? nullptr : device;
+  if (device != INVALID_HANDLE_VALUE && device != nullptr) return device;
+  const DWORD error = GetLastError();
+  if (busy) *busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY;
+  return nullptr;
 }
 
 void closeDevice(HANDLE& device) {

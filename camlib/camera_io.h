@@ -8,8 +8,9 @@
 
 namespace camlib {
 
-// Opens a camera device exclusively (share mode 0). Null when it cannot be opened.
-HANDLE openDevice(const char* path);
+// Opens a camera device exclusively (share mode 0). Null when it cannot be opened; then *busy
+// (if given) tells whether the device is there but held open by another process.
+HANDLE openDevice(const char* path, bool* busy = nullptr);
 // Closes a device handle (if open) and nulls it.
 void closeDevice(HANDLE& device);
 

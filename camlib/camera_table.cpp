@@ -66,12 +66,14 @@ int scanFixedPaths() {
       if (slot < 0) continue;
       storePath(slot, path.c_str());
     }
-    HANDLE device = openDevice(path.c_str());
+    bool busy = false;
+    HANDLE device = openDevice(path.c_str(), &busy);
     if (device) {
       closeDevice(device);
       discoveryBlock.slots[slot].infoValid = 0;
       ++found;
     } else {
+      if (busy) ++libraryBlock.busyDevices;
       dropCamera(slot);
     }
   }
@@ -135,7 +137,9 @@ void registerNewCameras() {
     DeviceSlot& slot = discoveryBlock.slots[i];
     CameraRecord& record = discoveryBlock.records[i];
     if (!slot.path[0] || record.id != 0) continue;
-    HANDLE device = openDevice(slot.path);
+    bool busy = false;
+    HANDLE device = openDevice(slot.path, &busy);
+    if (busy) ++libraryBlock.busyDevices;
     const bool answered = device && requestDriverInfo(device, discoveryBlock.driverInfo, libraryBlock.osVersion) &&
                           requestCameraInfo(device, record);
     closeDevice(device);
@@ -191,6 +195,7 @@ void refreshCameraTable() {
   libraryBlock.osVersion.dwOSVersionInfoSize = sizeof libraryBlock.osVersion;
   GetVersionExA(&libraryBlock.osVersion);
 
+  libraryBlock.busyDevices = 0;
   for (int i = 0; i < kMaxCameras; ++i) discoveryBlock.slots[i].stale = discoveryBlock.records[i].id != 0;
   scanDevices();
   const std::int32_t countAfterScan = discoveryBlock.cameraCount;
@@ -201,7 +206,10 @@ void refreshCameraTable() {
     cleared = true;
   }
   // A full table may have left devices out; one of them can take the slot just freed.
-  if (cleared && countAfterScan == kMaxCameras) scanDevices();
+  if (cleared && countAfterScan == kMaxCameras) {
+    libraryBlock.busyDevices = 0;
+    scanDevices();
+  }
 }
 
 bool acquireCamera(std::int32_t cameraId) {

@@ -99,6 +99,10 @@ struct LibraryBlock {
   std::int32_t mmxEnabled = 0;
   std::int32_t cpuFeature = 0;
   OSVERSIONINFOA osVersion{};
+  // Devices the last refresh found present but held open by another process. They cannot be
+  // registered (they cannot be asked who they are), but they make QRAcquireLib report the camera
+  // as taken instead of absent.
+  int busyDevices = 0;
   CameraSettings settings[kMaxCameras]{};
 };
 

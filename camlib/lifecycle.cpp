@@ -78,7 +78,9 @@ LONG WINAPI QRGetLibVersion(WORD* version4) {
 LONG WINAPI QRAcquireLib(void) {
   refreshCameraTable();
   const std::int32_t cameraId = firstFreeCameraId();
-  if (cameraId == 0) return 1;  // no camera: QRFindQuorel reports it
+  // No free camera: QRFindQuorel reports it. A camera that another process holds is not "no
+  // camera" but a camera in use, which the front ends tell apart by this 0.
+  if (cameraId == 0) return library().busyDevices > 0 ? 0 : 1;
   if (!acquireCamera(cameraId)) return 0;
   LibraryBlock& lib = library();
   lib.libraryAcquired = true;
