@@ -89,4 +89,12 @@ std::uint32_t readRegister(HANDLE device, std::uint32_t reg) {
   return answer;
 }
 
+std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length) {
+  const camwire::FrameRequest request = {length, static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(buffer))};
+  camwire::FrameReply reply{};
+  if (!control(device, camwire::kReadFrame, &request, sizeof request, &reply, sizeof reply)) return 0;
+  if (reply.status == camwire::kStatusGone) return 0;
+  return reply.bytesStored < length ? reply.bytesStored : length;
+}
+
 }  // namespace camlib

@@ -23,12 +23,6 @@ LONG withPresentDevice(LONG index, Change change) {
   return 1;
 }
 
-void terminateTexts(VCamDevice& device) {
-  device.text1[VCAM_TEXT_SIZE - 1] = 0;
-  device.text2[VCAM_TEXT_SIZE - 1] = 0;
-  device.serial[VCAM_TEXT_SIZE - 1] = 0;
-}
-
 }  // namespace
 
 extern "C" {
@@ -58,7 +52,7 @@ LONG WINAPI VCamPlug(LONG index, const VCamDevice* device) {
   record.generation = generation;
   record.device = *device;
   if (record.device.publish == 0) record.device.publish = VCAM_PUBLISH_FIXED_PATH;
-  terminateTexts(record.device);
+  // Texts are kept as given, all 128 bytes: a real driver need not terminate them either.
   return 1;
 }
 

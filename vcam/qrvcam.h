@@ -39,6 +39,7 @@ typedef struct VCamDevice {
   DWORD portAddress;  // parallel only
   DWORD portMode;     // parallel only: 0-5
   DWORD publish;      // VCAM_PUBLISH_...
+  // Handed to the host as they stand, all 128 bytes (no terminating zero needed, as from a driver).
   char text1[VCAM_TEXT_SIZE];
   char text2[VCAM_TEXT_SIZE];
   char serial[VCAM_TEXT_SIZE];

@@ -76,8 +76,8 @@ int listCameras() {
     if (!VCamGetDeviceStatus(i, &status)) return 1;
     if (!status.present) continue;
     const VCamDevice& d = status.device;
-    std::printf("%2d %-8s id=0x%04lX serial=\"%s\"%s%s%s%s frames=%lu\n", i, d.busType == 1 ? "parallel" : "usb",
-                static_cast<unsigned long>(d.deviceId), d.serial, status.open ? " open" : "", status.gone ? " gone" : "",
+    std::printf("%2d %-8s id=0x%04lX serial=\"%.*s\"%s%s%s%s frames=%lu\n", i, d.busType == 1 ? "parallel" : "usb",
+                static_cast<unsigned long>(d.deviceId), VCAM_TEXT_SIZE, d.serial, status.open ? " open" : "", status.gone ? " gone" : "",
                 status.button ? " button" : "", (d.publish & VCAM_PUBLISH_INTERFACE) ? " interface" : "",
                 static_cast<unsigned long>(status.framesDelivered));
   }

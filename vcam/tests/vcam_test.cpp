@@ -408,6 +408,11 @@ TEST_F(VirtualCamera, ControlProgramDrivesTheSameCameras) {
   EXPECT_EQ(1u, status.button);
   EXPECT_EQ(1u, status.gone);
   EXPECT_EQ(0, runChild("qrvcamctl.exe", "list"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "regs 5"));
+  EXPECT_EQ(1, runChild("qrvcamctl.exe", "regs 6"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "log"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "pacing 33"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "scene 2"));
   EXPECT_EQ(0, runChild("qrvcamctl.exe", "unplug 5"));
   ASSERT_EQ(1, VCamGetDeviceStatus(5, &status));
   EXPECT_EQ(0u, status.present);
