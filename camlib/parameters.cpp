@@ -2,6 +2,7 @@
 // reaches. Every setter acts on the acquired camera; with none acquired it does nothing and returns
 // 0, and a getter returns the value of a camera with every setting 0.
 #include "camera_io.h"
+#include "camera_mutex.h"
 #include "camera_table.h"
 #include "cpu_features.h"
 #include "library_state.h"
@@ -75,28 +76,6 @@ LONG setToneParameter(Field field, LONG value) {
   sendToneTable(*settings);
   return 1;
 }
-
-// Holds the camera mutex "QR3IO" for a capture-state change, if it can be had within 3 s.
-class CameraMutexWait {
- public:
-  CameraMutexWait() {
-    const int index = library().currentIndex;
-    mutex_ = index == kNoCamera ? nullptr : discovery().slots[index].mutex;
-    if (!mutex_) return;
-    const DWORD wait = WaitForSingleObject(mutex_, kCameraMutexTimeoutMs);
-    obtained_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  }
-  ~CameraMutexWait() {
-    if (obtained_) ReleaseMutex(mutex_);
-  }
-  CameraMutexWait(const CameraMutexWait&) = delete;
-  CameraMutexWait& operator=(const CameraMutexWait&) = delete;
-  bool obtained() const { return obtained_; }
-
- private:
-  HANDLE mutex_ = nullptr;
-  bool obtained_ = false;
-};
 
 LONG readCameraRegister(Register reg, Field storedField) {
   HANDLE device = currentDevice();
