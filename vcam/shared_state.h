@@ -1,0 +1,61 @@
+// The virtual camera's state, shared by every process through one named file-backed section.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "qrvcam.h"
+#include "register_file.h"
+
+namespace vcam {
+
+struct DeviceRecord {
+  DWORD present;
+  DWORD generation;
+  DWORD gone;
+  DWORD button;
+  DWORD framesDelivered;
+  VCamDevice device;
+  RegisterFile registers;
+};
+
+struct SharedState {
+  DWORD magic;
+  DWORD layoutSize;
+  DWORD driverType;
+  DWORD driverVersion[4];
+  DWORD scene;
+  DWORD pacingMs;
+  VCamStats stats;
+  DeviceRecord devices[VCAM_MAX_DEVICES];
+  DWORD logTotal;
+  VCamLogEntry log[VCAM_LOG_CAPACITY];
+};
+
+// Holds the cross-process state lock for its lifetime. state() is null when the section could not
+// be created (then every operation reports failure).
+class StateLock {
+ public:
+  StateLock();
+  ~StateLock();
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+  SharedState* state() const { return state_; }
+
+ private:
+  HANDLE mutex_ = nullptr;
+  SharedState* state_ = nullptr;
+};
+
+// Resets to no cameras, default driver info, empty log.
+void resetState(SharedState& state);
+
+void appendLog(SharedState& state, const VCamLogEntry& entry);
+
+// The name of the object whose existence means "device index, plug generation is held open".
+void holdObjectName(int index, DWORD generation, char* name, int size);
+
+// Whether some process holds the device open.
+bool isHeldOpen(int index, DWORD generation);
+
+}  // namespace vcam

@@ -1,0 +1,425 @@
+// The virtual camera's device side, called the way a driver client would (through the seven
+// exported Win32 entry points), and its control program.
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "qrvcam.h"
+#include "vcam_control.h"
+
+namespace {
+
+using qrtest::plug;
+using qrtest::usbCamera;
+
+constexpr DWORD kGetInfo = 0x222004, kVendor = 0x222008, kReadFrame = 0x22200C, kDriverInfo = 0x22201C;
+
+// The seven entry points as qrcamlib sees them: looked up by name in qrvcam.dll.
+struct Device {
+  decltype(&CreateFileA) createFile;
+  decltype(&DeviceIoControl) ioControl;
+  decltype(&CloseHandle) close;
+  decltype(&SetupDiGetClassDevsA) getClassDevs;
+  decltype(&SetupDiEnumDeviceInterfaces) enumInterfaces;
+  decltype(&SetupDiGetDeviceInterfaceDetailA) interfaceDetail;
+  decltype(&SetupDiDestroyDeviceInfoList) destroyList;
+};
+
+template <typename F>
+F lookUp(const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("qrvcam.dll"), name)));
+}
+
+const Device& device() {
+  static const Device d = {
+      lookUp<decltype(&CreateFileA)>("CreateFileA"),
+      lookUp<decltype(&DeviceIoControl)>("DeviceIoControl"),
+      lookUp<decltype(&CloseHandle)>("CloseHandle"),
+      lookUp<decltype(&SetupDiGetClassDevsA)>("SetupDiGetClassDevsA"),
+      lookUp<decltype(&SetupDiEnumDeviceInterfaces)>("SetupDiEnumDeviceInterfaces"),
+      lookUp<decltype(&SetupDiGetDeviceInterfaceDetailA)>("SetupDiGetDeviceInterfaceDetailA"),
+      lookUp<decltype(&SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList"),
+  };
+  return d;
+}
+
+const GUID kCameraClass = {0x5689CE5B, 0x2D63, 0x4615, {0xB0, 0xDE, 0xAE, 0x4D, 0xB7, 0xD8, 0x0C, 0xB5}};
+
+class VirtualCamera : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(1, VCamReset());
+    ASSERT_TRUE(device().createFile && device().ioControl && device().close && device().getClassDevs &&
+                device().enumInterfaces && device().interfaceDetail && device().destroyList);
+  }
+  void TearDown() override {
+    for (HANDLE h : handles_) device().close(h);
+    VCamReset();
+  }
+  HANDLE open(const char* path) {
+    HANDLE h = device().createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) handles_.push_back(h);
+    return h;
+  }
+  void close(HANDLE h) {
+    for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+      if (*it == h) {
+        handles_.erase(it);
+        break;
+      }
+    }
+    EXPECT_TRUE(device().close(h));
+  }
+  static BOOL control(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
+    return device().ioControl(h, code, const_cast<void*>(in), inSize, out, outSize, returned, nullptr);
+  }
+  static DWORD writeRegister(HANDLE h, DWORD reg, DWORD value, const void* data = nullptr, DWORD length = 0) {
+    const DWORD request[6] = {0, 0x60, value, reg, length, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(data))};
+    DWORD status = 0xFFFF, returned = 0;
+    EXPECT_TRUE(control(h, kVendor, request, sizeof request, &status, sizeof status, &returned));
+    EXPECT_EQ(4u, returned);
+    return status;
+  }
+  static DWORD readRegister(HANDLE h, DWORD reg, DWORD preset = 0xAAAAAAAA) {
+    DWORD answer = preset;
+    const DWORD request[6] = {1, 0x61, 0, reg, 2, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&answer))};
+    DWORD status = 0, returned = 0;
+    EXPECT_TRUE(control(h, kVendor, request, sizeof request, &status, sizeof status, &returned));
+    return answer;
+  }
+  static DWORD infoStatus(HANDLE h, BYTE* reply416 = nullptr) {
+    BYTE reply[416];
+    const DWORD zero = 0;
+    DWORD returned = 0;
+    EXPECT_TRUE(control(h, kGetInfo, &zero, 4, reply, sizeof reply, &returned));
+    EXPECT_EQ(416u, returned);
+    if (reply416) std::memcpy(reply416, reply, sizeof reply);
+    DWORD status;
+    std::memcpy(&status, reply, 4);
+    return status;
+  }
+  std::vector<HANDLE> handles_;
+};
+
+DWORD wordAt(const BYTE* bytes, size_t offset) {
+  DWORD w;
+  std::memcpy(&w, bytes + offset, 4);
+  return w;
+}
+
+TEST_F(VirtualCamera, FixedPathsOpenExclusivelyAndOnlyWhilePlugged) {
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open("\\\\.\\QRVIDDEV3"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  plug(3, usbCamera(0x0403));
+  HANDLE first = open("\\\\.\\QRVIDDEV3");
+  ASSERT_NE(INVALID_HANDLE_VALUE, first);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open("\\\\.\\qrviddev3"));  // the same device, held
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  VCamDeviceStatus status;
+  ASSERT_EQ(1, VCamGetDeviceStatus(3, &status));
+  EXPECT_EQ(1u, status.open);
+  close(first);
+  HANDLE again = open("\\\\.\\QRVIDDEV3");
+  EXPECT_NE(INVALID_HANDLE_VALUE, again);
+  for (const char* other : {"\\\\.\\QRVIDDEV2", "\\\\.\\QRVIDDEVG", "\\\\.\\QRVIDDEV33"})
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open(other)) << other;
+}
+
+TEST_F(VirtualCamera, OtherPathsAndHandlesGoToTheSystem) {
+  char path[MAX_PATH];
+  GetTempPathA(MAX_PATH, path);
+  std::strcat(path, "vcam-passthrough.txt");
+  HANDLE file = device().createFile(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
+  EXPECT_TRUE(device().close(file));
+  EXPECT_TRUE(DeleteFileA(path));
+}
+
+TEST_F(VirtualCamera, CameraInfoReplyHasTheDriverLayout) {
+  VCamDevice camera = qrtest::parallelCamera(0x0201, 2, 0x3BC, 5);
+  camera.infoWord1 = 0x11;
+  camera.infoWord2 = 0x22;
+  std::strcpy(camera.text1, "first");
+  std::strcpy(camera.text2, "second");
+  std::strcpy(camera.serial, "SER-9");
+  plug(0, camera);
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  BYTE reply[416];
+  ASSERT_EQ(0u, infoStatus(h, reply));
+  EXPECT_EQ(1u, wordAt(reply, 4));       // bus type
+  EXPECT_EQ(0x11u, wordAt(reply, 8));    // InfoWord1
+  EXPECT_EQ(0x201u, wordAt(reply, 12));  // device identifier
+  EXPECT_EQ(5u, wordAt(reply, 16));      // port mode comes before number and address
+  EXPECT_EQ(2u, wordAt(reply, 20));
+  EXPECT_EQ(0x3BCu, wordAt(reply, 24));
+  EXPECT_EQ(0x22u, wordAt(reply, 28));
+  EXPECT_STREQ("first", reinterpret_cast<const char*>(reply + 32));
+  EXPECT_STREQ("second", reinterpret_cast<const char*>(reply + 160));
+  EXPECT_STREQ("SER-9", reinterpret_cast<const char*>(reply + 288));
+}
+
+TEST_F(VirtualCamera, DriverInfoAnswersTheConfiguredDriverAndRecordsTheQuery) {
+  const DWORD version[4] = {3, 1, 4, 1};
+  ASSERT_EQ(1, VCamSetDriverInfo(4, version));
+  plug(0, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  const DWORD query[3] = {2, 5, 1};
+  DWORD reply[6] = {}, returned = 0;
+  ASSERT_TRUE(control(h, kDriverInfo, query, sizeof query, reply, sizeof reply, &returned));
+  EXPECT_EQ(24u, returned);
+  EXPECT_EQ(0u, reply[0]);
+  EXPECT_EQ(4u, reply[1]);
+  EXPECT_EQ(0, std::memcmp(version, reply + 2, sizeof version));
+  VCamStats stats;
+  ASSERT_EQ(1, VCamGetStats(&stats));
+  EXPECT_EQ(2u, stats.lastDriverQuery[0]);
+  EXPECT_EQ(5u, stats.lastDriverQuery[1]);
+  EXPECT_EQ(1u, stats.lastDriverQuery[2]);
+}
+
+TEST_F(VirtualCamera, RegistersAndTablesTakeWhatTheHostWrites) {
+  plug(0, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  EXPECT_EQ(0u, writeRegister(h, 26, 0x1234));
+  EXPECT_EQ(0x1234u, qrtest::cameraRegister(0, 26));
+  EXPECT_EQ(0xAAAA1234u, readRegister(h, 26));  // two bytes answered, the rest untouched
+  EXPECT_EQ(0u, writeRegister(h, 37, 0x12345));
+  EXPECT_EQ(0x2345u, readRegister(h, 37, 0));
+
+  BYTE tone[256];
+  for (int i = 0; i < 256; ++i) tone[i] = static_cast<BYTE>(255 - i);
+  EXPECT_EQ(0u, writeRegister(h, 13, 0, tone, 256));
+  BYTE toneBack[256];
+  ASSERT_EQ(1, VCamReadToneTable(0, toneBack));
+  EXPECT_EQ(0, std::memcmp(tone, toneBack, 256));
+
+  BYTE quantBytes[256];
+  for (int i = 0; i < 128; ++i) {
+    quantBytes[2 * i] = static_cast<BYTE>(i);
+    quantBytes[2 * i + 1] = static_cast<BYTE>(i & 1);
+  }
+  EXPECT_EQ(0u, writeRegister(h, 25, 0, quantBytes, 256));
+  WORD quant[128];
+  ASSERT_EQ(1, VCamReadQuantTable(0, quant));
+  EXPECT_EQ(0x0000, quant[0]);
+  EXPECT_EQ(0x0101, quant[1]);
+  EXPECT_EQ(0x017F, quant[127]);
+}
+
+TEST_F(VirtualCamera, Register42BitOneIsTheButton) {
+  plug(0, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  EXPECT_EQ(0u, readRegister(h, 42, 0));
+  ASSERT_EQ(1, VCamSetButton(0, 1));
+  EXPECT_EQ(2u, readRegister(h, 42, 0));
+  writeRegister(h, 42, 0);  // read only
+  EXPECT_EQ(2u, readRegister(h, 42, 0));
+  ASSERT_EQ(1, VCamSetButton(0, 0));
+  EXPECT_EQ(0u, readRegister(h, 42, 0));
+}
+
+TEST_F(VirtualCamera, GoneCameraAnswersStatus18AndIgnoresWrites) {
+  plug(0, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  writeRegister(h, 5, 10);
+  ASSERT_EQ(1, VCamSetGone(0, 1));
+  EXPECT_EQ(18u, infoStatus(h));
+  EXPECT_EQ(18u, writeRegister(h, 5, 99));
+  EXPECT_EQ(10u, qrtest::cameraRegister(0, 5));
+  DWORD frame[2] = {0, 0}, reply[2] = {0, 0}, returned = 0;
+  ASSERT_TRUE(control(h, kReadFrame, frame, sizeof frame, reply, sizeof reply, &returned));
+  EXPECT_EQ(18u, reply[0]);
+  const DWORD query[3] = {2, 5, 0};
+  DWORD driver[6] = {};
+  ASSERT_TRUE(control(h, kDriverInfo, query, sizeof query, driver, sizeof driver, &returned));
+  EXPECT_EQ(18u, driver[0]);
+  ASSERT_EQ(1, VCamSetGone(0, 0));
+  EXPECT_EQ(0u, infoStatus(h));
+}
+
+TEST_F(VirtualCamera, UnpluggedWhileOpenTheOldHandleSeesItGone) {
+  plug(0, usbCamera(1));
+  HANDLE old = open("\\\\.\\QRVIDDEV0");
+  ASSERT_NE(INVALID_HANDLE_VALUE, old);
+  ASSERT_EQ(1, VCamUnplug(0));
+  EXPECT_EQ(18u, infoStatus(old));
+  plug(0, usbCamera(2));  // a new camera in the same place can be opened at once
+  HANDLE fresh = open("\\\\.\\QRVIDDEV0");
+  ASSERT_NE(INVALID_HANDLE_VALUE, fresh);
+  EXPECT_EQ(0u, infoStatus(fresh));
+  EXPECT_EQ(18u, infoStatus(old));
+}
+
+TEST_F(VirtualCamera, EmptyFrameUntilTheSceneRendererIsAttached) {
+  plug(0, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  std::vector<BYTE> buffer(160 * 120 * 2, 0x5A);
+  const DWORD request[2] = {static_cast<DWORD>(buffer.size()), static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()))};
+  DWORD reply[2] = {99, 99}, returned = 0;
+  ASSERT_TRUE(control(h, kReadFrame, request, sizeof request, reply, sizeof reply, &returned));
+  EXPECT_EQ(8u, returned);
+  EXPECT_EQ(0u, reply[0]);
+  EXPECT_EQ(0u, reply[1]);
+  VCamDeviceStatus status;
+  ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
+  EXPECT_EQ(1u, status.framesDelivered);
+}
+
+TEST_F(VirtualCamera, MalformedRequestsFailWithoutActing) {
+  plug(0, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV0");
+  DWORD out[104] = {}, returned = 7;
+  const DWORD zero = 0;
+  // Unknown code, short input, short output.
+  EXPECT_FALSE(control(h, 0x222010, &zero, 4, out, sizeof out, &returned));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), GetLastError());
+  EXPECT_EQ(0u, returned);
+  const DWORD shortRequest[5] = {0, 0x60, 77, 5, 0};
+  EXPECT_FALSE(control(h, kVendor, shortRequest, sizeof shortRequest, out, 4, &returned));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(control(h, kGetInfo, &zero, 4, out, 415, &returned));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_FALSE(control(h, kGetInfo, &zero, 4, nullptr, 416, &returned));
+  const DWORD fullWrite[6] = {0, 0x60, 77, 5, 0, 0};
+  EXPECT_FALSE(control(h, kVendor, fullWrite, sizeof fullWrite, out, 3, &returned));
+  EXPECT_EQ(0u, qrtest::cameraRegister(0, 5));  // refused before it acted
+  // Data stages and frame buffers at bad addresses.
+  const DWORD badTable[6] = {0, 0x60, 0, 13, 256, 0x10};
+  EXPECT_FALSE(control(h, kVendor, badTable, sizeof badTable, out, 4, &returned));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), GetLastError());
+  const DWORD badRead[6] = {1, 0x61, 0, 26, 2, 0};
+  EXPECT_FALSE(control(h, kVendor, badRead, sizeof badRead, out, 4, &returned));
+  const DWORD badFrame[2] = {1000, 0x10};
+  EXPECT_FALSE(control(h, kReadFrame, badFrame, sizeof badFrame, out, 8, &returned));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), GetLastError());
+  // An out-of-range register number is taken and ignored.
+  EXPECT_EQ(0u, writeRegister(h, 1000, 1));
+  EXPECT_EQ(0u, readRegister(h, 1000, 0));
+}
+
+TEST_F(VirtualCamera, InterfaceClassListsPublishedCamerasAndTheirPathsOpen) {
+  plug(2, usbCamera(1, "", VCAM_PUBLISH_INTERFACE));
+  plug(4, usbCamera(2, "", VCAM_PUBLISH_FIXED_PATH));
+  plug(7, usbCamera(3, "", VCAM_PUBLISH_FIXED_PATH | VCAM_PUBLISH_INTERFACE));
+  HDEVINFO list = device().getClassDevs(&kCameraClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  ASSERT_NE(INVALID_HANDLE_VALUE, list);
+  std::vector<std::string> paths;
+  for (DWORD member = 0;; ++member) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!device().enumInterfaces(list, nullptr, &kCameraClass, member, &data)) {
+      EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), GetLastError());
+      break;
+    }
+    DWORD required = 0;
+    EXPECT_FALSE(device().interfaceDetail(list, &data, nullptr, 0, &required, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    std::vector<char> buffer(required);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = 0;
+    EXPECT_FALSE(device().interfaceDetail(list, &data, detail, required, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), GetLastError());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    ASSERT_TRUE(device().interfaceDetail(list, &data, detail, required, nullptr, nullptr));
+    paths.push_back(detail->DevicePath);
+  }
+  EXPECT_TRUE(device().destroyList(list));
+  ASSERT_EQ(2u, paths.size());
+  for (const std::string& path : paths) {
+    HANDLE h = open(path.c_str());
+    EXPECT_NE(INVALID_HANDLE_VALUE, h) << path;
+  }
+  // Only published as an interface: the fixed path does not reach it.
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open("\\\\.\\QRVIDDEV2"));
+  VCamStats stats;
+  ASSERT_EQ(1, VCamGetStats(&stats));
+  EXPECT_EQ(1u, stats.classEnumerations);
+  // A path of an earlier plug no longer opens.
+  const std::string old = paths[0];
+  for (HANDLE h : handles_) device().close(h);
+  handles_.clear();
+  plug(2, usbCamera(1, "", VCAM_PUBLISH_INTERFACE));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, open(old.c_str()));
+}
+
+TEST_F(VirtualCamera, LogKeepsTheLatestRequestsInOrder) {
+  plug(1, usbCamera(1));
+  HANDLE h = open("\\\\.\\QRVIDDEV1");
+  const int total = VCAM_LOG_CAPACITY + 10;
+  for (int i = 0; i < total; ++i) writeRegister(h, 5, i);
+  EXPECT_EQ(total, VCamGetLogCount());
+  std::vector<VCamLogEntry> entries(VCAM_LOG_CAPACITY + 5);
+  // The first ten have been overwritten: reading from 0 yields the kept ones.
+  ASSERT_EQ(VCAM_LOG_CAPACITY, VCamReadLog(0, entries.data(), static_cast<LONG>(entries.size())));
+  EXPECT_EQ(10u, entries[0].value);
+  EXPECT_EQ(static_cast<DWORD>(total - 1), entries[VCAM_LOG_CAPACITY - 1].value);
+  EXPECT_EQ(1u, entries[0].device);
+  EXPECT_EQ(kVendor, entries[0].code);
+  EXPECT_EQ(5u, entries[0].index);
+  ASSERT_EQ(1, VCamReadLog(total - 1, entries.data(), 5));
+  EXPECT_EQ(0, VCamReadLog(total, entries.data(), 5));
+  EXPECT_EQ(0, VCamReadLog(0, nullptr, 5));
+  ASSERT_EQ(1, VCamClearLog());
+  EXPECT_EQ(0, VCamGetLogCount());
+}
+
+TEST_F(VirtualCamera, ControlCallsRefuseBadArguments) {
+  VCamDevice camera = usbCamera(1);
+  EXPECT_EQ(0, VCamPlug(16, &camera));
+  EXPECT_EQ(0, VCamPlug(-1, &camera));
+  EXPECT_EQ(0, VCamPlug(0, nullptr));
+  camera.busType = 3;
+  EXPECT_EQ(0, VCamPlug(0, &camera));
+  EXPECT_EQ(0, VCamUnplug(0));  // nothing there
+  EXPECT_EQ(0, VCamSetGone(0, 1));
+  EXPECT_EQ(0, VCamSetButton(0, 1));
+  DWORD value = 0;
+  EXPECT_EQ(0, VCamReadRegister(0, 5, &value));
+  plug(0, usbCamera(1));
+  EXPECT_EQ(0, VCamReadRegister(0, 64, &value));
+  EXPECT_EQ(0, VCamReadRegister(0, 5, nullptr));
+  EXPECT_EQ(0, VCamReadToneTable(0, nullptr));
+  EXPECT_EQ(0, VCamGetDeviceStatus(0, nullptr));
+  EXPECT_EQ(0, VCamSetPacing(-1));
+}
+
+TEST_F(VirtualCamera, ControlProgramDrivesTheSameCameras) {
+  using qrtest::runChild;
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "plug 5 parallel id=0x0201 serial=ABC port=1 address=0x378 mode=3 both"));
+  VCamDeviceStatus status;
+  ASSERT_EQ(1, VCamGetDeviceStatus(5, &status));
+  ASSERT_EQ(1u, status.present);
+  EXPECT_EQ(1u, status.device.busType);
+  EXPECT_EQ(0x201u, status.device.deviceId);
+  EXPECT_STREQ("ABC", status.device.serial);
+  EXPECT_EQ(0x378u, status.device.portAddress);
+  EXPECT_EQ(3u, status.device.portMode);
+  EXPECT_EQ(static_cast<DWORD>(VCAM_PUBLISH_FIXED_PATH | VCAM_PUBLISH_INTERFACE), status.device.publish);
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "button 5 1"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "gone 5 1"));
+  ASSERT_EQ(1, VCamGetDeviceStatus(5, &status));
+  EXPECT_EQ(1u, status.button);
+  EXPECT_EQ(1u, status.gone);
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "list"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "regs 5"));
+  EXPECT_EQ(1, runChild("qrvcamctl.exe", "regs 6"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "log"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "pacing 33"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "scene 2"));
+  EXPECT_EQ(0, runChild("qrvcamctl.exe", "unplug 5"));
+  ASSERT_EQ(1, VCamGetDeviceStatus(5, &status));
+  EXPECT_EQ(0u, status.present);
+  EXPECT_EQ(1, runChild("qrvcamctl.exe", "unplug 5"));
+  EXPECT_EQ(2, runChild("qrvcamctl.exe", "plug 1 firewire"));
+  EXPECT_EQ(2, runChild("qrvcamctl.exe", "explode"));
+  EXPECT_EQ(1, runChild("qrvcamctl.exe", "plug 16"));
+}
+
+}  // namespace
