@@ -1,0 +1,90 @@
+#include "colour_convert.h"
+
+#include <cstring>
+
+namespace qrjpeg {
+
+namespace {
+
+inline uint8_t clampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// Per-chroma parts of the formula: 1024 Y is a multiple of 1024, so (1024 Y + x) >> 10 is
+// Y + (x >> 10) and the chroma terms can be shifted before Y is added.
+struct ChromaTables {
+    int16_t blue[256];   // (1774 d) >> 10
+    int16_t red[256];    // (1398 e) >> 10
+    int32_t greenU[256]; // -342 d
+    int32_t greenV[256]; // -716 e
+    ChromaTables() {
+        for (int c = 0; c < 256; ++c) {
+            int d = c - 128;
+            blue[c] = static_cast<int16_t>((1774 * d) >> 10);
+            red[c] = static_cast<int16_t>((1398 * d) >> 10);
+            greenU[c] = -342 * d;
+            greenV[c] = -716 * d;
+        }
+    }
+};
+const ChromaTables kChroma;
+
+inline void pairToBgr(const uint8_t* p, Bgr& first, Bgr& second) {
+    int u = p[1], v = p[3];
+    int bo = kChroma.blue[u], ro = kChroma.red[v];
+    int go = (kChroma.greenU[u] + kChroma.greenV[v]) >> 10;
+    first = {clampByte(p[0] + bo), clampByte(p[0] + go), clampByte(p[0] + ro)};
+    second = {clampByte(p[2] + bo), clampByte(p[2] + go), clampByte(p[2] + ro)};
+}
+
+inline uint16_t rgb555(const Bgr& c) {
+    return static_cast<uint16_t>(((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3));
+}
+
+}  // namespace
+
+Bgr YuvToBgr(int y, int u, int v) {
+    int d = u - 128, e = v - 128;
+    return {clampByte((1024 * y + 1774 * d) >> 10), clampByte((1024 * y - 342 * d - 716 * e) >> 10),
+            clampByte((1024 * y + 1398 * e) >> 10)};
+}
+
+void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; x += 2, src += 4, dst += 6) {
+        Bgr a, b;
+        pairToBgr(src, a, b);
+        dst[0] = a.b; dst[1] = a.g; dst[2] = a.r;
+        dst[3] = b.b; dst[4] = b.g; dst[5] = b.r;
+    }
+}
+
+void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; x += 2, src += 4, dst += 4) {
+        Bgr a, b;
+        pairToBgr(src, a, b);
+        uint16_t wa = rgb555(a), wb = rgb555(b);
+        dst[0] = static_cast<uint8_t>(wa); dst[1] = static_cast<uint8_t>(wa >> 8);
+        dst[2] = static_cast<uint8_t>(wb); dst[3] = static_cast<uint8_t>(wb >> 8);
+    }
+}
+
+void ExtractLumaRow(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x) dst[x] = src[2 * x];
+}
+
+void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v) {
+    for (int j = 0; j < pairs; ++j) {
+        u[j] = static_cast<uint8_t>((a[4 * j + 1] + b[4 * j + 1]) >> 1);
+        v[j] = static_cast<uint8_t>((a[4 * j + 3] + b[4 * j + 3]) >> 1);
+    }
+}
+
+void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; x += 2, src += 4, dst += 8) {
+        uint8_t y0 = src[0], u = src[1], y1 = src[2], v = src[3];
+        dst[0] = y0; dst[1] = u; dst[2] = y0; dst[3] = v;
+        dst[4] = y1; dst[5] = u; dst[6] = y1; dst[7] = v;
+    }
+}
+
+const char* ConvertKernelName() { return "scalar"; }
+
+}  // namespace qrjpeg
