@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "colour_convert_simd.h"
+
 namespace qrjpeg {
 
 namespace {
@@ -35,6 +37,24 @@ inline void pairToBgr(const uint8_t* p, Bgr& first, Bgr& second) {
     second = {clampByte(p[2] + bo), clampByte(p[2] + go), clampByte(p[2] + ro)};
 }
 
+bool vectorAllowed = true;
+
+// The vector kernels are taken when the processor has AVX2 (checked once).
+bool useAvx2() {
+#if QR_HAVE_X86_SIMD
+    static const bool have = simd::HaveAvx2();
+    return have && vectorAllowed;
+#else
+    return false;
+#endif
+}
+
+#if QR_HAVE_X86_SIMD
+#define QR_VECTOR_PART(call, count) (useAvx2() ? (call) : 0)
+#else
+#define QR_VECTOR_PART(call, count) 0
+#endif
+
 inline uint16_t rgb555(const Bgr& c) {
     return static_cast<uint16_t>(((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3));
 }
@@ -48,7 +68,10 @@ Bgr YuvToBgr(int y, int u, int v) {
 }
 
 void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst) {
-    for (int x = 0; x < width; x += 2, src += 4, dst += 6) {
+    const int done = QR_VECTOR_PART(simd::ConvertRowBgr24Avx2(src, width, dst), width);
+    src += 2 * done;
+    dst += 3 * done;
+    for (int x = done; x < width; x += 2, src += 4, dst += 6) {
         Bgr a, b;
         pairToBgr(src, a, b);
         dst[0] = a.b; dst[1] = a.g; dst[2] = a.r;
@@ -57,7 +80,10 @@ void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst) {
 }
 
 void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
-    for (int x = 0; x < width; x += 2, src += 4, dst += 4) {
+    const int done = QR_VECTOR_PART(simd::ConvertRowRgb555Avx2(src, width, dst), width);
+    src += 2 * done;
+    dst += 2 * done;
+    for (int x = done; x < width; x += 2, src += 4, dst += 4) {
         Bgr a, b;
         pairToBgr(src, a, b);
         uint16_t wa = rgb555(a), wb = rgb555(b);
@@ -67,24 +93,31 @@ void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
 }
 
 void ExtractLumaRow(const uint8_t* src, int width, uint8_t* dst) {
-    for (int x = 0; x < width; ++x) dst[x] = src[2 * x];
+    const int done = QR_VECTOR_PART(simd::ExtractLumaRowAvx2(src, width, dst), width);
+    for (int x = done; x < width; ++x) dst[x] = src[2 * x];
 }
 
 void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v) {
-    for (int j = 0; j < pairs; ++j) {
+    const int done = QR_VECTOR_PART(simd::AverageChromaRowsAvx2(a, b, pairs, u, v), pairs);
+    for (int j = done; j < pairs; ++j) {
         u[j] = static_cast<uint8_t>((a[4 * j + 1] + b[4 * j + 1]) >> 1);
         v[j] = static_cast<uint8_t>((a[4 * j + 3] + b[4 * j + 3]) >> 1);
     }
 }
 
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst) {
-    for (int x = 0; x < width; x += 2, src += 4, dst += 8) {
+    const int done = QR_VECTOR_PART(simd::DoublePixelsRowAvx2(src, width, dst), width);
+    src += 2 * done;
+    dst += 4 * done;
+    for (int x = done; x < width; x += 2, src += 4, dst += 8) {
         uint8_t y0 = src[0], u = src[1], y1 = src[2], v = src[3];
         dst[0] = y0; dst[1] = u; dst[2] = y0; dst[3] = v;
         dst[4] = y1; dst[5] = u; dst[6] = y1; dst[7] = v;
     }
 }
 
-const char* ConvertKernelName() { return "scalar"; }
+void AllowVectorKernels(bool allow) { vectorAllowed = allow; }
+
+const char* ConvertKernelName() { return useAvx2() ? "avx2" : "scalar"; }
 
 }  // namespace qrjpeg

@@ -3,6 +3,7 @@
 
 #include <random>
 
+#include "colour_convert.h"
 #include "jpeg_decoder.h"
 
 namespace {
@@ -141,17 +142,22 @@ TEST(ConvertFrame, LuminanceRampKeepsGreyAndRowOrder) {
 }
 
 TEST(ConvertFrame, WholeFramesMatchThePerPixelDefinition) {
-    const int sizes[][2] = {{640, 480}, {352, 288}, {176, 144}, {120, 96}, {18, 6}, {2, 1}};
+    // Both the vector kernels (where the processor has them) and the plain ones.
+    const int sizes[][2] = {{640, 480}, {352, 288}, {176, 144}, {120, 96}, {50, 12}, {18, 6}, {2, 1}};
+    for (bool vector : {true, false})
     for (const auto& s : sizes) {
+        qrjpeg::AllowVectorKernels(vector);
         Bytes frame = randomFrame(s[0], s[1], static_cast<unsigned>(s[0] * 7 + s[1]));
         for (int format = 0; format <= 5; ++format) {
-            SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " format " << format);
+            SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " format " << format << " kernels "
+                                            << qrjpeg::ConvertKernelName());
             Bytes out = convert(format, frame, s[0], s[1]);
             Bytes ref = reference(format, frame, s[0], s[1]);
             ASSERT_EQ(out.size(), ref.size());
             EXPECT_TRUE(out == ref);
         }
     }
+    qrjpeg::AllowVectorKernels(true);
 }
 
 TEST(ConvertFrame, OutputSizes) {
@@ -183,6 +189,8 @@ TEST(ConvertFrame, RefusesWithoutWriting) {
 }
 
 TEST(DoubleFrame, RepeatsEachPixelAcrossAndDown) {
+    for (bool vector : {true, false}) {
+    qrjpeg::AllowVectorKernels(vector);
     Bytes frame = randomFrame(640, 480, 99);
     Bytes source = frame;
     frame.resize(qrjpeg::kFrameBufferBytes + 16, 0xEE);
@@ -199,6 +207,8 @@ TEST(DoubleFrame, RepeatsEachPixelAcrossAndDown) {
         }
     for (size_t i = qrjpeg::kFrameBufferBytes; i < frame.size(); ++i) ASSERT_EQ(frame[i], 0xEE);
     EXPECT_FALSE(qrjpeg::DoubleFrame(frame.data(), qrjpeg::kFrameBufferBytes - 1));
+    }
+    qrjpeg::AllowVectorKernels(true);
 }
 
 }  // namespace
