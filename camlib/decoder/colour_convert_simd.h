@@ -1,4 +1,4 @@
-// Vector forms of the row kernels in colour_convert.h, used when the processor has them. Each does
+// Vector forms of the row kernels in colour_convert.h and of the inverse DCT in idct.h, used when the processor has them. Each does
 // the leading part of the row it can and returns the number of pixels (or pairs) it did.
 #pragma once
 
@@ -20,6 +20,7 @@ int ConvertRowRgb555Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ExtractLumaRowAvx2(const uint8_t* src, int width, uint8_t* dst);
 int AverageChromaRowsAvx2(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v);
 int DoublePixelsRowAvx2(const uint8_t* src, int width, uint8_t* dst);
+void InverseDctAvx2(const int16_t* coefficients, const uint16_t* quant, uint8_t* out);
 #endif
 
 }  // namespace simd

@@ -1,5 +1,7 @@
 #include "idct.h"
 
+#include "colour_convert_simd.h"
+
 namespace qrjpeg {
 
 namespace {
@@ -136,6 +138,20 @@ void InverseDct(const int16_t* coef, const uint16_t* quant, uint8_t* out) {
 uint8_t InverseDctDcOnly(int16_t dc, uint16_t quant0) {
     Acc w = dequantize(dc, quant0) << kPass1Bits;
     return kRangeLimit(descale(w, kPass1Bits + 3));
+}
+
+InverseDctRoutine VectorInverseDct() {
+#if QR_HAVE_X86_SIMD
+    static const bool have = simd::HaveAvx2();
+    return have ? simd::InverseDctAvx2 : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+InverseDctRoutine FastestInverseDct() {
+    InverseDctRoutine vector = VectorInverseDct();
+    return vector ? vector : InverseDct;
 }
 
 }  // namespace qrjpeg

@@ -14,4 +14,11 @@ void InverseDct(const int16_t* coefficients, const uint16_t* quant, uint8_t* out
 // the same as InverseDct would give.
 uint8_t InverseDctDcOnly(int16_t dc, uint16_t quant0);
 
+using InverseDctRoutine = void (*)(const int16_t* coefficients, const uint16_t* quant, uint8_t* out);
+
+// The fastest form of InverseDct this processor runs (all give the same samples).
+InverseDctRoutine FastestInverseDct();
+// The AVX2 form, or null when the processor lacks it.
+InverseDctRoutine VectorInverseDct();
+
 }  // namespace qrjpeg

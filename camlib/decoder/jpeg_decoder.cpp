@@ -59,9 +59,9 @@ bool decodeBlock(BitReader& reader, const HuffmanLookup& dcTable, const HuffmanL
 }
 
 // Transforms a decoded block into 8x8 samples and clears the coefficients for the next block.
-void finishBlock(int16_t* coef, bool anyAc, const uint16_t* quant, uint8_t* samples) {
+void finishBlock(InverseDctRoutine idct, int16_t* coef, bool anyAc, const uint16_t* quant, uint8_t* samples) {
     if (anyAc) {
-        InverseDct(coef, quant, samples);
+        idct(coef, quant, samples);
         std::memset(coef, 0, 64 * sizeof(int16_t));
     } else {
         std::memset(samples, InverseDctDcOnly(coef[0], quant[0]), 64);
@@ -91,7 +91,7 @@ void writeMcu(const uint8_t (*blocks)[64], uint8_t* dst, size_t stride, int pair
 
 }  // namespace
 
-JpegDecoder::JpegDecoder(size_t frameCapacity) : frameCapacity_(frameCapacity) {
+JpegDecoder::JpegDecoder(size_t frameCapacity) : frameCapacity_(frameCapacity), idct_(FastestInverseDct()) {
     huffmanTables();  // build the lookup tables now rather than inside the first frame
 }
 
@@ -240,7 +240,7 @@ bool JpegDecoder::DecodeScan(uint8_t* frame, size_t capacity) {
             for (int b = 0; b < 4; ++b) {
                 int c = kBlockComponent[b];
                 bool anyAc = decodeBlock(reader, *dc[c], *ac[c], predictor[c], coef);
-                finishBlock(coef, anyAc, quant[c], blocks[b]);
+                finishBlock(idct_, coef, anyAc, quant[c], blocks[b]);
             }
             int pairs = (width_ - 16 * m) / 2 < 8 ? (width_ - 16 * m) / 2 : 8;
             writeMcu(blocks, rowStart + 32 * static_cast<size_t>(m), stride, pairs, rows);

@@ -71,6 +71,7 @@ private:
     bool layoutFits(const Component* comps, int width, int height) const;
 
     size_t frameCapacity_;
+    void (*idct_)(const int16_t*, const uint16_t*, uint8_t*);  // the fastest form this processor runs
     const uint8_t* data_ = nullptr;
     size_t length_ = 0;
     size_t entropyStart_ = 0;
