@@ -105,6 +105,20 @@ void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u
     }
 }
 
+void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v) {
+    const int done = QR_VECTOR_PART(simd::SumChromaBlocksAvx2(rows, stride, blocks, u, v), blocks);
+    for (int i = done; i < blocks; ++i) {
+        int su = 0, sv = 0;
+        for (int r = 0; r < 4; ++r) {
+            const uint8_t* p = rows + r * stride + 8 * i;
+            su += p[1] + p[5];
+            sv += p[3] + p[7];
+        }
+        u[i] = static_cast<uint8_t>(su >> 3);
+        v[i] = static_cast<uint8_t>(sv >> 3);
+    }
+}
+
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst) {
     const int done = QR_VECTOR_PART(simd::DoublePixelsRowAvx2(src, width, dst), width);
     src += 2 * done;

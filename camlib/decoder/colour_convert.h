@@ -8,6 +8,7 @@
 // each limited to 0..255 (shifts are arithmetic, i.e. they round toward minus infinity).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qrjpeg {
@@ -26,6 +27,9 @@ void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst);
 void ExtractLumaRow(const uint8_t* src, int width, uint8_t* dst);
 // pairs pixel pairs of two rows: u[j] = (Ua + Ub) >> 1, v[j] = (Va + Vb) >> 1.
 void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v);
+// blocks 4 x 4 pixel blocks (two pairs in each of four rows, stride bytes apart):
+// u[i] = (sum of the block's eight U) >> 3, likewise v[i].
+void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v);
 // width pixels of Y0 U Y1 V into 2 x width pixels: Y0 U Y0 V Y1 U Y1 V.
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst);
 

@@ -133,6 +133,30 @@ QR_AVX2 int AverageChromaRowsAvx2(const uint8_t* a, const uint8_t* b, int pairs,
     return j;
 }
 
+QR_AVX2 int SumChromaBlocksAvx2(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v) {
+    // The low byte of each 64-bit group after the sums: U of its block at byte 0, V at byte 2.
+    const __m256i gather = _mm256_setr_epi8(0, 8, 2, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                            0, 8, 2, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    int i = 0;
+    for (; i + 4 <= blocks; i += 4, rows += 32, u += 4, v += 4) {
+        // Four rows of eight pairs: word sums U V U V ..., then the two pairs of each block.
+        __m256i sum = _mm256_setzero_si256();
+        for (int r = 0; r < 4; ++r) {
+            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + r * stride));
+            sum = _mm256_add_epi16(sum, _mm256_srli_epi16(s, 8));
+        }
+        sum = _mm256_add_epi16(sum, _mm256_srli_epi64(sum, 32));
+        const __m256i bytes = _mm256_shuffle_epi8(_mm256_srli_epi16(sum, 3), gather);
+        const uint32_t lo = static_cast<uint32_t>(_mm256_extract_epi32(bytes, 0));
+        const uint32_t hi = static_cast<uint32_t>(_mm256_extract_epi32(bytes, 4));
+        u[0] = static_cast<uint8_t>(lo); u[1] = static_cast<uint8_t>(lo >> 8);
+        v[0] = static_cast<uint8_t>(lo >> 16); v[1] = static_cast<uint8_t>(lo >> 24);
+        u[2] = static_cast<uint8_t>(hi); u[3] = static_cast<uint8_t>(hi >> 8);
+        v[2] = static_cast<uint8_t>(hi >> 16); v[3] = static_cast<uint8_t>(hi >> 24);
+    }
+    return i;
+}
+
 QR_AVX2 int DoublePixelsRowAvx2(const uint8_t* src, int width, uint8_t* dst) {
     // Y0 U Y1 V -> Y0 U Y0 V Y1 U Y1 V: lane 0 takes pixel pairs 0..1, lane 1 pairs 2..3.
     const __m256i mask = _mm256_setr_epi8(0, 1, 0, 3, 2, 1, 2, 3, 4, 5, 4, 7, 6, 5, 6, 7,

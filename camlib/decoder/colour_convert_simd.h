@@ -2,6 +2,7 @@
 // the leading part of the row it can and returns the number of pixels (or pairs) it did.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
@@ -19,6 +20,7 @@ int ConvertRowBgr24Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ConvertRowRgb555Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ExtractLumaRowAvx2(const uint8_t* src, int width, uint8_t* dst);
 int AverageChromaRowsAvx2(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v);
+int SumChromaBlocksAvx2(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v);
 int DoublePixelsRowAvx2(const uint8_t* src, int width, uint8_t* dst);
 void InverseDctAvx2(const int16_t* coefficients, const uint16_t* quant, uint8_t* out);
 #endif

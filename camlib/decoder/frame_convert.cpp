@@ -67,17 +67,8 @@ void convertYvu410(const uint8_t* frame, int w, int h, uint8_t* out) {
     uint8_t* vPlane = out + static_cast<size_t>(w) * h;
     uint8_t* uPlane = vPlane + static_cast<size_t>(cw) * ch;
     for (int k = 0; k < ch; ++k) {
-        const uint8_t* rows = frame + 4 * k * stride;
-        for (int i = 0; i < cw; ++i) {
-            int u = 0, v = 0;
-            for (int r = 0; r < 4; ++r) {
-                const uint8_t* p = rows + r * stride + 8 * i;
-                u += p[1] + p[5];
-                v += p[3] + p[7];
-            }
-            uPlane[static_cast<size_t>(k) * cw + i] = static_cast<uint8_t>(u >> 3);
-            vPlane[static_cast<size_t>(k) * cw + i] = static_cast<uint8_t>(v >> 3);
-        }
+        SumChromaBlocks(frame + 4 * k * stride, stride, cw, uPlane + static_cast<size_t>(k) * cw,
+                        vPlane + static_cast<size_t>(k) * cw);
     }
 }
 
