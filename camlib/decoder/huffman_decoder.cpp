@@ -40,4 +40,24 @@ int HuffmanLookup::decodeLong(BitReader& reader) const {
     return 0;
 }
 
+AcLookup::AcLookup(const HuffmanSpec& spec) : general_(spec) {
+    constexpr int n = HuffmanLookup::kFastBits;
+    for (uint32_t peek = 0; peek < (1u << n); ++peek) {
+        Entry e = {0, 0, 0};
+        const int length = general_.shortCodeLength(peek);
+        const int symbol = general_.shortCodeSymbol(peek);
+        const int run = symbol >> 4, size = symbol & 15;
+        if (length != 0) {
+            if (symbol == 0) {
+                e = {0, kEndOfBlock, static_cast<uint8_t>(length)};
+            } else if (length + size <= n) {
+                uint32_t raw = (peek >> (n - length - size)) & ((1u << size) - 1);
+                e = {static_cast<int16_t>(ExtendSign(raw, size)), static_cast<uint8_t>(run),
+                     static_cast<uint8_t>(length + size)};
+            }
+        }
+        entries_[peek] = e;
+    }
+}
+
 }  // namespace qrjpeg

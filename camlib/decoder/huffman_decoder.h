@@ -74,6 +74,11 @@ public:
         return decodeLong(reader);
     }
 
+    // The code of up to kFastBits bits that the bits peek (kFastBits of them) start with: its
+    // length (0 when the code is longer) and symbol.
+    int shortCodeLength(uint32_t peek) const { return fast_[peek] >> 8; }
+    int shortCodeSymbol(uint32_t peek) const { return fast_[peek] & 0xFF; }
+
 private:
     int decodeLong(BitReader& reader) const;
 
@@ -81,6 +86,27 @@ private:
     int32_t maxCode_[17];            // largest code of each length, -1 when none
     int32_t symbolOffset_[17];       // index of a code's symbol = code + offset
     uint8_t symbols_[256];
+};
+
+// AC decoding in one step: most codes are short enough that the next kFastBits bits hold the code
+// and the value bits after it, so one lookup gives the run of zeros, the value and the bits used.
+class AcLookup {
+public:
+    struct Entry {
+        int16_t value;
+        uint8_t run;   // zeros before the value, or kEndOfBlock
+        uint8_t bits;  // code and value bits; 0 when the next bits need the general decoding
+    };
+    static constexpr uint8_t kEndOfBlock = 0xFF;
+
+    explicit AcLookup(const HuffmanSpec& spec);
+
+    const Entry& at(const BitReader& reader) const { return entries_[reader.peek(HuffmanLookup::kFastBits)]; }
+    const HuffmanLookup& general() const { return general_; }
+
+private:
+    HuffmanLookup general_;
+    Entry entries_[1 << HuffmanLookup::kFastBits];
 };
 
 // Value of a coefficient from its size category and the raw bits that follow the code.

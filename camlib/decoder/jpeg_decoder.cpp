@@ -22,7 +22,7 @@ inline int readU16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
 // Selector 0: luminance tables; selector 1: chrominance tables.
 struct HuffmanTables {
     HuffmanLookup dc[2] = {HuffmanLookup(kLuminanceDc), HuffmanLookup(kChrominanceDc)};
-    HuffmanLookup ac[2] = {HuffmanLookup(kLuminanceAc), HuffmanLookup(kChrominanceAc)};
+    AcLookup ac[2] = {AcLookup(kLuminanceAc), AcLookup(kChrominanceAc)};
 };
 
 const HuffmanTables& huffmanTables() {
@@ -32,7 +32,7 @@ const HuffmanTables& huffmanTables() {
 
 // Decodes one block's coefficients (natural order) into coef, which must be all zero on entry.
 // Returns true when any AC coefficient was coded, so that DC-only blocks can skip the transform.
-bool decodeBlock(BitReader& reader, const HuffmanLookup& dcTable, const HuffmanLookup& acTable,
+bool decodeBlock(BitReader& reader, const HuffmanLookup& dcTable, const AcLookup& acTable,
                  int32_t& predictor, int16_t* coef) {
     reader.ensure32();
     int size = dcTable.decode(reader);
@@ -42,16 +42,23 @@ bool decodeBlock(BitReader& reader, const HuffmanLookup& dcTable, const HuffmanL
     bool anyAc = false;
     for (int k = 1; k < 64;) {
         reader.ensure32();
-        int symbol = acTable.decode(reader);
-        int run = symbol >> 4;
-        size = symbol & 15;
-        if (size == 0) {
-            if (run != 15) break;  // end of block
-            k += 16;
-            continue;
+        const AcLookup::Entry& e = acTable.at(reader);
+        int run;
+        int32_t value;
+        if (e.bits != 0) {
+            reader.skip(e.bits);
+            if (e.run == AcLookup::kEndOfBlock) break;
+            run = e.run;
+            value = e.value;
+        } else {
+            const int symbol = acTable.general().decode(reader);
+            if (symbol == 0) break;  // end of block
+            run = symbol >> 4;
+            size = symbol & 15;
+            value = ExtendSign(size ? reader.take(size) : 0, size);  // run 15, size 0: sixteen zeros
         }
         k += run;
-        coef[kZigzagToNatural[k]] = static_cast<int16_t>(ExtendSign(reader.take(size), size));
+        coef[kZigzagToNatural[k]] = static_cast<int16_t>(value);
         anyAc = true;
         ++k;
     }
@@ -218,7 +225,7 @@ bool JpegDecoder::DecodeScan(uint8_t* frame, size_t capacity) {
 
     const HuffmanTables& tables = huffmanTables();
     const HuffmanLookup* dc[3];
-    const HuffmanLookup* ac[3];
+    const AcLookup* ac[3];
     const uint16_t* quant[3];
     for (int c = 0; c < 3; ++c) {
         dc[c] = &tables.dc[components_[c].tableSelector];
