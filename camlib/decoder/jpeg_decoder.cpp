@@ -5,6 +5,7 @@
 #include "huffman_decoder.h"
 #include "idct.h"
 #include "jpeg_tables.h"
+#include "mcu_writer.h"
 
 namespace qrjpeg {
 
@@ -73,26 +74,6 @@ void finishBlock(InverseDctRoutine idct, int16_t* coef, bool anyAc, const uint16
     } else {
         std::memset(samples, InverseDctDcOnly(coef[0], quant[0]), 64);
         coef[0] = 0;
-    }
-}
-
-// Writes one MCU (luminance blocks 0 and 1, Cb, Cr) as up to 16 x 8 packed pixels.
-// pairs: pixel pairs of the MCU that lie inside the picture (8, or fewer in the last column);
-// rows: picture rows the MCU covers (8, or fewer in the last MCU row).
-void writeMcu(const uint8_t (*blocks)[64], uint8_t* dst, size_t stride, int pairs, int rows) {
-    for (int y = 0; y < rows; ++y) {
-        const uint8_t* y0 = blocks[0] + 8 * y;
-        const uint8_t* y1 = blocks[1] + 8 * y;
-        const uint8_t* cb = blocks[2] + 8 * y;
-        const uint8_t* cr = blocks[3] + 8 * y;
-        uint8_t* o = dst + y * stride;
-        for (int j = 0; j < pairs; ++j) {
-            const uint8_t* luma = j < 4 ? y0 + 2 * j : y1 + 2 * (j - 4);
-            o[4 * j + 0] = luma[0];
-            o[4 * j + 1] = cb[j];
-            o[4 * j + 2] = luma[1];
-            o[4 * j + 3] = cr[j];
-        }
     }
 }
 
@@ -236,7 +217,7 @@ bool JpegDecoder::DecodeScan(uint8_t* frame, size_t capacity) {
     static const int kBlockComponent[4] = {0, 0, 1, 2};
     int32_t predictor[3] = {0, 0, 0};
     alignas(32) int16_t coef[64] = {};
-    alignas(32) uint8_t blocks[4][64];
+    alignas(32) McuBlocks blocks;
 
     int mcusPerRow = (width_ + 15) / 16;
     int mcuRows = (height_ + 7) / 8;
@@ -250,7 +231,7 @@ bool JpegDecoder::DecodeScan(uint8_t* frame, size_t capacity) {
                 finishBlock(idct_, coef, anyAc, quant[c], blocks[b]);
             }
             int pairs = (width_ - 16 * m) / 2 < 8 ? (width_ - 16 * m) / 2 : 8;
-            writeMcu(blocks, rowStart + 32 * static_cast<size_t>(m), stride, pairs, rows);
+            WriteMcu(blocks, rowStart + 32 * static_cast<size_t>(m), stride, pairs, rows);
         }
     }
     return true;
