@@ -1,7 +1,5 @@
 #include "colour_convert.h"
 
-#include <cstring>
-
 #include "colour_convert_simd.h"
 
 namespace qrjpeg {
@@ -49,10 +47,11 @@ bool useAvx2() {
 #endif
 }
 
+// Pixels (or pairs) of a row that the vector form did; the plain loop does the rest.
 #if QR_HAVE_X86_SIMD
-#define QR_VECTOR_PART(call, count) (useAvx2() ? (call) : 0)
+#define QR_VECTOR_PART(call) (useAvx2() ? (call) : 0)
 #else
-#define QR_VECTOR_PART(call, count) 0
+#define QR_VECTOR_PART(call) 0
 #endif
 
 inline uint16_t rgb555(const Bgr& c) {
@@ -61,14 +60,8 @@ inline uint16_t rgb555(const Bgr& c) {
 
 }  // namespace
 
-Bgr YuvToBgr(int y, int u, int v) {
-    int d = u - 128, e = v - 128;
-    return {clampByte((1024 * y + 1774 * d) >> 10), clampByte((1024 * y - 342 * d - 716 * e) >> 10),
-            clampByte((1024 * y + 1398 * e) >> 10)};
-}
-
 void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst) {
-    const int done = QR_VECTOR_PART(simd::ConvertRowBgr24Avx2(src, width, dst), width);
+    const int done = QR_VECTOR_PART(simd::ConvertRowBgr24Avx2(src, width, dst));
     src += 2 * done;
     dst += 3 * done;
     for (int x = done; x < width; x += 2, src += 4, dst += 6) {
@@ -80,7 +73,7 @@ void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst) {
 }
 
 void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
-    const int done = QR_VECTOR_PART(simd::ConvertRowRgb555Avx2(src, width, dst), width);
+    const int done = QR_VECTOR_PART(simd::ConvertRowRgb555Avx2(src, width, dst));
     src += 2 * done;
     dst += 2 * done;
     for (int x = done; x < width; x += 2, src += 4, dst += 4) {
@@ -93,12 +86,12 @@ void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
 }
 
 void ExtractLumaRow(const uint8_t* src, int width, uint8_t* dst) {
-    const int done = QR_VECTOR_PART(simd::ExtractLumaRowAvx2(src, width, dst), width);
+    const int done = QR_VECTOR_PART(simd::ExtractLumaRowAvx2(src, width, dst));
     for (int x = done; x < width; ++x) dst[x] = src[2 * x];
 }
 
 void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v) {
-    const int done = QR_VECTOR_PART(simd::AverageChromaRowsAvx2(a, b, pairs, u, v), pairs);
+    const int done = QR_VECTOR_PART(simd::AverageChromaRowsAvx2(a, b, pairs, u, v));
     for (int j = done; j < pairs; ++j) {
         u[j] = static_cast<uint8_t>((a[4 * j + 1] + b[4 * j + 1]) >> 1);
         v[j] = static_cast<uint8_t>((a[4 * j + 3] + b[4 * j + 3]) >> 1);
@@ -106,7 +99,7 @@ void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u
 }
 
 void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v) {
-    const int done = QR_VECTOR_PART(simd::SumChromaBlocksAvx2(rows, stride, blocks, u, v), blocks);
+    const int done = QR_VECTOR_PART(simd::SumChromaBlocksAvx2(rows, stride, blocks, u, v));
     for (int i = done; i < blocks; ++i) {
         int su = 0, sv = 0;
         for (int r = 0; r < 4; ++r) {
@@ -120,7 +113,7 @@ void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u,
 }
 
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst) {
-    const int done = QR_VECTOR_PART(simd::DoublePixelsRowAvx2(src, width, dst), width);
+    const int done = QR_VECTOR_PART(simd::DoublePixelsRowAvx2(src, width, dst));
     src += 2 * done;
     dst += 4 * done;
     for (int x = done; x < width; x += 2, src += 4, dst += 8) {

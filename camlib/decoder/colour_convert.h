@@ -16,8 +16,6 @@ namespace qrjpeg {
 struct Bgr {
     uint8_t b, g, r;
 };
-// The colour formula for one pixel, the definition every kernel must match.
-Bgr YuvToBgr(int y, int u, int v);
 
 // width pixels (even) of packed Y0 U Y1 V into 24-bit blue, green, red.
 void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst);

@@ -40,7 +40,8 @@ public:
     explicit JpegDecoder(size_t frameCapacity = kFrameBufferBytes);
 
     // Parses the stream up to and including the scan header. Returns true when the picture can be
-    // decoded (and reports its size); false otherwise. After false, DecodeScan still runs with the
+    // decoded (and reports its size); false otherwise. The data must stay in place until the
+    // following DecodeScan, which reads the entropy-coded part from it. After false, DecodeScan still runs with the
     // layout of the last good header but without input bits, giving a flat picture -- except when
     // the header was refused because its picture does not fit the frame buffer or is not sampled
     // as two luminance blocks and one block of each chrominance per MCU: then DecodeScan leaves the
