@@ -55,6 +55,11 @@ struct InterleaveMasks {
 };
 const InterleaveMasks kInterleave;
 
+QR_AVX2 inline __m256i loadLanes(const uint8_t* low, const uint8_t* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
 QR_AVX2 inline __m256i orderLanes(__m256i packed) { return _mm256_permute4x64_epi64(packed, 0xD8); }
 
 }  // namespace
@@ -62,15 +67,16 @@ QR_AVX2 inline __m256i orderLanes(__m256i packed) { return _mm256_permute4x64_ep
 QR_AVX2 int ConvertRowBgr24Avx2(const uint8_t* src, int width, uint8_t* dst) {
     int x = 0;
     for (; x + 32 <= width; x += 32, src += 64, dst += 96) {
-        const __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-        const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 32));
+        // s0 holds pixels 0..7 and 16..23, s1 pixels 8..15 and 24..31, so that packing the two
+        // leaves pixels 0..15 in lane 0 and 16..31 in lane 1.
+        const __m256i s0 = loadLanes(src, src + 32);
+        const __m256i s1 = loadLanes(src + 16, src + 48);
         const Offsets o0 = chromaOffsets(s0), o1 = chromaOffsets(s1);
         const __m256i y0 = luma16(s0), y1 = luma16(s1);
-        // Pixels 0..15 in lane 0 and 16..31 in lane 1.
         const __m256i c[3] = {
-            orderLanes(_mm256_packus_epi16(_mm256_add_epi16(y0, o0.blue), _mm256_add_epi16(y1, o1.blue))),
-            orderLanes(_mm256_packus_epi16(_mm256_add_epi16(y0, o0.green), _mm256_add_epi16(y1, o1.green))),
-            orderLanes(_mm256_packus_epi16(_mm256_add_epi16(y0, o0.red), _mm256_add_epi16(y1, o1.red)))};
+            _mm256_packus_epi16(_mm256_add_epi16(y0, o0.blue), _mm256_add_epi16(y1, o1.blue)),
+            _mm256_packus_epi16(_mm256_add_epi16(y0, o0.green), _mm256_add_epi16(y1, o1.green)),
+            _mm256_packus_epi16(_mm256_add_epi16(y0, o0.red), _mm256_add_epi16(y1, o1.red))};
         __m256i out[3];
         for (int chunk = 0; chunk < 3; ++chunk) {
             __m256i v = _mm256_setzero_si256();
