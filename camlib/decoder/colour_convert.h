@@ -31,7 +31,8 @@ void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u,
 // width pixels of Y0 U Y1 V into 2 x width pixels: Y0 U Y0 V Y1 U Y1 V.
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst);
 
-// Lets tests and benchmarks switch the vector kernels off (and on again) to compare both forms.
+// Lets tests and benchmarks switch the converters' vector kernels off (and on again) to compare both
+// forms. Not for use while another thread converts.
 void AllowVectorKernels(bool allow);
 
 // Name of the kernel set in use ("scalar" or "avx2"); for benchmarks and logs.
