@@ -34,30 +34,46 @@ struct DctBasis {
 };
 const DctBasis kBasis;
 
-// Forward DCT of level-shifted samples, quantised, in natural order.
+// One-dimensional transform of 8 values with stride: out[u] = sum of m[u][x] in[x]. The basis is
+// symmetric (m[u][7 - x] = (-1)^u m[u][x]), so each output needs only four products.
+inline void transform8(const int32_t* in, int stride, int32_t* out) {
+    int32_t sum[4], diff[4];
+    for (int x = 0; x < 4; ++x) {
+        sum[x] = in[x * stride] + in[(7 - x) * stride];
+        diff[x] = in[x * stride] - in[(7 - x) * stride];
+    }
+    for (int u = 0; u < 8; ++u) {
+        const int32_t* half = u % 2 ? diff : sum;
+        out[u] = kBasis.m[u][0] * half[0] + kBasis.m[u][1] * half[1] + kBasis.m[u][2] * half[2] +
+                 kBasis.m[u][3] * half[3];
+    }
+}
+
+// Forward DCT of level-shifted samples, quantised, in natural order. The sums stay within 32 bits:
+// the first pass keeps 4 fraction bits (|value| < 2^14), the second adds 14 more (|sum| < 2^30).
 void forwardDct(const int16_t* samples, const uint16_t* quantZigzag, int16_t* coef) {
-    int32_t rows[8][8];  // [y][u], scaled by 2^4
+    int32_t in[64], rows[64], columns[8];  // rows: [y][u]
+    for (int i = 0; i < 64; ++i) in[i] = samples[i];
     for (int y = 0; y < 8; ++y) {
-        for (int u = 0; u < 8; ++u) {
-            int32_t sum = 0;
-            for (int x = 0; x < 8; ++x) sum += kBasis.m[u][x] * samples[8 * y + x];
-            rows[y][u] = (sum + (1 << 9)) >> 10;
-        }
+        transform8(in + 8 * y, 1, rows + 8 * y);
+        for (int u = 0; u < 8; ++u) rows[8 * y + u] = (rows[8 * y + u] + (1 << 9)) >> 10;
+    }
+    int32_t spectrum[64];  // natural order
+    for (int u = 0; u < 8; ++u) {
+        transform8(rows + u, 8, columns);
+        for (int v = 0; v < 8; ++v) spectrum[8 * v + u] = (columns[v] + (1 << 17)) >> 18;
     }
     for (int k = 0; k < 64; ++k) {
-        int n = kZigzagToNatural[k];
-        int u = n % 8, v = n / 8;
-        int64_t sum = 0;
-        for (int y = 0; y < 8; ++y) sum += static_cast<int64_t>(kBasis.m[v][y]) * rows[y][u];
-        int64_t q = quantZigzag[k] ? quantZigzag[k] : 1;
-        int64_t scale = q << 18;
-        int64_t value = sum >= 0 ? (sum + scale / 2) / scale : -((-sum + scale / 2) / scale);
+        const int n = kZigzagToNatural[k];
+        const int32_t value = spectrum[n];
+        const int32_t q = quantZigzag[k] ? quantZigzag[k] : 1;
+        int32_t level = value >= 0 ? (value + q / 2) / q : -((-value + q / 2) / q);
         // Keep within the size categories the typical tables code: 11 bits of DC difference,
         // 10 bits of AC value.
-        int64_t low = k == 0 ? -1024 : -1023;
-        if (value > 1023) value = 1023;
-        if (value < low) value = low;
-        coef[n] = static_cast<int16_t>(value);
+        const int32_t low = k == 0 ? -1024 : -1023;
+        if (level > 1023) level = 1023;
+        if (level < low) level = low;
+        coef[n] = static_cast<int16_t>(level);
     }
 }
 

@@ -29,6 +29,11 @@ public:
         ballX_ = radius_ + bounce(frame * 3, w_ - 2 * radius_);
         ballY_ = h_ / 3 + bounce(frame * 2, h_ / 3);
         stripeShift_ = static_cast<int>(frame % 64);
+        // Positions on a 1024 x 1024 grid, whatever the capture size.
+        column_.resize(static_cast<size_t>(w_));
+        row_.resize(static_cast<size_t>(h_));
+        for (int x = 0; x < w_; ++x) column_[x] = x * 1024 / w_;
+        for (int y = 0; y < h_; ++y) row_[y] = y * 1024 / h_;
     }
 
     Rgb at(int x, int y) const {
@@ -38,7 +43,7 @@ public:
             if (4 * (hx * hx + hy * hy) < radius_ * radius_ / 4) return {250, 240, 220};
             return {230, 120, 30};
         }
-        int u = x * 1024 / w_, v = y * 1024 / h_;
+        const int u = column_[x], v = row_[y];
         if (v < 340) return colourBar(u);
         if (v < 680) return u < 512 ? greyRamp(u) : colourGradient(u - 512, v - 340);
         return fineDetail(x, y, u);
@@ -70,6 +75,7 @@ private:
 
     int w_, h_;
     int radius_, ballX_, ballY_, stripeShift_;
+    std::vector<int> column_, row_;
 };
 
 struct Statistics {
@@ -77,33 +83,41 @@ struct Statistics {
     uint32_t samples = 0;
 };
 
+// Exposure and the colour balances as one factor per channel, scaled by 2^16 and capped at 128
+// (beyond which every lit pixel saturates anyway). The scene is lit a little warm (red x 17/16,
+// blue x 14/16) so that white balance has work to do.
 struct Processing {
-    int exposure;      // x 256
-    int redGain;       // x 128
-    int blueGain;      // x 128
-    int saturation;    // x 125
+    int32_t red, green, blue;
+    int32_t saturation;  // x 2^16, 1 at register value 125
     const uint8_t* tone;
     bool mirror, flip;
 };
 
+int32_t factor(int64_t numerator, int64_t denominator) {
+    const int64_t f = (numerator << 16) / denominator;
+    return static_cast<int32_t>(f > (int64_t{128} << 16) ? (int64_t{128} << 16) : f);
+}
+
 Processing processingFrom(const SceneRegisters& regs) {
     Processing p;
-    p.exposure = regs.reg[kRegShutter] * (regs.reg[kRegGain] + 64) / 128;
-    p.redGain = regs.reg[kRegRedBalance] + 3;
-    p.blueGain = regs.reg[kRegBlueBalance] + 3;
-    p.saturation = regs.reg[kRegSaturation];
+    const int64_t exposure = int64_t{regs.reg[kRegShutter]} * (regs.reg[kRegGain] + 64);  // x 256 x 128
+    p.green = factor(exposure, 256 * 128);
+    p.red = factor(exposure * 17 * (regs.reg[kRegRedBalance] + 3), int64_t{16} * 256 * 128 * 128);
+    p.blue = factor(exposure * 14 * (regs.reg[kRegBlueBalance] + 3), int64_t{16} * 256 * 128 * 128);
+    p.saturation = static_cast<int32_t>((int64_t{regs.reg[kRegSaturation]} << 16) / 125);
     p.tone = regs.tone;
     p.mirror = regs.reg[kRegMirror] != 0;
     p.flip = regs.reg[kRegFlip] != 0;
     return p;
 }
 
-// The scene is lit a little warm (more red, less blue) so that white balance has work to do.
+inline int scaleChannel(int v, int32_t f) {
+    const int64_t s = (int64_t{v} * f) >> 16;
+    return static_cast<int>(s > 255 ? 255 : s);
+}
+
 Rgb expose(const Rgb& light, const Processing& p) {
-    int r = light.r * 17 / 16 * p.exposure / 256 * p.redGain / 128;
-    int g = light.g * p.exposure / 256;
-    int b = light.b * 14 / 16 * p.exposure / 256 * p.blueGain / 128;
-    return {clamp255(r), clamp255(g), clamp255(b)};
+    return {scaleChannel(light.r, p.red), scaleChannel(light.g, p.green), scaleChannel(light.b, p.blue)};
 }
 
 struct Ycc {
@@ -114,7 +128,8 @@ Ycc toYcc(const Rgb& c, const Processing& p) {
     int y = (77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8;
     int cb = (-43 * c.r - 85 * c.g + 128 * c.b + 128) >> 8;
     int cr = (128 * c.r - 107 * c.g - 21 * c.b + 128) >> 8;
-    return {clamp255(y), clamp255(128 + cb * p.saturation / 125), clamp255(128 + cr * p.saturation / 125)};
+    auto saturate = [&](int c) { return clamp255(128 + static_cast<int>((int64_t{c} * p.saturation) >> 16)); };
+    return {clamp255(y), saturate(cb), saturate(cr)};
 }
 
 void moveRegister(SceneFeedback* fb, uint8_t reg, int value) {
