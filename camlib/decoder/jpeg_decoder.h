@@ -40,16 +40,20 @@ public:
     explicit JpegDecoder(size_t frameCapacity = kFrameBufferBytes);
 
     // Parses the stream up to and including the scan header. Returns true when the picture can be
-    // decoded (and reports its size); false otherwise. The data must stay in place until the
-    // following DecodeScan, which reads the entropy-coded part from it. After false, DecodeScan still runs with the
-    // layout of the last good header but without input bits, giving a flat picture -- except when
-    // the header was refused because its picture does not fit the frame buffer or is not sampled
-    // as two luminance blocks and one block of each chrominance per MCU: then DecodeScan leaves the
-    // frame buffer unchanged. Before any good header DecodeScan writes nothing.
+    // decoded (and reports its size in width and height, either of which may be null); false
+    // otherwise, leaving them untouched. The data must stay in place until the following
+    // DecodeScan, which reads the entropy-coded part from it.
+    //
+    // After false, DecodeScan still runs with the layout of the last good header but without input
+    // bits, giving a featureless picture (every MCU alike) -- except when the header was refused
+    // because its picture does not fit the frame buffer, has an odd width, or is not sampled as two
+    // luminance blocks and one block of each chrominance per MCU: then DecodeScan leaves the frame
+    // buffer unchanged. Before the first good header DecodeScan writes nothing.
     bool DecodeHeader(const uint8_t* data, size_t length, int* width, int* height);
 
-    // Decodes the scan into frame (packed Y0 Cb Y1 Cr, width x 2 bytes a row). Returns false when
-    // it wrote nothing. Corrupt entropy data only garbles the picture: reading stops at the end of
+    // Decodes the scan into frame (packed Y0 Cb Y1 Cr, width x 2 bytes a row, width() x height()
+    // pixels). Returns false when it wrote nothing (see DecodeHeader, and a capacity below the
+    // picture's size). Corrupt entropy data only garbles the picture: reading stops at the end of
     // the data and missing bits read as zeros.
     bool DecodeScan(uint8_t* frame, size_t capacity);
 
