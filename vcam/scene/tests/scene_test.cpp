@@ -25,7 +25,9 @@ int meanLuma(const Bytes& p) {
 
 TEST(SceneStream, CompressedFrameHasTheCameraLayout) {
     SceneRegisters regs = qrtest::PlainRegisters(352, 288, 250, true);
+    regs.quant[70] = 0;  // a step of 0 in the register goes out as 1
     Bytes s = qrtest::CameraFrame(regs, 0);
+    regs.quant[70] = 1;
     ASSERT_GT(s.size(), 600u);
     EXPECT_EQ(s[0], 0xFF); EXPECT_EQ(s[1], 0xD8);
     EXPECT_EQ(s[s.size() - 2], 0xFF); EXPECT_EQ(s[s.size() - 1], 0xD9);
