@@ -1,5 +1,6 @@
 #include "scene.h"
 
+#include <new>
 #include <vector>
 
 #include "jpeg_encoder.h"
@@ -172,9 +173,7 @@ bool sizeOk(int width, int height) {
            height <= kMaxCaptureHeight;
 }
 
-}  // namespace
-
-bool renderPicture(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, SceneFeedback* moved) {
+bool renderInto(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, SceneFeedback* moved) {
     const int w = regs.reg[kRegCaptureWidth], h = regs.reg[kRegCaptureHeight];
     if (moved) moved->count = 0;
     if (!sizeOk(w, h) || !out) return false;
@@ -209,25 +208,47 @@ bool renderPicture(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* ou
     return true;
 }
 
-size_t renderFrame(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, size_t capacity,
-                   SceneFeedback* moved) {
+size_t encodeInto(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, size_t capacity,
+                  SceneFeedback* moved) {
     const int w = regs.reg[kRegCaptureWidth], h = regs.reg[kRegCaptureHeight];
     if (moved) moved->count = 0;
     if (!sizeOk(w, h)) return 0;
     const size_t rawBytes = static_cast<size_t>(w) * h * 2;
     const bool compressed = regs.reg[kRegFrameKind] == kCompressedFrames;
     if (!compressed && capacity >= rawBytes) {
-        renderPicture(regs, frameNumber, out, moved);
+        renderInto(regs, frameNumber, out, moved);
         return rawBytes;
     }
     std::vector<uint8_t> picture(rawBytes);
-    renderPicture(regs, frameNumber, picture.data(), moved);
+    renderInto(regs, frameNumber, picture.data(), moved);
     if (!compressed) {
         for (size_t i = 0; i < capacity; ++i) out[i] = picture[i];
         return rawBytes;
     }
     ByteSink sink(out, out ? capacity : 0);
     return encodeFrame(picture.data(), w, h, regs.quant, sink);
+}
+
+}  // namespace
+
+// Nothing may escape into the device DLL's callers: running out of memory gives no frame.
+bool renderPicture(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, SceneFeedback* moved) {
+    try {
+        return renderInto(regs, frameNumber, out, moved);
+    } catch (const std::bad_alloc&) {
+        if (moved) moved->count = 0;
+        return false;
+    }
+}
+
+size_t renderFrame(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, size_t capacity,
+                   SceneFeedback* moved) {
+    try {
+        return encodeInto(regs, frameNumber, out, capacity, moved);
+    } catch (const std::bad_alloc&) {
+        if (moved) moved->count = 0;
+        return 0;
+    }
 }
 
 }  // namespace qrvcam
