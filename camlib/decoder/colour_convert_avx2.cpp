@@ -78,8 +78,10 @@ QR_AVX2 int ConvertRowBgr24Avx2(const uint8_t* src, int width, uint8_t* dst) {
             _mm256_packus_epi16(_mm256_add_epi16(y0, o0.green), _mm256_add_epi16(y1, o1.green)),
             _mm256_packus_epi16(_mm256_add_epi16(y0, o0.red), _mm256_add_epi16(y1, o1.red))};
         __m256i out[3];
+#pragma GCC unroll 3
         for (int chunk = 0; chunk < 3; ++chunk) {
             __m256i v = _mm256_setzero_si256();
+#pragma GCC unroll 3
             for (int ch = 0; ch < 3; ++ch) {
                 const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(kInterleave.m[chunk][ch]));
                 v = _mm256_or_si256(v, _mm256_shuffle_epi8(c[ch], mask));
@@ -124,6 +126,7 @@ QR_AVX2 int AverageChromaRowsAvx2(const uint8_t* a, const uint8_t* b, int pairs,
     int j = 0;
     for (; j + 16 <= pairs; j += 16, a += 64, b += 64, u += 16, v += 16) {
         __m256i uv[2];
+#pragma GCC unroll 2
         for (int h = 0; h < 2; ++h) {
             const __m256i sa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 32 * h));
             const __m256i sb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 32 * h));
@@ -147,6 +150,7 @@ QR_AVX2 int SumChromaBlocksAvx2(const uint8_t* rows, size_t stride, int blocks, 
     for (; i + 4 <= blocks; i += 4, rows += 32, u += 4, v += 4) {
         // Four rows of eight pairs: word sums U V U V ..., then the two pairs of each block.
         __m256i sum = _mm256_setzero_si256();
+#pragma GCC unroll 4
         for (int r = 0; r < 4; ++r) {
             const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + r * stride));
             sum = _mm256_add_epi16(sum, _mm256_srli_epi16(s, 8));

@@ -69,16 +69,19 @@ QR_AVX2 inline void outputs(const Butterfly& b, int n, __m256i* out) {
 
 QR_AVX2 inline void transpose(__m256i* r) {
     __m256i t[8], u[8];
+    #pragma GCC unroll 8
     for (int i = 0; i < 8; i += 2) {
         t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
         t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
     }
+    #pragma GCC unroll 8
     for (int i = 0; i < 8; i += 4) {
         u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
         u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
         u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
         u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
     }
+    #pragma GCC unroll 8
     for (int i = 0; i < 4; ++i) {
         r[i] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x20);
         r[i + 4] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x31);
@@ -103,6 +106,7 @@ QR_AVX2 void InverseDctAvx2(const int16_t* coef, const uint16_t* quant, uint8_t*
     // Pass 1: lane c holds column c; v[k] is row k of the block.
     __m256i v[8];
     __m256i acCoefs = _mm256_setzero_si256();
+    #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * k)));
         const __m256i q = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * k)));
@@ -113,16 +117,19 @@ QR_AVX2 void InverseDctAvx2(const int16_t* coef, const uint16_t* quant, uint8_t*
     const __m256i dcValue = _mm256_slli_epi32(v[0], 2);
     __m256i w[8];
     outputs(transform(v), 11, w);
+    #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) w[k] = blend(dcColumn, dcValue, w[k]);
 
     // Pass 2: lane r holds row r.
     transpose(w);
     __m256i acTerms = w[1];
+    #pragma GCC unroll 8
     for (int k = 2; k < 8; ++k) acTerms = _mm256_or_si256(acTerms, w[k]);
     const __m256i dcRow = _mm256_cmpeq_epi32(acTerms, _mm256_setzero_si256());
     const __m256i rowValue = descale(w[0], 5);
     __m256i o[8];
     outputs(transform(w), 18, o);
+    #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) o[k] = rangeLimit(blend(dcRow, rowValue, o[k]));
 
     // Back to rows of samples: after the transpose o[r] lane k is sample k of row r.
