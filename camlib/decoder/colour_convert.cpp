@@ -1,20 +1,22 @@
 #include "colour_convert.h"
 
 #include "colour_convert_simd.h"
+#include "vector_kernels.h"
 
 namespace qrjpeg {
 
 namespace {
 
-inline uint8_t clampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
 // Per-chroma parts of the formula: 1024 Y is a multiple of 1024, so (1024 Y + x) >> 10 is
-// Y + (x >> 10) and the chroma terms can be shifted before Y is added.
+// Y + (x >> 10) and the chroma terms can be shifted before Y is added. Limiting to 0..255 is a
+// lookup too: Y plus a term lies within -222..475.
 struct ChromaTables {
+    static constexpr int kLimitOffset = 256;
     int16_t blue[256];   // (1774 d) >> 10
     int16_t red[256];    // (1398 e) >> 10
     int32_t greenU[256]; // -342 d
     int32_t greenV[256]; // -716 e
+    uint8_t limit[768];  // limit[v + kLimitOffset] = v limited to 0..255
     ChromaTables() {
         for (int c = 0; c < 256; ++c) {
             int d = c - 128;
@@ -23,33 +25,26 @@ struct ChromaTables {
             greenU[c] = -342 * d;
             greenV[c] = -716 * d;
         }
+        for (int i = 0; i < 768; ++i) {
+            int v = i - kLimitOffset;
+            limit[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+        }
     }
 };
 const ChromaTables kChroma;
 
 inline void pairToBgr(const uint8_t* p, Bgr& first, Bgr& second) {
-    int u = p[1], v = p[3];
-    int bo = kChroma.blue[u], ro = kChroma.red[v];
-    int go = (kChroma.greenU[u] + kChroma.greenV[v]) >> 10;
-    first = {clampByte(p[0] + bo), clampByte(p[0] + go), clampByte(p[0] + ro)};
-    second = {clampByte(p[2] + bo), clampByte(p[2] + go), clampByte(p[2] + ro)};
-}
-
-bool vectorAllowed = true;
-
-// The vector kernels are taken when the processor has AVX2 (checked once).
-bool useAvx2() {
-#if QR_HAVE_X86_SIMD
-    static const bool have = simd::HaveAvx2();
-    return have && vectorAllowed;
-#else
-    return false;
-#endif
+    const int u = p[1], v = p[3];
+    const uint8_t* limit = kChroma.limit + ChromaTables::kLimitOffset;
+    const int bo = kChroma.blue[u], ro = kChroma.red[v];
+    const int go = (kChroma.greenU[u] + kChroma.greenV[v]) >> 10;
+    first = {limit[p[0] + bo], limit[p[0] + go], limit[p[0] + ro]};
+    second = {limit[p[2] + bo], limit[p[2] + go], limit[p[2] + ro]};
 }
 
 // Pixels (or pairs) of a row that the vector form did; the plain loop does the rest.
 #if QR_HAVE_X86_SIMD
-#define QR_VECTOR_PART(call) (useAvx2() ? (call) : 0)
+#define QR_VECTOR_PART(call) (UseVectorKernels() ? (call) : 0)
 #else
 #define QR_VECTOR_PART(call) 0
 #endif
@@ -123,8 +118,5 @@ void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst) {
     }
 }
 
-void AllowVectorKernels(bool allow) { vectorAllowed = allow; }
-
-const char* ConvertKernelName() { return useAvx2() ? "avx2" : "scalar"; }
 
 }  // namespace qrjpeg

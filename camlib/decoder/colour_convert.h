@@ -1,5 +1,5 @@
 // Row kernels of the converters. Each has a plain C++ form; where the processor offers AVX2 a vector
-// form that gives the same bytes is chosen at run time.
+// form that gives the same bytes is chosen at run time (vector_kernels.h).
 //
 // Colour of formats 0 and 2, per pixel with its pair's chroma (d = U - 128, e = V - 128):
 //     blue  = (1024 Y + 1774 d) >> 10
@@ -30,12 +30,5 @@ void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u
 void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v);
 // width pixels of Y0 U Y1 V into 2 x width pixels: Y0 U Y0 V Y1 U Y1 V.
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst);
-
-// Lets tests and benchmarks switch the converters' vector kernels off (and on again) to compare both
-// forms. Not for use while another thread converts.
-void AllowVectorKernels(bool allow);
-
-// Name of the kernel set in use ("scalar" or "avx2"); for benchmarks and logs.
-const char* ConvertKernelName();
 
 }  // namespace qrjpeg

@@ -1,6 +1,7 @@
 #include "idct.h"
 
 #include "colour_convert_simd.h"
+#include "vector_kernels.h"
 
 namespace qrjpeg {
 
@@ -151,7 +152,7 @@ InverseDctRoutine VectorInverseDct() {
 
 InverseDctRoutine FastestInverseDct() {
     InverseDctRoutine vector = VectorInverseDct();
-    return vector ? vector : InverseDct;
+    return vector && UseVectorKernels() ? vector : InverseDct;
 }
 
 }  // namespace qrjpeg

@@ -16,7 +16,8 @@ uint8_t InverseDctDcOnly(int16_t dc, uint16_t quant0);
 
 using InverseDctRoutine = void (*)(const int16_t* coefficients, const uint16_t* quant, uint8_t* out);
 
-// The fastest form of InverseDct this processor runs (all give the same samples).
+// The fastest form of InverseDct this processor runs, unless vector kernels are switched off
+// (all forms give the same samples).
 InverseDctRoutine FastestInverseDct();
 // The AVX2 form, or null when the processor lacks it.
 InverseDctRoutine VectorInverseDct();

@@ -1,6 +1,7 @@
 #include "mcu_writer.h"
 
 #include "colour_convert_simd.h"
+#include "vector_kernels.h"
 
 #if QR_HAVE_X86_SIMD
 #include <immintrin.h>
@@ -47,8 +48,7 @@ __attribute__((target("avx2"))) void writeWhole(const McuBlocks& blocks, uint8_t
 
 void WriteMcu(const McuBlocks& blocks, uint8_t* dst, size_t stride, int pairs, int rows) {
 #if QR_HAVE_X86_SIMD
-    static const bool vector = simd::HaveAvx2();
-    if (vector && pairs == 8) {
+    if (pairs == 8 && UseVectorKernels()) {
         writeWhole(blocks, dst, stride, rows);
         return;
     }

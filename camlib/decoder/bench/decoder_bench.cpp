@@ -13,7 +13,7 @@
 #include <jpeglib.h>
 
 #include "camera_streams.h"
-#include "colour_convert.h"
+#include "vector_kernels.h"
 #include "jpeg_decoder.h"
 
 namespace {
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     size_t totalBytes = 0;
     for (const Bytes& f : bare) totalBytes += f.size();
     std::printf("Camera frames: %zu of 640 x 480 at quality 250, %zu bytes on average; converters: %s\n",
-                bare.size(), totalBytes / bare.size(), qrjpeg::ConvertKernelName());
+                bare.size(), totalBytes / bare.size(), qrjpeg::VectorKernelName());
 
     qrjpeg::JpegDecoder decoder;
     std::vector<uint8_t> frame(qrjpeg::kFrameBufferBytes);
@@ -154,6 +154,17 @@ int main(int argc, char** argv) {
         qrjpeg::ConvertFrame(0, frame.data(), frame.size(), kWidth, kHeight, out.data(), out.size());
     }, calls);
 
+    // The same with the plain C++ kernels, as on a processor without AVX2.
+    qrjpeg::AllowVectorKernels(false);
+    qrjpeg::JpegDecoder plainDecoder;
+    const double plainBgr = timeMs([&](int i) {
+        const Bytes& f = bare[i % bare.size()];
+        plainDecoder.DecodeHeader(f.data(), f.size(), nullptr, nullptr);
+        plainDecoder.DecodeScan(frame.data(), frame.size());
+        qrjpeg::ConvertFrame(0, frame.data(), frame.size(), kWidth, kHeight, out.data(), out.size());
+    }, calls);
+    qrjpeg::AllowVectorKernels(true);
+
     LibjpegTimes simd = timeLibjpeg(full, calls);
     LibjpegTimes plain;
     bool havePlain = timeLibjpegWithoutSimd(argv[0], plain);
@@ -163,6 +174,8 @@ int main(int argc, char** argv) {
     if (havePlain) row("decode to 4:2:2", oursDecode, "  same, JSIMD_FORCENONE=1", plain.raw);
     row("decode + BGR (format 0)", oursBgr, "libjpeg-turbo BGR", simd.bgr);
     if (havePlain) row("decode + BGR (format 0)", oursBgr, "  same, JSIMD_FORCENONE=1", plain.bgr);
+    row("decode + BGR, our plain kernels", plainBgr, "libjpeg-turbo BGR", simd.bgr);
+    if (havePlain) row("decode + BGR, our plain kernels", plainBgr, "  same, JSIMD_FORCENONE=1", plain.bgr);
 
     std::printf("\nConverters on a 640 x 480 frame (per frame)\n");
     decode(0);

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "colour_convert.h"
+#include "vector_kernels.h"
 #include "jpeg_decoder.h"
 
 namespace {
@@ -150,7 +150,7 @@ TEST(ConvertFrame, WholeFramesMatchThePerPixelDefinition) {
         Bytes frame = randomFrame(s[0], s[1], static_cast<unsigned>(s[0] * 7 + s[1]));
         for (int format = 0; format <= 5; ++format) {
             SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " format " << format << " kernels "
-                                            << qrjpeg::ConvertKernelName());
+                                            << qrjpeg::VectorKernelName());
             Bytes out = convert(format, frame, s[0], s[1]);
             Bytes ref = reference(format, frame, s[0], s[1]);
             ASSERT_EQ(out.size(), ref.size());

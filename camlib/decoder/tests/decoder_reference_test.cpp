@@ -8,6 +8,7 @@
 #include "jpeg_decoder.h"
 #include "jpeg_tables.h"
 #include "libjpeg_reference.h"
+#include "vector_kernels.h"
 
 namespace {
 
@@ -39,7 +40,11 @@ const Size kCameraSizes[] = {{640, 480}, {320, 240}, {160, 120}, {352, 288}, {17
 const int kQualities[] = {50, 150, 250};
 
 TEST(DecoderReference, EqualsLibjpegAtEveryResolutionAndQuality) {
+    // With the vector kernels where the processor has them, and with the plain ones.
+    for (bool vector : {true, false}) {
+    qrjpeg::AllowVectorKernels(vector);
     qrjpeg::JpegDecoder decoder;
+    SCOPED_TRACE(qrjpeg::VectorKernelName());
     for (const Size& s : kCameraSizes) {
         for (int q : kQualities) {
             for (uint32_t frameNumber : {0u, 37u}) {
@@ -64,6 +69,8 @@ TEST(DecoderReference, EqualsLibjpegAtEveryResolutionAndQuality) {
             }
         }
     }
+    }
+    qrjpeg::AllowVectorKernels(true);
 }
 
 TEST(DecoderReference, CoarseSixteenBitTablesEqualLibjpeg) {
