@@ -7,6 +7,10 @@ namespace qrjpeg {
 
 namespace {
 
+struct Bgr {
+    uint8_t b, g, r;
+};
+
 // Per-chroma parts of the formula: 1024 Y is a multiple of 1024, so (1024 Y + x) >> 10 is
 // Y + (x >> 10) and the chroma terms can be shifted before Y is added. Limiting to 0..255 is a
 // lookup too: Y plus a term lies within -222..475.

@@ -13,10 +13,6 @@
 
 namespace qrjpeg {
 
-struct Bgr {
-    uint8_t b, g, r;
-};
-
 // width pixels (even) of packed Y0 U Y1 V into 24-bit blue, green, red.
 void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst);
 // width pixels into 16-bit words (red >> 3) << 10 | (green >> 3) << 5 | (blue >> 3), little-endian.
