@@ -90,12 +90,11 @@ LONG WINAPI QRVideoFrameRead(void* destination) {
   if (!settings || !settings->frameBuffer || !currentDevice()) return 0;
   const FrameRead read = {settings->frameBuffer, settings->frameLength, settings->resolution,
                           settings->outputFormat, settings->outputWidth, settings->outputHeight};
-  bool newPicture = false;
-  {
-    CameraMutexWait wait;
-    // Without the mutex nothing is fetched: the previous frame is converted again.
-    if (wait.obtained()) newPicture = fetchFrame(*settings, read);
-  }
+  // Doubling and conversion happen while the mutex is still held, so that another thread's fetch
+  // cannot rewrite the frame buffer halfway through them.
+  CameraMutexWait wait;
+  // Without the mutex nothing is fetched: the previous frame is converted again.
+  const bool newPicture = wait.obtained() && fetchFrame(*settings, read);
   // Only a new 640 x 480 picture is doubled: doubling the previous, already doubled one again would
   // blow its top quarter up to the whole frame.
   if (newPicture && read.resolution == kDoubledResolution) qrjpeg::DoubleFrame(read.frame, kFrameBufferBytes);

@@ -98,7 +98,8 @@ LONG WINAPI QRAcquireLib(void) {
 
 LONG WINAPI QRReleaseLib(void) {
   if (currentDevice()) writeRegister(currentDevice(), kRegCaptureRun, 0);  // stop capture
-  if (CameraSettings* settings = currentSettings()) releaseFrameResources(*settings);
+  // Every index: a camera released with QRReleaseCam keeps its resources until now.
+  for (CameraSettings& settings : library().settings) releaseFrameResources(settings);
   releaseCamera();
   library().libraryAcquired = false;
   return 1;

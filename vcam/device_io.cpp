@@ -5,9 +5,11 @@
 #include "device_io.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "camera_wire.h"
@@ -201,14 +203,12 @@ void applyFeedback(const OpenDevice& device, const qrvcam::SceneFeedback& moved)
 
 // Frames are at least `pacing` ms apart (per process, as a driver's frame clock would be).
 void waitForFrameTime(DWORD pacing) {
+  using Clock = std::chrono::steady_clock;
   static std::mutex clockMutex;
-  static DWORD lastFrame = 0;
+  static Clock::time_point lastFrame;
   std::lock_guard<std::mutex> guard(clockMutex);
-  if (pacing) {
-    const DWORD elapsed = GetTickCount() - lastFrame;
-    if (elapsed < pacing) Sleep(pacing - elapsed);
-  }
-  lastFrame = GetTickCount();
+  if (pacing) std::this_thread::sleep_until(lastFrame + std::chrono::milliseconds(pacing));
+  lastFrame = Clock::now();
 }
 
 Reply answerReadFrame(const OpenDevice& device, const camwire::FrameRequest& request) {
