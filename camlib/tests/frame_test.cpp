@@ -4,15 +4,16 @@
 // cannot be had, the camera vanishes or sends broken streams.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "camlib_fixture.h"
+#include "child_process.h"
 #include "frame_source.h"
 #include "jpeg_decoder.h"
 #include "scene.h"
@@ -284,38 +285,53 @@ TEST_F(FrameCapture, Resolution5DoublesThe640By480CaptureAndFormat4CopiesOnlyThe
   EXPECT_EQ(row[0], row[2]) << "Y0 U Y0 V";
 }
 
-// Holds "QR3IO" on another thread until released.
+// Holds "QR3IO" until released: on another thread of this process, or in another process.
 class MutexHolder {
  public:
-  MutexHolder() {
+  explicit MutexHolder(bool otherProcess) {
+    if (otherProcess) {
+      peer_.reset(new qrtest::ChildProcess("camlib_peer.exe", std::string("hold-mutex ") + kReady + " " + kRelease));
+      EXPECT_TRUE(peer_->started());
+      EXPECT_TRUE(ready_.waitFor(30000)) << "the peer did not take the mutex";
+      return;
+    }
     thread_ = std::thread([this] {
       HANDLE mutex = CreateMutexA(nullptr, FALSE, "QR3IO");
       WaitForSingleObject(mutex, INFINITE);
-      held_ = true;
-      while (!release_) Sleep(10);
+      ready_.set();
+      release_.waitFor(60000);
       ReleaseMutex(mutex);
       CloseHandle(mutex);
     });
-    while (!held_) Sleep(5);
+    EXPECT_TRUE(ready_.waitFor(30000));
   }
   ~MutexHolder() {
-    release_ = true;
-    thread_.join();
+    release_.set();
+    if (thread_.joinable()) thread_.join();
+    if (peer_) EXPECT_EQ(0, peer_->wait());
   }
 
  private:
-  std::atomic<bool> held_{false}, release_{false};
+  static constexpr const char* kReady = "qrcamlib-frame-test-mutex-held";
+  static constexpr const char* kRelease = "qrcamlib-frame-test-mutex-release";
+  qrtest::NamedEvent ready_{kReady};
+  qrtest::NamedEvent release_{kRelease};
   std::thread thread_;
+  std::unique_ptr<qrtest::ChildProcess> peer_;
 };
 
 TEST_F(FrameCapture, WithoutTheMutexWithin3SecondsTheOldPictureIsConvertedAgain) {
-  for (int resolution : {2, 5}) {
-    SCOPED_TRACE("resolution " + std::to_string(resolution));
-    select(resolution, 0);
-    const std::size_t bytes = destinationBytes(resolution, 0);
+  struct Case {
+    int resolution;
+    bool otherProcess;
+  };
+  for (const Case& c : {Case{2, false}, Case{5, false}, Case{1, true}}) {
+    SCOPED_TRACE("resolution " + std::to_string(c.resolution) + (c.otherProcess ? ", another process" : ", another thread"));
+    select(c.resolution, 0);
+    const std::size_t bytes = destinationBytes(c.resolution, 0);
     const Bytes before = read(bytes);
     const DWORD frames = framesDelivered();
-    MutexHolder holder;
+    MutexHolder holder(c.otherProcess);
     const DWORD start = GetTickCount();
     const Bytes during = read(bytes);
     const DWORD waited = GetTickCount() - start;
