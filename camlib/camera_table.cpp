@@ -8,6 +8,7 @@
 #include "camera_io.h"
 #include "device_provider.h"
 #include "discovery_policy.h"
+#include "frame_capture.h"
 #include "library_state.h"
 
 namespace camlib {
@@ -152,6 +153,7 @@ void registerNewCameras() {
     ++discoveryBlock.cameraCount;
     // The cached parameters of the index belonged to an earlier camera: the new one must receive
     // every setting, so nothing may count as already sent.
+    releaseFrameResources(libraryBlock.settings[i]);
     libraryBlock.settings[i] = CameraSettings{};
   }
 }

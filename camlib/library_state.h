@@ -7,6 +7,10 @@
 
 #include "camera_wire.h"
 
+namespace qrjpeg {
+class JpegDecoder;
+}
+
 namespace camlib {
 
 constexpr int kMaxCameras = camwire::kMaxCameras;
@@ -14,6 +18,8 @@ constexpr int kNoCamera = -1;
 constexpr std::uint32_t kTableInitialised = 0xAA3355CC;
 constexpr DWORD kCameraMutexTimeoutMs = 3000;
 constexpr char kCameraMutexName[] = "QR3IO";
+constexpr std::uint32_t kFrameBufferBytes = 1280 * 960 * 2;  // the largest picture, packed 4:2:2
+constexpr std::uint32_t kCompressedBufferBytes = 921600;
 
 // Field order is the order of a camera-list entry.
 struct CameraRecord {
@@ -85,11 +91,12 @@ struct CameraSettings {
   std::int32_t shutter;
   std::int32_t outputWidth;
   std::int32_t outputHeight;
-  // Frame capture adds the frame buffer address here.
+  std::uint8_t* frameBuffer;  // kFrameBufferBytes, from QRAcquireLib to QRReleaseLib
   std::int32_t frameLength;  // capture width x capture height x 2
   std::int32_t cpuFeature;   // MMX present
   std::int32_t decoderAvailable;
-  // Frame capture adds the compressed-frame buffer address and the decoder here.
+  std::uint8_t* compressedBuffer;  // kCompressedBufferBytes, with the frame buffer
+  qrjpeg::JpegDecoder* decoder;
 };
 
 struct LibraryBlock {

@@ -4,6 +4,7 @@
 #include "camera_io.h"
 #include "camera_table.h"
 #include "cpu_features.h"
+#include "frame_capture.h"
 #include "library_state.h"
 #include "qrcamlib.h"
 #include "register_map.h"
@@ -87,18 +88,18 @@ LONG WINAPI QRAcquireLib(void) {
   CameraSettings& settings = *currentSettings();
   lib.cpuFeature = processorHasMmx() ? 1 : 0;
   settings.cpuFeature = lib.cpuFeature;
-  // Frame capture creates the frame decoder here and records whether that worked in
-  // settings.decoderAvailable; until then the camera is driven for raw frames.
+  // Made before the start-up sequence: whether the decoder exists decides, when the output format
+  // is set, whether the camera sends compressed or raw frames.
+  createFrameResources(settings);
   invalidateCachedCameraState(settings);
   sendStartupSequence(settings);
-  // Frame capture allocates the frame buffer (2,457,600 bytes) and the compressed-frame buffer
-  // (921,600 bytes) here.
   return 1;
 }
 
 LONG WINAPI QRReleaseLib(void) {
   if (currentDevice()) writeRegister(currentDevice(), kRegCaptureRun, 0);  // stop capture
-  // Frame capture frees its buffers and the decoder here.
+  // Every index: a camera released with QRReleaseCam keeps its resources until now.
+  for (CameraSettings& settings : library().settings) releaseFrameResources(settings);
   releaseCamera();
   library().libraryAcquired = false;
   return 1;

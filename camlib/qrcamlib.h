@@ -124,6 +124,18 @@ LONG QRCAMLIB_API QRGet60HzEn(void);
 LONG QRCAMLIB_API QRSetMMXEn(LONG enable);
 LONG QRCAMLIB_API QRGetMMXEn(void);
 
+// Reads the next camera frame into destination, in the format and size chosen with
+// QRSetOutputFormat and QRSetResolution; destination must hold output width x output height x 3
+// bytes (format 0), x 1 (format 1), x 2 (formats 2 and 4), x 1.5 (format 3) or x 1.125 (format 5).
+// Format 4 receives exactly the captured frame (capture width x height x 2 bytes; at resolution 5
+// the 640 x 480 capture, 614,400 bytes). Waits at most 3 s for the camera mutex "QR3IO"; without
+// it, or when the camera sends nothing usable, the previous picture (or a flat one) is converted.
+// Always returns 0; with no camera acquired it writes nothing.
+LONG QRCAMLIB_API QRVideoFrameRead(void* destination);
+// Front ends call it until it returns non-zero before a frame read; frames are fetched on demand,
+// so it returns 1 at once and does nothing.
+LONG QRCAMLIB_API QRGrabFrame(void);
+
 // Kept for callers of earlier camera models; they do nothing.
 LONG QRCAMLIB_API QRSetPPAEn(LONG enable);      // 0
 LONG QRCAMLIB_API QRGetPPAEn(void);             // 0
@@ -134,7 +146,6 @@ LONG QRCAMLIB_API QRGetNegativeEn(void);        // 1
 LONG QRCAMLIB_API QRGetGPOut(void);             // 1
 LONG QRCAMLIB_API QRGetPeakVideo(void);         // 1
 LONG QRCAMLIB_API QRWhiteBalance(void);         // 1
-LONG QRCAMLIB_API QRGrabFrame(void);            // 1
 LONG QRCAMLIB_API QRVideoLineRead(LONG a, LONG b);              // 1
 LONG QRCAMLIB_API QRVideoFrameDecompress(LONG a, LONG b);       // 1
 LONG QRCAMLIB_API QRVideoLineDecompress(LONG a, LONG b, LONG c);  // 1

@@ -61,6 +61,7 @@ LONG WINAPI VCamUnplug(LONG index) {
     record.present = 0;
     record.gone = 0;
     record.button = 0;
+    record.replay.count = 0;
   });
 }
 
@@ -166,6 +167,25 @@ LONG WINAPI VCamSetPacing(LONG milliseconds) {
   if (!lock.state() || milliseconds < 0 || milliseconds > 10000) return 0;
   lock.state()->pacingMs = static_cast<DWORD>(milliseconds);
   return 1;
+}
+
+LONG WINAPI VCamQueueReplay(LONG index, LPCSTR path) {
+  if (!path || !*path) return 0;
+  char full[vcam::kReplayPathSize];
+  const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return 0;
+  LONG waiting = 0;
+  withPresentDevice(index, [&](DeviceRecord& record) {
+    vcam::ReplayQueue& queue = record.replay;
+    if (queue.count >= static_cast<DWORD>(vcam::ReplayQueue::kCapacity)) return;
+    std::memcpy(queue.paths[(queue.first + queue.count) % vcam::ReplayQueue::kCapacity], full, length + 1);
+    waiting = static_cast<LONG>(++queue.count);
+  });
+  return waiting;
+}
+
+LONG WINAPI VCamClearReplay(LONG index) {
+  return withPresentDevice(index, [](DeviceRecord& record) { record.replay.count = 0; });
 }
 
 }  // extern "C"

@@ -5,9 +5,11 @@
 #include "device_io.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "camera_wire.h"
@@ -175,12 +177,47 @@ Reply answerVendorRequest(SharedState& state, const OpenDevice& device, const ca
   return replyWith(DWORD{entry.status});
 }
 
+// The next replayed file, if any, leaves the queue into the job.
+void takeReplay(DeviceRecord& record, FrameJob& job) {
+  ReplayQueue& queue = record.replay;
+  if (queue.count == 0 || queue.count > static_cast<DWORD>(ReplayQueue::kCapacity)) return;
+  const char* path = queue.paths[queue.first % ReplayQueue::kCapacity];
+  std::memcpy(job.replayPath, path, sizeof job.replayPath);
+  job.replayPath[sizeof job.replayPath - 1] = 0;
+  queue.first = (queue.first + 1) % ReplayQueue::kCapacity;
+  --queue.count;
+}
+
+// The camera's automatic controls act between frames: what they moved is in the register file
+// before the next frame is taken (unless the camera was unplugged meanwhile).
+void applyFeedback(const OpenDevice& device, const qrvcam::SceneFeedback& moved) {
+  if (moved.count <= 0) return;
+  StateLock lock;
+  SharedState* state = lock.state();
+  DeviceRecord* record = state ? liveRecord(*state, device) : nullptr;
+  if (!record) return;
+  for (int i = 0; i < moved.count && i < 4; ++i) {
+    if (moved.moved[i].reg < RegisterFile::kRegisterCount) record->registers.values[moved.moved[i].reg] = moved.moved[i].value;
+  }
+}
+
+// Frames are at least `pacing` ms apart (per process, as a driver's frame clock would be).
+void waitForFrameTime(DWORD pacing) {
+  using Clock = std::chrono::steady_clock;
+  static std::mutex clockMutex;
+  static Clock::time_point lastFrame;
+  std::lock_guard<std::mutex> guard(clockMutex);
+  if (pacing) std::this_thread::sleep_until(lastFrame + std::chrono::milliseconds(pacing));
+  lastFrame = Clock::now();
+}
+
 Reply answerReadFrame(const OpenDevice& device, const camwire::FrameRequest& request) {
   BYTE* buffer = reinterpret_cast<BYTE*>(static_cast<UINT_PTR>(request.buffer));
   if (request.length && (!buffer || IsBadWritePtr(buffer, request.length))) return failure(ERROR_NOACCESS);
   // Render from a copy of the registers, outside the lock, so control calls are never held up.
   RegisterFile registers;
-  FrameJob job{device.index, 0, 0};
+  FrameJob job{};
+  job.deviceIndex = device.index;
   DWORD pacing = 0;
   camwire::FrameReply reply{};
   {
@@ -196,16 +233,14 @@ Reply answerReadFrame(const OpenDevice& device, const camwire::FrameRequest& req
     registers = record->registers;
     job.frameNumber = record->framesDelivered++;
     job.scene = state->scene;
+    takeReplay(*record, job);
     pacing = state->pacingMs;
     appendLog(*state, logEntry(device, camwire::kReadFrame, reply.status));
   }
-  if (pacing) {
-    static DWORD lastFrame = 0;
-    const DWORD elapsed = GetTickCount() - lastFrame;
-    if (elapsed < pacing) Sleep(pacing - elapsed);
-    lastFrame = GetTickCount();
-  }
-  reply.bytesStored = static_cast<DWORD>(produceFrame(job, registers, buffer, request.length));
+  waitForFrameTime(pacing);
+  qrvcam::SceneFeedback moved;
+  reply.bytesStored = static_cast<DWORD>(produceFrame(job, registers, request.length ? buffer : nullptr, request.length, &moved));
+  applyFeedback(device, moved);
   return replyWith(reply);
 }
 

@@ -24,6 +24,7 @@
 #define VCAM_REGISTER_COUNT 64
 #define VCAM_TEXT_SIZE 128
 #define VCAM_LOG_CAPACITY 4096
+#define VCAM_REPLAY_CAPACITY 32
 
 // How a camera can be found: at its fixed path (drivers for Windows 95/98 and NT 4.0), through the
 // device-interface class (WDM drivers), or both.
@@ -102,6 +103,14 @@ LONG QRVCAM_API VCamGetStats(VCamStats* stats);
 // The synthetic scene the camera shows and the least time between two frames (0 = no pacing).
 LONG QRVCAM_API VCamSetScene(LONG scene);
 LONG QRVCAM_API VCamSetPacing(LONG milliseconds);
+// Replay: the camera at `index` delivers the bytes of the file at `path` as one of its next frames,
+// whatever they hold (a broken or truncated stream too), in the order queued, before it takes its
+// scene again. The path is made absolute now, so any process may read the frames. Returns how many
+// replayed frames are now waiting (1..VCAM_REPLAY_CAPACITY), or 0 when the queue is full, the path
+// is too long or no camera is there. A file that cannot be read when its turn comes is an empty
+// frame. Unplugging or plugging the camera empties its queue.
+LONG QRVCAM_API VCamQueueReplay(LONG index, LPCSTR path);
+LONG QRVCAM_API VCamClearReplay(LONG index);
 
 #ifdef __cplusplus
 }

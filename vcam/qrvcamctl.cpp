@@ -22,7 +22,9 @@ const char kUsage[] =
     "  regs N                     show the registers of the camera at N\n"
     "  log [clear]                show (or clear) the log of requests\n"
     "  scene N                    choose the synthetic scene\n"
-    "  pacing MS                  least time between two frames (0: none)\n";
+    "  pacing MS                  least time between two frames (0: none; 33: about 30 a second)\n"
+    "  replay N FILE...           the camera at N delivers each file's bytes as its next frames\n"
+    "  replay N clear             forget the files still waiting\n";
 
 bool parseNumber(const char* text, long& value) {
   if (!text || !*text) return false;
@@ -109,6 +111,19 @@ int showLog() {
   return 0;
 }
 
+int queueReplay(long index, int count, char** files) {
+  if (count == 1 && !std::strcmp(files[0], "clear")) return VCamClearReplay(index) ? 0 : 1;
+  for (int i = 0; i < count; ++i) {
+    const LONG waiting = VCamQueueReplay(index, files[i]);
+    if (!waiting) {
+      std::fprintf(stderr, "qrvcamctl: could not queue %s (queue full, path too long or no camera)\n", files[i]);
+      return 1;
+    }
+    std::printf("queued %s (%ld waiting)\n", files[i], static_cast<long>(waiting));
+  }
+  return 0;
+}
+
 int run(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string command = argv[1];
@@ -127,6 +142,7 @@ int run(int argc, char** argv) {
   if (command == "regs" && haveIndex && argc == 3) return showRegisters(index);
   if (command == "scene" && haveIndex && argc == 3) return VCamSetScene(index) ? 0 : 1;
   if (command == "pacing" && haveIndex && argc == 3) return VCamSetPacing(index) ? 0 : 1;
+  if (command == "replay" && haveIndex && argc >= 4) return queueReplay(index, argc - 3, argv + 3);
   if ((command == "gone" || command == "button") && haveIndex && argc == 4 && parseNumber(argv[3], value)) {
     return (command == "gone" ? VCamSetGone(index, value) : VCamSetButton(index, value)) ? 0 : 1;
   }

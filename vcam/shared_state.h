@@ -4,10 +4,19 @@
 
 #include <cstdint>
 
+#include "frame_source.h"
 #include "qrvcam.h"
 #include "register_file.h"
 
 namespace vcam {
+
+// Files whose bytes a camera delivers as its next frames, oldest first.
+struct ReplayQueue {
+  static constexpr int kCapacity = VCAM_REPLAY_CAPACITY;
+  DWORD first;
+  DWORD count;
+  char paths[kCapacity][kReplayPathSize];
+};
 
 struct DeviceRecord {
   DWORD present;
@@ -17,6 +26,7 @@ struct DeviceRecord {
   DWORD framesDelivered;
   VCamDevice device;
   RegisterFile registers;
+  ReplayQueue replay;
 };
 
 struct SharedState {

@@ -133,7 +133,7 @@ const Request kStartupSequence[] = {
     {45, 0, 0},   {25, 0, 256},  // quality 250: quantisation table
     {18, 2, 0},   {11, 614, 0}, {6, 0, 0},    {10, 0, 0},
     {6, 0, 0},    {27, 160, 0}, {28, 120, 0}, {29, 160, 0}, {30, 120, 0}, {31, 0, 0},  {32, 0, 0}, {6, 1, 0},
-    {6, 0, 0},    {10, 0, 0},   {6, 1, 0},  // output format 0, raw frames
+    {6, 0, 0},    {10, 0x10, 0}, {6, 1, 0},  // output format 0, compressed frames
     {20, 0, 0},
 };
 

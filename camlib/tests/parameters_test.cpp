@@ -187,14 +187,14 @@ TEST_F(Parameters, ResolutionOutsideTheTableIsRefusedAndChangesNothing) {
   EXPECT_TRUE(vendorRequests().empty());
 }
 
-TEST_F(Parameters, OutputFormatRestartsCaptureForRawFrames) {
+TEST_F(Parameters, OutputFormatRestartsCaptureForCompressedFrames) {
   ASSERT_EQ(1, QRSetOutputFormat(4));
   const auto requests = vendorRequests();
   ASSERT_EQ(3u, requests.size());
   EXPECT_EQ(6u, requests[0].index);
   EXPECT_EQ(0u, requests[0].value);
   EXPECT_EQ(10u, requests[1].index);
-  EXPECT_EQ(0u, requests[1].value);  // no decoder yet: raw frames
+  EXPECT_EQ(0x10u, requests[1].value);  // the decoder is there: compressed frames
   EXPECT_EQ(6u, requests[2].index);
   EXPECT_EQ(1u, requests[2].value);
   EXPECT_EQ(4, QRGetOutputFormat());

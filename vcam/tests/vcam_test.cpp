@@ -3,12 +3,15 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "frame_source.h"
 #include "qrvcam.h"
+#include "scene.h"
 #include "vcam_control.h"
 
 namespace {
@@ -257,19 +260,168 @@ TEST_F(VirtualCamera, UnpluggedWhileOpenTheOldHandleSeesItGone) {
   EXPECT_EQ(18u, infoStatus(old));
 }
 
-TEST_F(VirtualCamera, EmptyFrameUntilTheSceneRendererIsAttached) {
-  plug(0, usbCamera(1));
-  HANDLE h = open("\\\\.\\QRVIDDEV0");
-  std::vector<BYTE> buffer(160 * 120 * 2, 0x5A);
-  const DWORD request[2] = {static_cast<DWORD>(buffer.size()), static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data()))};
+// A frame request for at most `length` bytes into `buffer`; the reply's status and full length.
+struct FrameAnswer {
+  DWORD status, length;
+};
+FrameAnswer requestFrame(HANDLE h, BYTE* buffer, DWORD length) {
+  const DWORD request[2] = {length, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer))};
   DWORD reply[2] = {99, 99}, returned = 0;
-  ASSERT_TRUE(control(h, kReadFrame, request, sizeof request, reply, sizeof reply, &returned));
+  EXPECT_TRUE(device().ioControl(h, kReadFrame, const_cast<DWORD*>(request), sizeof request, reply, sizeof reply,
+                                 &returned, nullptr));
   EXPECT_EQ(8u, returned);
-  EXPECT_EQ(0u, reply[0]);
-  EXPECT_EQ(0u, reply[1]);
+  return {reply[0], reply[1]};
+}
+
+class VirtualCameraFrames : public VirtualCamera {
+ protected:
+  void SetUp() override {
+    VirtualCamera::SetUp();
+    plug(0, usbCamera(1));
+    h_ = open("\\\\.\\QRVIDDEV0");
+    ASSERT_NE(INVALID_HANDLE_VALUE, h_);
+    // A camera programmed for 160 x 120 with a flat quantisation table and neutral processing.
+    for (BYTE& b : tone_) b = static_cast<BYTE>(&b - tone_);
+    for (int i = 0; i < 128; ++i) quant_[i] = 8;
+    writeRegister(h_, 13, 0, tone_, sizeof tone_);
+    writeRegister(h_, 25, 0, quant_, sizeof quant_);
+    const DWORD settings[][2] = {{27, 160}, {28, 120}, {5, 64}, {37, 256}, {4, 125}, {26, 125}, {35, 125}};
+    for (const auto& rv : settings) writeRegister(h_, rv[0], rv[1]);
+  }
+  qrvcam::SceneRegisters registers() {
+    vcam::RegisterFile file{};
+    for (int reg = 0; reg < vcam::RegisterFile::kRegisterCount; ++reg) {
+      DWORD value = 0;
+      EXPECT_EQ(1, VCamReadRegister(0, reg, &value));
+      file.values[reg] = value;
+    }
+    std::memcpy(file.toneTable, tone_, sizeof tone_);
+    std::memcpy(file.quantTable, quant_, sizeof quant_);
+    return vcam::sceneRegisters(file);
+  }
+  HANDLE h_ = nullptr;
+  BYTE tone_[256];
+  WORD quant_[128];
+};
+
+TEST_F(VirtualCameraFrames, RawAndCompressedFramesAreTheSceneAtTheCaptureSize) {
+  for (DWORD kind : {0u, 0x10u}) {
+    SCOPED_TRACE(kind);
+    writeRegister(h_, 10, kind);
+    const qrvcam::SceneRegisters regs = registers();
+    VCamDeviceStatus status;
+    ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
+    const DWORD frameNumber = status.framesDelivered;
+    const size_t length = qrvcam::renderFrame(regs, frameNumber, nullptr, 0, nullptr);
+    ASSERT_GT(length, 0u);
+    std::vector<BYTE> want(length);
+    qrvcam::renderFrame(regs, frameNumber, want.data(), want.size(), nullptr);
+    if (kind == 0) EXPECT_EQ(160u * 120 * 2, length);
+    else EXPECT_TRUE(want[0] == 0xFF && want[1] == 0xD8);
+
+    std::vector<BYTE> got(160 * 120 * 2 + 64, 0x5A);
+    const FrameAnswer answer = requestFrame(h_, got.data(), 160 * 120 * 2);
+    EXPECT_EQ(0u, answer.status);
+    EXPECT_EQ(length, answer.length);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin()));
+    for (size_t i = 160 * 120 * 2; i < got.size(); ++i) ASSERT_EQ(0x5A, got[i]) << i;
+  }
+}
+
+TEST_F(VirtualCameraFrames, AShortRequestStoresOnlyItsLengthAndReportsTheWholeFrame) {
+  writeRegister(h_, 10, 0x10);
+  std::vector<BYTE> buffer(4096, 0x5A);
+  const FrameAnswer answer = requestFrame(h_, buffer.data(), 100);
+  EXPECT_GT(answer.length, 100u);
+  EXPECT_EQ(0xFF, buffer[0]);
+  EXPECT_EQ(0xD8, buffer[1]);
+  for (size_t i = 100; i < buffer.size(); ++i) ASSERT_EQ(0x5A, buffer[i]) << i;
+  writeRegister(h_, 10, 0);
+  EXPECT_EQ(160u * 120 * 2, requestFrame(h_, nullptr, 0).length) << "nothing stored, the length still told";
+}
+
+TEST_F(VirtualCameraFrames, AutomaticControlsWriteTheirRegistersBackBeforeTheNextFrame) {
+  struct Case {
+    DWORD exposureMode, whiteBalance, gain;
+  };
+  for (const Case& c : {Case{1, 1, 0}, Case{0, 1, 64}, Case{1, 0, 255}, Case{0, 0, 64}}) {
+    SCOPED_TRACE(testing::Message() << "exposure " << c.exposureMode << " white balance " << c.whiteBalance);
+    writeRegister(h_, 1, c.exposureMode);
+    writeRegister(h_, 2, c.whiteBalance);
+    writeRegister(h_, 5, c.gain);
+    writeRegister(h_, 26, 125);
+    writeRegister(h_, 4, 125);
+    const qrvcam::SceneRegisters before = registers();
+    VCamDeviceStatus status;
+    ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
+    qrvcam::SceneFeedback moved;
+    std::vector<BYTE> picture(160 * 120 * 2);
+    ASSERT_TRUE(qrvcam::renderPicture(before, status.framesDelivered, picture.data(), &moved));
+    EXPECT_EQ(c.exposureMode != 0 || c.whiteBalance != 0, moved.count > 0);
+    requestFrame(h_, picture.data(), static_cast<DWORD>(picture.size()));
+    qrvcam::SceneRegisters expected = before;
+    for (int i = 0; i < moved.count; ++i) expected.reg[moved.moved[i].reg] = moved.moved[i].value;
+    const qrvcam::SceneRegisters after = registers();
+    for (int reg : {4, 5, 26, 37}) EXPECT_EQ(expected.reg[reg], after.reg[reg]) << "register " << reg;
+  }
+}
+
+std::string tempFile(const char* name, const std::string& bytes) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string path = std::string(dir) + "qrvcam-test-" + name;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return path;
+}
+
+TEST_F(VirtualCameraFrames, ReplayedFilesAreTheNextFramesInOrderThenTheSceneAgain) {
+  writeRegister(h_, 10, 0);
+  const std::string first = tempFile("first.bin", "not a picture at all");
+  const std::string empty = tempFile("empty.bin", "");
+  const std::string missing = tempFile("missing.bin", "x");
+  DeleteFileA(missing.c_str());
+  const std::string big = tempFile("big.bin", std::string(50000, 'b'));
+  EXPECT_EQ(1, VCamQueueReplay(0, first.c_str()));
+  EXPECT_EQ(2, VCamQueueReplay(0, empty.c_str()));
+  EXPECT_EQ(3, VCamQueueReplay(0, missing.c_str()));
+  EXPECT_EQ(0, qrtest::runChild("qrvcamctl.exe", "replay 0 \"" + big + "\""));  // another process queues the 4th
+
+  std::vector<BYTE> buffer(160 * 120 * 2 + 16, 0x5A);
+  FrameAnswer answer = requestFrame(h_, buffer.data(), 160 * 120 * 2);
+  EXPECT_EQ(20u, answer.length);
+  EXPECT_EQ(0, std::memcmp(buffer.data(), "not a picture at all", 20));
+  EXPECT_EQ(0u, requestFrame(h_, buffer.data(), 160 * 120 * 2).length);
+  EXPECT_EQ(0u, requestFrame(h_, buffer.data(), 160 * 120 * 2).length) << "a file that is gone: an empty frame";
+  answer = requestFrame(h_, buffer.data(), 160 * 120 * 2);
+  EXPECT_EQ(50000u, answer.length) << "reported whole";
+  EXPECT_EQ('b', buffer[160 * 120 * 2 - 1]);
+  EXPECT_EQ(0x5A, buffer[160 * 120 * 2]) << "stored no further than asked";
+  EXPECT_EQ(160u * 120 * 2, requestFrame(h_, buffer.data(), 160 * 120 * 2).length) << "the scene again";
+
+  for (int i = 1; i <= VCAM_REPLAY_CAPACITY; ++i) EXPECT_EQ(i, VCamQueueReplay(0, first.c_str()));
+  EXPECT_EQ(0, VCamQueueReplay(0, first.c_str())) << "queue full";
+  EXPECT_EQ(1, VCamClearReplay(0));
+  EXPECT_EQ(160u * 120 * 2, requestFrame(h_, buffer.data(), 160 * 120 * 2).length);
+  EXPECT_EQ(0, VCamQueueReplay(3, first.c_str())) << "no camera there";
+  EXPECT_EQ(0, VCamQueueReplay(0, nullptr));
+  EXPECT_EQ(0, VCamQueueReplay(0, ""));
+  for (const std::string& path : {first, empty, big}) DeleteFileA(path.c_str());
+}
+
+TEST_F(VirtualCameraFrames, PacingSpacesFramesWhenAsked) {
+  std::vector<BYTE> buffer(160 * 120 * 2);
+  ASSERT_EQ(1, VCamSetPacing(100));
+  requestFrame(h_, buffer.data(), static_cast<DWORD>(buffer.size()));
+  const DWORD start = GetTickCount();
+  for (int i = 0; i < 3; ++i) requestFrame(h_, buffer.data(), static_cast<DWORD>(buffer.size()));
+  // Three frames at least 100 ms apart; a little below 300 for the tick counter's granularity.
+  EXPECT_GE(GetTickCount() - start, 270u);
   VCamDeviceStatus status;
   ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
-  EXPECT_EQ(1u, status.framesDelivered);
+  EXPECT_EQ(4u, status.framesDelivered);
 }
 
 TEST_F(VirtualCamera, MalformedRequestsFailWithoutActing) {
