@@ -341,6 +341,7 @@ void setPalette(const TiffReader& file, const TiffImage& image, Picture& picture
   if (photometric == kPalette) {
     std::size_t at = image.colorMap.valueAt;
     for (int i = 0; i < levels && i < 256; ++i) {
+      // As libtiff reads 16-bit maps: the high byte.
       auto channel = [&](int c) { return static_cast<uint8_t>(file.u16(at + 2 * (c * levels + i)) >> 8); };
       picture.palette[i] = RgbQuad{channel(2), channel(1), channel(0), 0};
     }
