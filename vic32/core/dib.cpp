@@ -182,7 +182,9 @@ int decodeDibPixels(const uint8_t* dib, std::size_t size, const DibLayout& layou
     return decodeRunLength(in, layout, picture, bad);
   }
   if (static_cast<std::size_t>(layout.stride()) * layout.height > size - pixelOffset) return bad;
-  return decodeUncompressed(dib + pixelOffset, layout, picture);
+  decodeUncompressed(dib + pixelOffset, layout, picture);
+  clearRowPadding(picture);
+  return kOk;
 }
 
 }  // namespace vic

@@ -201,6 +201,15 @@ int Picture::allocate(int newWidth, int newHeight, int newBits) {
   return kOk;
 }
 
+void clearRowPadding(Picture& picture) {
+  int usedBits = picture.width * picture.bits;
+  for (int y = 0; y < picture.height; ++y) {
+    uint8_t* row = picture.row(y);
+    if (usedBits % 8) row[usedBits / 8] &= static_cast<uint8_t>(0xFF00 >> (usedBits % 8));
+    for (int i = (usedBits + 7) / 8; i < picture.stride; ++i) row[i] = 0;
+  }
+}
+
 int pictureToImage(const Picture& picture, ImageDescriptor* descriptor) {
   ImageView view;
   if (viewOf(descriptor, view) != kOk) return kBadBuffer;

@@ -160,6 +160,10 @@ struct Picture {
   const uint8_t* row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * stride; }
 };
 
+// Zeroes what lies beyond the last pixel of each row (unused bits and padding bytes), so that
+// equal pictures have equal bytes.
+void clearRowPadding(Picture& picture);
+
 // The load step: copies the picture into the descriptor's image area (as much as fits), with its
 // palette; the type word tells whether the palette is grey. kBadBits when the depths differ.
 int pictureToImage(const Picture& picture, ImageDescriptor* descriptor);

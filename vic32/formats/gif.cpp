@@ -307,6 +307,7 @@ int decodeGif(const uint8_t* data, std::size_t size, Picture& picture) {
       std::copy(from, from + count, picture.row(targetY) + frame.left);
     }
   }
+  clearRowPadding(picture);  // the background fill reached the row padding too
   return kOk;
 }
 

@@ -36,6 +36,7 @@ bool buildHuffman(const uint8_t counts[16], const uint8_t* symbols, int total, H
     int count = counts[length - 1];
     if (count) {
       for (int i = 0; i < count; ++i, ++k, ++code) {
+        if (code >= (1 << length)) return false;  // over-subscribed
         if (length <= 9) {
           int first = code << (9 - length), spread = 1 << (9 - length);
           for (int j = 0; j < spread; ++j) {
@@ -44,7 +45,6 @@ bool buildHuffman(const uint8_t counts[16], const uint8_t* symbols, int total, H
           }
         }
       }
-      if (code - 1 >= (1 << length)) return false;  // over-subscribed
       table.maxCode[length] = code - 1;
     } else {
       table.maxCode[length] = -1;

@@ -121,6 +121,7 @@ int decodePcx(const uint8_t* data, std::size_t size, Picture& picture) {
     }
   }
 
+  clearRowPadding(picture);
   if (picture.bits == 8 && h.bitsPerPixel == 8) {
     // The 256-colour palette: a 12 marker and 768 bytes at the very end. Without it, grey.
     if (size >= kHeaderBytes + 769 && data[size - 769] == 12) {

@@ -544,6 +544,7 @@ int decodeTiff(const uint8_t* data, std::size_t size, Picture& picture) {
       placeStrip(image, strip, rowBytes, firstRow, rows, plane, picture);
     }
   }
+  clearRowPadding(picture);
   return kOk;
 }
 
