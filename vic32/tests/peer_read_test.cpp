@@ -2,6 +2,7 @@
 // read with the same pixels as the tools' own decoders give (djpeg for JPEG, within 2 levels).
 #include <gtest/gtest.h>
 
+#include "core/bytes.h"
 #include "test_pictures.h"
 
 namespace {
@@ -67,12 +68,52 @@ class PeerFiles : public testing::Test {
 TEST_F(PeerFiles, BmpFromImageMagick) {
   checkCases(dir_, {
       {"c24.bmp", "{convert} {src} BMP3:{file}", vic::decodeBmp, 24, 0, ""},
+      {"os2.bmp", "{convert} {src} BMP2:{file}", vic::decodeBmp, 24, 0, ""},
       {"c32.bmp", "{convert} {src} -alpha on -define bmp:format=bmp4 BMP:{file}", vic::decodeBmp, 24, 0, ""},
       {"p8.bmp", "{convert} {src} -colors 200 -type Palette BMP3:{file}", vic::decodeBmp, 8, 0, ""},
       {"rle8.bmp", "{convert} {src} -colors 100 -type Palette -compress RLE BMP3:{file}", vic::decodeBmp, 8, 0, ""},
       {"p4.bmp", "{convert} {src} -colors 16 -type Palette BMP3:{file}", vic::decodeBmp, 8, 0, ""},
       {"m1.bmp", "{convert} {mono} -type Bilevel BMP3:{file}", vic::decodeBmp, 1, 0, ""},
   });
+}
+
+// ImageMagick writes no RLE4 bitmaps, so one is put together here by hand (runs, an absolute
+// block, a delta and end-of-line escapes) and ImageMagick's reading of it is the reference.
+TEST_F(PeerFiles, Rle4BmpAsImageMagickReadsIt) {
+  const int width = 9, height = 4;
+  std::vector<uint8_t> rle = {
+      0x04, 0x12, 0x05, 0x3C, 0x00, 0x00,              // row 0: 1 2 1 2, 3 C 3 C 3
+      0x00, 0x05, 0x45, 0x67, 0x80, 0x00, 0x04, 0xFF, 0x00, 0x00,  // row 1: absolute 4 5 6 7 8, F F F F
+      0x02, 0xAB, 0x00, 0x02, 0x03, 0x01, 0x02, 0xCD, 0x00, 0x00,  // row 2: A B, delta (3, 1), row 3: C D
+      0x00, 0x01,
+  };
+  vic::ByteWriter file;
+  uint32_t offset = 14 + 40 + 64;
+  file.u8('B');
+  file.u8('M');
+  file.le32(static_cast<uint32_t>(offset + rle.size()));
+  file.le32(0);
+  file.le32(offset);
+  file.le32(40);
+  file.le32(width);
+  file.le32(height);
+  file.le16(1);
+  file.le16(4);
+  file.le32(2);  // RLE4
+  file.le32(static_cast<uint32_t>(rle.size()));
+  file.le32(0);
+  file.le32(0);
+  file.le32(16);
+  file.le32(0);
+  for (int i = 0; i < 16; ++i) {
+    file.u8(static_cast<uint8_t>(i * 16));
+    file.u8(static_cast<uint8_t>(255 - i * 16));
+    file.u8(static_cast<uint8_t>(i * 5));
+    file.u8(0);
+  }
+  file.append(rle.data(), rle.size());
+  ASSERT_TRUE(victest::writeBytes(dir_ + "/rle4.bmp", file.bytes()));
+  checkCases(dir_, {{"rle4.bmp", "true", vic::decodeBmp, 8, 0, ""}});
 }
 
 TEST_F(PeerFiles, GifFromImageMagickReadBackByGiflibToo) {
@@ -96,6 +137,7 @@ TEST_F(PeerFiles, JpegFromLibjpegTurbo) {
       {"444.jpg", "cjpeg -sample 1x1 -quality 95 -outfile {file} {src}", vic::decodeJpeg, 24, 2, djpeg},
       {"422.jpg", "cjpeg -sample 2x1 -outfile {file} {src}", vic::decodeJpeg, 24, 2, djpeg},
       {"440.jpg", "cjpeg -sample 1x2 -outfile {file} {src}", vic::decodeJpeg, 24, 2, djpeg},
+      {"411.jpg", "cjpeg -sample 4x1 -outfile {file} {src}", vic::decodeJpeg, 24, 2, djpeg},
       {"grey.jpg", "cjpeg -grayscale -outfile {file} {src}", vic::decodeJpeg, 8, 2, djpeg},
       {"restart.jpg", "cjpeg -restart 1B -outfile {file} {src}", vic::decodeJpeg, 24, 2, djpeg},
       {"restartrows.jpg", "cjpeg -restart 1 -sample 2x1 -outfile {file} {src}", vic::decodeJpeg, 24, 2, djpeg},
