@@ -74,7 +74,10 @@ int areaOf(const ImageDescriptor* image, const ImageView& view, Area& area) {
 
 void copyRowPixels(const uint8_t* source, int sourceX, uint8_t* destination, int destinationX, int count, int bits) {
   if (bits == 1) {
-    for (int i = 0; i < count; ++i) {
+    // Within one row, copy from the far end when moving right so no bit is overwritten unread.
+    bool backward = source == destination && destinationX > sourceX;
+    for (int n = 0; n < count; ++n) {
+      int i = backward ? count - 1 - n : n;
       int from = sourceX + i, to = destinationX + i;
       uint8_t mask = static_cast<uint8_t>(0x80 >> (to & 7));
       if (source[from >> 3] & (0x80 >> (from & 7))) {
@@ -149,11 +152,11 @@ int copyImage(const ImageDescriptor* source, ImageDescriptor* destination) {
   if (areaOf(source, from, sourceArea) != kOk || areaOf(destination, to, destinationArea) != kOk) return kBadRange;
   int width = std::min(sourceArea.width, destinationArea.width);
   int height = std::min(sourceArea.height, destinationArea.height);
-  // Both records may name the same pixels; copy in the direction that reads rows before they are
-  // overwritten.
-  bool upward = to.row(destinationArea.y) > from.row(sourceArea.y);
+  // Both records may name the same pixels. Rows lie bottom-up in memory, so when the destination
+  // lies higher in memory, copy from the top row down (highest address first), else bottom up.
+  bool destinationHigher = to.row(destinationArea.y) > from.row(sourceArea.y);
   for (int i = 0; i < height; ++i) {
-    int y = upward ? height - 1 - i : i;
+    int y = destinationHigher ? i : height - 1 - i;
     copyRowPixels(from.row(sourceArea.y + y), sourceArea.x, to.row(destinationArea.y + y), destinationArea.x, width,
                   from.bits);
   }

@@ -196,7 +196,9 @@ class Decoder {
         break;
       }
       if (marker == 0xDA) {
-        if (!frame_.present) return kBadJpeg;
+        // Real progressive files have about ten scans; thousands would only make a crafted file
+        // take minutes over one picture.
+        if (!frame_.present || ++scans_ > kMaxScans) return kBadJpeg;
         int result = readScan();
         if (result != kOk) return result;
         sawScan = true;
@@ -590,6 +592,8 @@ class Decoder {
   HuffmanTable dc_[4], ac_[4];
   uint16_t quant_[4][64] = {};
   bool quantDefined_[4] = {false, false, false, false};
+  static constexpr int kMaxScans = 1000;
+  int scans_ = 0;
   int restartInterval_ = 0;
   int eobRun_ = 0;
   bool adobe_ = false;

@@ -190,6 +190,30 @@ TEST(DamagedFiles, CutFilesGiveTheFormatsCode) {
   }
 }
 
+TEST(DamagedFiles, JpegWithThousandsOfScansIsRefused) {
+  Picture grey;
+  grey.allocate(8, 8, 8);
+  std::vector<uint8_t> file;
+  ASSERT_EQ(vic::kOk, vic::encodeJpeg(grey, 75, file));
+  std::size_t scanStart = 0;
+  for (std::size_t i = 0; i + 1 < file.size(); ++i) {
+    if (file[i] == 0xFF && file[i + 1] == 0xDA) scanStart = i;
+  }
+  ASSERT_GT(scanStart, 0u);
+  std::vector<uint8_t> scan(file.begin() + scanStart, file.end() - 2);  // up to the end marker
+  auto withScans = [&](int extra) {
+    std::vector<uint8_t> out(file.begin(), file.end() - 2);
+    for (int i = 0; i < extra; ++i) out.insert(out.end(), scan.begin(), scan.end());
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
+  };
+  Picture picture;
+  std::vector<uint8_t> some = withScans(9), many = withScans(1000);
+  EXPECT_EQ(vic::kOk, vic::decodeJpeg(some.data(), some.size(), picture));
+  EXPECT_EQ(vic::kBadJpeg, vic::decodeJpeg(many.data(), many.size(), picture));
+}
+
 TEST(DamagedFiles, HostileHeadersAreRefused) {
   struct Case {
     const Codec* codec;

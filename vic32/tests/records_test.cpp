@@ -127,6 +127,41 @@ TEST(Records, CopyImageCopiesTheSourceAreaIntoTheDestinationArea) {
   }
 }
 
+TEST(Records, CopyImageWithinOneImageMovesAreasThatOverlap) {
+  struct Move {
+    int dx, dy;
+  };
+  const Move moves[] = {{1, 1}, {-1, -1}, {3, -2}, {-2, 3}, {5, 0}, {-5, 0}};
+  for (int bits : {1, 8, 24}) {
+    for (const Move& m : moves) {
+      SCOPED_TRACE(std::to_string(bits) + " bits, move " + std::to_string(m.dx) + "," + std::to_string(m.dy));
+      Image image, original;
+      ASSERT_EQ(vic::kOk, vic::allocImage(&image.d, 24, 16, bits));
+      ASSERT_EQ(vic::kOk, vic::allocImage(&original.d, 24, 16, bits));
+      for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 24; ++x) {
+          uint8_t value = static_cast<uint8_t>(bits == 1 ? (x * 5 + y * 3) % 7 < 3 : 1 + x * 10 + y);
+          setPixel(image, x, y, value);
+          setPixel(original, x, y, value);
+        }
+      }
+      // Two records of one image: the source area (6, 6)..(15, 11) moved by (dx, dy).
+      ImageDescriptor from{}, to{};
+      vic::copyImgDes(&image.d, &from);
+      vic::copyImgDes(&image.d, &to);
+      vic::Rect source{6, 6, 16, 12}, target{6 + m.dx, 6 + m.dy, 16 + m.dx, 12 + m.dy};
+      vic::rectToImageArea(&source, &from);
+      vic::rectToImageArea(&target, &to);
+      ASSERT_EQ(vic::kOk, vic::copyImage(&from, &to));
+      for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 10; ++x) {
+          ASSERT_EQ(pixel(original, 6 + x, 6 + y), pixel(image, 6 + m.dx + x, 6 + m.dy + y)) << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST(Records, CopyImageChecksDepthsAndAreas) {
   Image colour, grey;
   ASSERT_EQ(vic::kOk, vic::allocImage(&colour.d, 8, 8, 24));
