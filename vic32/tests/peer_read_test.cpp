@@ -203,4 +203,28 @@ TEST_F(PeerFiles, TiffFromLibtiff) {
   });
 }
 
+TEST_F(PeerFiles, TiffKindsThisReaderDoesNotTakeGiveTheirCodes) {
+  struct Case {
+    const char* name;
+    std::string make;
+    int expected;
+  };
+  const Case cases[] = {
+      {"deep.tif", "{convert} {src} -depth 16 -compress None {file}", vic::kBadTifBits},
+      {"jpeg.tif", "{convert} {src} -compress None {tmp}.tif && tiffcp -c jpeg {tmp}.tif {file}", vic::kBadCompression},
+      {"zip.tif", "{convert} {src} -compress None {tmp}.tif && tiffcp -c zip {tmp}.tif {file}", vic::kBadCompression},
+      {"tiled.tif", "{convert} {src} -compress None {tmp}.tif && tiffcp -t -w 16 -l 16 {tmp}.tif {file}", vic::kBadTif},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string output;
+    ASSERT_EQ(0, victest::run(expand(c.make, dir_, c.name), &output)) << output;
+    std::vector<uint8_t> bytes = victest::readBytes(dir_ + "/" + c.name);
+    vic::FileInfo info{};
+    EXPECT_EQ(c.expected, vic::tiffInfo(bytes.data(), bytes.size(), info));
+    vic::Picture picture;
+    EXPECT_EQ(c.expected, vic::decodeTiff(bytes.data(), bytes.size(), picture));
+  }
+}
+
 }  // namespace
