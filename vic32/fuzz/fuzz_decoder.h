@@ -11,7 +11,7 @@
 namespace vicfuzz {
 
 // Pictures larger than this are only parsed, not decoded, to keep each run fast.
-constexpr int64_t kMaxFuzzPixels = 1 << 20;
+constexpr int64_t kMaxFuzzPixels = 1 << 18;
 
 template <typename Encode>
 int fuzzDecoder(const uint8_t* data, size_t size, vic::InfoDecoder info, vic::PictureDecoder decode, Encode encode,
