@@ -67,15 +67,15 @@ struct TiffImage {
 
 class IfdParser {
  public:
-  explicit IfdParser(const TiffReader& file) : file_(file) {}
+  explicit IfdParser(TiffReader& file) : file_(file) {}
 
   int parse(TiffImage& image) {
     if (file_.size_ < 8) return kBadTif;
     uint8_t a = file_.data_[0], b = file_.data_[1];
     if (a == 'I' && b == 'I') {
-      reader().bigEndian = false;
+      file_.bigEndian = false;
     } else if (a == 'M' && b == 'M') {
-      reader().bigEndian = true;
+      file_.bigEndian = true;
     } else {
       return kBadTif;
     }
@@ -101,8 +101,6 @@ class IfdParser {
   }
 
  private:
-  TiffReader& reader() { return const_cast<TiffReader&>(file_); }
-
   uint32_t value(const Field& field, uint32_t index) const {
     std::size_t at = field.valueAt + static_cast<std::size_t>(index) * typeBytes(field.type);
     switch (field.type) {
@@ -147,7 +145,7 @@ class IfdParser {
     return true;
   }
 
-  const TiffReader& file_;
+  TiffReader& file_;
 };
 
 // Which pictures this reader makes, from the tags: kOk, or the code for what is missing.
