@@ -152,11 +152,28 @@ bool writePpm(const std::string& path, const vic::Picture& picture) {
   return writeBytes(path, bytes);
 }
 
+namespace {
+
+// Removes the scratch directories when the test program ends; VIC32_KEEP_SCRATCH keeps them for a
+// look at what the tools made.
+struct ScratchDirectories {
+  std::vector<std::filesystem::path> paths;
+  ~ScratchDirectories() {
+    if (std::getenv("VIC32_KEEP_SCRATCH")) return;
+    std::error_code ignored;
+    for (const auto& path : paths) std::filesystem::remove_all(path, ignored);
+  }
+};
+ScratchDirectories scratchDirectories;
+
+}  // namespace
+
 std::string scratchDirectory(const std::string& name) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
                               ("vic32_" + name + "_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
+  scratchDirectories.paths.push_back(dir);
   return dir.string();
 }
 
