@@ -227,4 +227,19 @@ TEST_F(PeerFiles, TiffKindsThisReaderDoesNotTakeGiveTheirCodes) {
   }
 }
 
+TEST_F(PeerFiles, JpegKindsThisReaderDoesNotTakeGiveMinus43) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"arithmetic.jpg", "cjpeg -arithmetic -outfile {file} {src}"},
+      {"cmyk.jpg", "{convert} {src} -colorspace CMYK {file}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    std::string output;
+    ASSERT_EQ(0, victest::run(expand(c.second, dir_, c.first), &output)) << output;
+    std::vector<uint8_t> bytes = victest::readBytes(dir_ + "/" + c.first);
+    vic::Picture picture;
+    EXPECT_EQ(vic::kBadJpeg, vic::decodeJpeg(bytes.data(), bytes.size(), picture));
+  }
+}
+
 }  // namespace
