@@ -7,4 +7,8 @@ if(QR_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(QR_FUZZ)
+  # Coverage instrumentation for all code, so libFuzzer sees inside the libraries it drives.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 find_package(GTest REQUIRED)

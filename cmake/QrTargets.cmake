@@ -36,3 +36,30 @@ function(qr_dll name)
     set_target_properties(${name} PROPERTIES SUFFIX ${D_SUFFIX})
   endif()
 endfunction()
+
+# qr_fuzz(fuzz_name SOURCES ... LIBS ...): a fuzz target (native build only). Its seed corpus is the
+# folder named like the target beside its first source file (fuzz/fuzz_bmp.cpp -> fuzz/fuzz_bmp/).
+# With QR_FUZZ=ON (clang) it is a libFuzzer binary, which scripts/fuzz runs; otherwise a driver
+# that runs each file given to it once. Either way CTest replays the seed corpus under the
+# sanitizers.
+function(qr_fuzz name)
+  if(NOT QR_NATIVE)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  list(GET F_SOURCES 0 first_source)
+  get_filename_component(source_dir ${first_source} ABSOLUTE)
+  get_filename_component(source_dir ${source_dir} DIRECTORY)
+  set(corpus ${source_dir}/${name})
+  if(QR_FUZZ)
+    add_executable(${name} ${F_SOURCES})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    add_test(NAME ${name}_corpus COMMAND ${name} -runs=0 ${corpus})
+  else()
+    add_executable(${name} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/testsupport/fuzz_replay.cpp)
+    add_test(NAME ${name}_corpus COMMAND ${name} ${corpus})
+  endif()
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  set_tests_properties(${name}_corpus PROPERTIES TIMEOUT 300)
+endfunction()

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vic {
 
@@ -100,5 +101,76 @@ inline int dibStride(int width, int bits) { return ((width * bits + 31) / 32) * 
 // header and buffer, positive size, 1/8/24 bits, and a row length that matches the header.
 // Returns kOk, or kBadBuffer for an unusable descriptor.
 int viewOf(const ImageDescriptor* image, ImageView& view);
+
+}  // namespace vic
+
+namespace vic {
+
+// Same layout as Win32's RECT: right and bottom lie just outside.
+struct Rect {
+  int32_t left, top, right, bottom;
+};
+
+// Largest image the library makes: far above any camera or scanner picture, low enough that a
+// hostile file cannot make a 32-bit process ask for gigabytes.
+constexpr int kMaxDimension = 32767;
+constexpr int64_t kMaxPixels = 64ll * 1024 * 1024;
+
+// Records and bitmaps. Each returns kOk or a result code unless it says otherwise.
+
+// Makes a new image block (header, palette, zeroed rows) for `descriptor`, which must not hold
+// one (the caller frees it first). 8-bit images get a grey ramp and a non-zero type word,
+// 1-bit images black and white. The image area becomes the whole image.
+int allocImage(ImageDescriptor* descriptor, int width, int height, int bits);
+// Releases the descriptor's block and empties the descriptor. Empty descriptors are left alone.
+void freeImage(ImageDescriptor* descriptor);
+// Copies the source's image area into the destination's, as much as both areas hold, together
+// with the palette and the type word. Both images must have the same bit count.
+int copyImage(const ImageDescriptor* source, ImageDescriptor* destination);
+// Copies palette entries (as many as both hold) and the type word.
+int copyImagePalette(const ImageDescriptor* source, ImageDescriptor* destination);
+// Makes `destination` a second record of the same image (no pixels are copied).
+int copyImgDes(const ImageDescriptor* source, ImageDescriptor* destination);
+int rectToImageArea(const Rect* rect, ImageDescriptor* descriptor);
+int imageAreaToRect(const ImageDescriptor* descriptor, Rect* rect);
+// Makes a new image from a packed bitmap (header, palette, rows), replacing the descriptor's
+// image only once the new one is complete; `dibBytes` bounds the reading (0: trust the header).
+int dibToImage(const uint8_t* dib, std::size_t dibBytes, ImageDescriptor* descriptor);
+// Makes a new block holding the image's packed bitmap; *dib receives it (free with
+// freeImageBlock, or in the DLL as the caller's global memory).
+int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib);
+
+// True when every entry has red = green = blue.
+bool isGreyPalette(const RgbQuad* palette, int colors);
+
+// A decoded or to-be-encoded picture, rows top-down, each row laid out as in a DIB (1 bit: most
+// significant bit first; 8 bits: palette index; 24 bits: blue, green, red), padded to four bytes.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  int bits = 0;  // 1, 8 or 24
+  int stride = 0;
+  std::vector<uint8_t> pixels;
+  std::vector<RgbQuad> palette;  // 2 entries (1 bit), 256 (8 bits), none (24 bits)
+
+  // Sizes the picture (zeroed pixels, grey or black-and-white palette). kBadRange for a size
+  // beyond the limits, kNoMemory when memory is short.
+  int allocate(int width, int height, int bits);
+  uint8_t* row(int y) { return pixels.data() + static_cast<std::size_t>(y) * stride; }
+  const uint8_t* row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * stride; }
+};
+
+// Zeroes what lies beyond the last pixel of each row (unused bits and padding bytes), so that
+// equal pictures have equal bytes.
+void clearRowPadding(Picture& picture);
+
+// The load step: copies the picture into the descriptor's image area (as much as fits), with its
+// palette; the type word tells whether the palette is grey. kBadBits when the depths differ.
+int pictureToImage(const Picture& picture, ImageDescriptor* descriptor);
+// The save step: the descriptor's image area as a picture.
+int imageToPicture(const ImageDescriptor* descriptor, Picture& picture);
+
+// Copies `count` pixels of a row at depth `bits` from pixel `sourceX` to pixel `destinationX`.
+void copyRowPixels(const uint8_t* source, int sourceX, uint8_t* destination, int destinationX, int count, int bits);
 
 }  // namespace vic

@@ -1,0 +1,241 @@
+// vic32.dll through its exports under Wine: image blocks are locked movable global memory that
+// GDI and the clipboard accept, packed bitmaps go out and come back, and files saved through
+// each format's call load back with the same pixels.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "vic32.h"
+
+namespace {
+
+struct Image {
+  ImageDescriptor d{};
+  ~Image() {
+    if (d.bmh) freeimage(&d);
+  }
+};
+
+void fillPattern(const ImageDescriptor& d) {
+  const BITMAPINFOHEADER* h = reinterpret_cast<const BITMAPINFOHEADER*>(d.bmh);
+  for (int y = 0; y < h->biHeight; ++y) {
+    for (int x = 0; x < d.buffwidth; ++x) d.ibuff[y * d.buffwidth + x] = static_cast<BYTE>((x * 7 + y * 13) % 251);
+  }
+  if (h->biBitCount == 8) {  // a colour palette, so files must keep it
+    for (int i = 0; i < 256; ++i) d.palette[i] = vic::RgbQuad{BYTE(i), BYTE(255 - i), BYTE(i * 3), 0};
+  }
+}
+
+// Pixels only: the padding at the end of each row is not part of the picture.
+bool samePixels(const ImageDescriptor& a, const ImageDescriptor& b) {
+  const auto* ha = reinterpret_cast<const BITMAPINFOHEADER*>(a.bmh);
+  const auto* hb = reinterpret_cast<const BITMAPINFOHEADER*>(b.bmh);
+  if (ha->biWidth != hb->biWidth || ha->biHeight != hb->biHeight || ha->biBitCount != hb->biBitCount) return false;
+  int usedBits = ha->biWidth * ha->biBitCount;
+  for (int y = 0; y < ha->biHeight; ++y) {
+    const BYTE* ra = a.ibuff + y * a.buffwidth;
+    const BYTE* rb = b.ibuff + y * b.buffwidth;
+    if (std::memcmp(ra, rb, usedBits / 8) != 0) return false;
+    if (usedBits % 8) {
+      BYTE mask = static_cast<BYTE>(0xFF00 >> (usedBits % 8));
+      if ((ra[usedBits / 8] & mask) != (rb[usedBits / 8] & mask)) return false;
+    }
+  }
+  for (int i = 0; i < a.colors; ++i) {
+    if (std::memcmp(&a.palette[i], &b.palette[i], 3) != 0) return false;
+  }
+  return true;
+}
+
+std::string tempPath(const char* name) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  return std::string(dir) + "vic32_dll_test_" + std::to_string(GetCurrentProcessId()) + "_" + name;
+}
+
+TEST(Vic32Dll, ImagesAreLockedMovableGlobalBlocks) {
+  for (LONG bits : {1L, 8L, 24L}) {
+    Image image;
+    ASSERT_EQ(0, allocimage(&image.d, 100, 50, bits));
+    HGLOBAL handle = GlobalHandle(image.d.bmh);
+    ASSERT_NE(nullptr, handle);
+    EXPECT_EQ(1u, GlobalFlags(handle) & GMEM_LOCKCOUNT);
+    EXPECT_GE(GlobalSize(handle), sizeof(BITMAPINFOHEADER) + 4u * image.d.colors + 50u * image.d.buffwidth);
+    freeimage(&image.d);
+    EXPECT_EQ(nullptr, image.d.bmh);
+  }
+  Image bad;
+  EXPECT_EQ(-26, allocimage(&bad.d, 10, 10, 4));
+}
+
+TEST(Vic32Dll, GdiPaintsFromHeaderAndBuffer) {
+  Image image;
+  ASSERT_EQ(0, allocimage(&image.d, 16, 8, 24));
+  BYTE* topRowFirstPixel = image.d.ibuff + 7 * image.d.buffwidth;  // rows are bottom-up
+  topRowFirstPixel[0] = 0x30, topRowFirstPixel[1] = 0x20, topRowFirstPixel[2] = 0x10;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = *reinterpret_cast<BITMAPINFOHEADER*>(image.d.bmh);
+  void* bits = nullptr;
+  HBITMAP target = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(nullptr, target);
+  HGDIOBJ old = SelectObject(memory, target);
+  EXPECT_EQ(8, SetDIBitsToDevice(memory, 0, 0, 16, 8, 0, 0, 0, 8, image.d.ibuff,
+                                 reinterpret_cast<BITMAPINFO*>(image.d.bmh), DIB_RGB_COLORS));
+  EXPECT_EQ(RGB(0x10, 0x20, 0x30), GetPixel(memory, 0, 0));
+  SelectObject(memory, old);
+  DeleteObject(target);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
+TEST(Vic32Dll, ImageToDibGoesThroughTheClipboardAndBack) {
+  Image image, pasted;
+  ASSERT_EQ(0, allocimage(&image.d, 31, 9, 8));
+  fillPattern(image.d);
+  BYTE* dib = nullptr;
+  ASSERT_EQ(0, imagetodib(&image.d, &dib));
+  HGLOBAL handle = GlobalHandle(dib);
+  ASSERT_NE(nullptr, handle);
+  GlobalUnlock(handle);  // as the TWAIN source hands it over
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  ASSERT_NE(nullptr, SetClipboardData(CF_DIB, handle));  // the clipboard owns it now
+  CloseClipboard();
+
+  ASSERT_TRUE(IsClipboardFormatAvailable(CF_DIB));
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HGLOBAL data = GetClipboardData(CF_DIB);
+  ASSERT_NE(nullptr, data);
+  auto* packed = static_cast<BYTE*>(GlobalLock(data));
+  ASSERT_EQ(0, allocimage(&pasted.d, 2, 2, 24));  // paste replaces whatever was there
+  EXPECT_EQ(0, dibtoimage(packed, &pasted.d));
+  GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_TRUE(samePixels(image.d, pasted.d));
+}
+
+LONG WINAPI saveGif(const char* name, const ImageDescriptor* image, LONG) { return savegif(name, image); }
+LONG WINAPI savePcx(const char* name, const ImageDescriptor* image, LONG) { return savepcx(name, image); }
+
+TEST(Vic32Dll, SavedFilesLoadBackThroughEveryFormat) {
+  using Save = LONG(WINAPI*)(const char*, const ImageDescriptor*, LONG);
+  using Info = LONG(WINAPI*)(const char*, VicFileInfo*);
+  using Load = LONG(WINAPI*)(const char*, ImageDescriptor*);
+  struct Case {
+    const char* name;
+    LONG bits, option;
+    Save save;
+    Info info;
+    Load load;
+  };
+  const Case cases[] = {
+      {"a.bmp", 24, 0, savebmp, bmpinfo, loadbmp},  {"b.bmp", 8, 1, savebmp, bmpinfo, loadbmp},
+      {"c.gif", 8, 0, saveGif, gifinfo, loadgif},   {"d.pcx", 1, 0, savePcx, pcxinfo, loadpcx},
+      {"e.tga", 24, 1, savetga, tgainfo, loadtga},  {"f.tif", 24, 1, savetif, tiffinfo, loadtif},
+      {"g.tif", 8, 2, savetif, tiffinfo, loadtif},  {"h.tif", 1, 3, savetif, tiffinfo, loadtif},
+      {"i.tif", 1, 4, savetif, tiffinfo, loadtif},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string file = tempPath(c.name);
+    Image image, loaded;
+    ASSERT_EQ(0, allocimage(&image.d, 45, 17, c.bits));
+    fillPattern(image.d);
+    ASSERT_EQ(0, c.save(file.c_str(), &image.d, c.option));
+    VicFileInfo info{};
+    ASSERT_EQ(0, c.info(file.c_str(), &info));
+    EXPECT_EQ(45, info.width);
+    EXPECT_EQ(17, info.height);
+    ASSERT_EQ(0, allocimage(&loaded.d, info.width, info.height, info.bits));
+    ASSERT_EQ(0, c.load(file.c_str(), &loaded.d));
+    EXPECT_TRUE(samePixels(image.d, loaded.d));
+    DeleteFileA(file.c_str());
+  }
+}
+
+TEST(Vic32Dll, JpegAndEpsAreWritten) {
+  Image image, loaded;
+  ASSERT_EQ(0, allocimage(&image.d, 40, 30, 24));
+  std::string jpeg = tempPath("j.jpg"), eps = tempPath("k.eps");
+  ASSERT_EQ(0, savejpg(jpeg.c_str(), &image.d, 90));  // all black
+  EXPECT_EQ(-1, savejpg(jpeg.c_str(), &image.d, 10));
+  VicFileInfo info{};
+  ASSERT_EQ(0, jpeginfo(jpeg.c_str(), &info));
+  EXPECT_EQ(24, info.bits);
+  ASSERT_EQ(0, allocimage(&loaded.d, 40, 30, 24));
+  ASSERT_EQ(0, loadjpg(jpeg.c_str(), &loaded.d));
+  EXPECT_LE(loaded.d.ibuff[0], 2);
+  ASSERT_EQ(0, saveeps(eps.c_str(), &image.d));
+  char head[24] = {};
+  HANDLE file = CreateFileA(eps.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  DWORD read = 0;
+  ReadFile(file, head, 23, &read, nullptr);
+  CloseHandle(file);
+  EXPECT_STREQ("%!PS-Adobe-3.0 EPSF-3.0", head);
+  DeleteFileA(jpeg.c_str());
+  DeleteFileA(eps.c_str());
+}
+
+TEST(Vic32Dll, SavingReplacesAnExistingFileOnlyWhenItSucceeds) {
+  std::string file = tempPath("existing.bmp");
+  HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(handle, "old", 3, &written, nullptr);
+  CloseHandle(handle);
+  Image colour;
+  ASSERT_EQ(0, allocimage(&colour.d, 8, 8, 24));
+  EXPECT_EQ(-26, savebmp(file.c_str(), &colour.d, 1));  // RLE8 of a colour image
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  ASSERT_TRUE(GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &attributes));
+  EXPECT_EQ(3u, attributes.nFileSizeLow);
+  ASSERT_EQ(0, savebmp(file.c_str(), &colour.d, 0));  // replaces the existing file
+  ASSERT_TRUE(GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &attributes));
+  EXPECT_EQ(54u + 8 * 24, attributes.nFileSizeLow);
+  DeleteFileA(file.c_str());
+}
+
+TEST(Vic32Dll, BadFilesAndRecordsGiveTheirCodes) {
+  std::string file = tempPath("garbage.bmp");
+  HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(handle, "not a picture", 13, &written, nullptr);
+  CloseHandle(handle);
+  VicFileInfo info{};
+  EXPECT_EQ(-27, bmpinfo(file.c_str(), &info));
+  EXPECT_EQ(-6, tiffinfo(file.c_str(), &info));
+  EXPECT_EQ(-43, jpeginfo(file.c_str(), &info));
+  EXPECT_EQ(-17, gifinfo(file.c_str(), &info));
+  EXPECT_EQ(-4, bmpinfo(tempPath("missing.bmp").c_str(), &info));
+  ImageDescriptor empty{};
+  EXPECT_EQ(-42, savebmp(file.c_str(), &empty, 0));
+  EXPECT_EQ(-42, loadbmp(file.c_str(), &empty));
+  BYTE* dib = nullptr;
+  EXPECT_EQ(-42, imagetodib(&empty, &dib));
+  DeleteFileA(file.c_str());
+}
+
+TEST(Vic32Dll, AreasCopiesAndRecords) {
+  Image source, destination;
+  ASSERT_EQ(0, allocimage(&source.d, 20, 20, 8));
+  fillPattern(source.d);
+  ASSERT_EQ(0, allocimage(&destination.d, 5, 5, 8));
+  RECT clip{10, 2, 15, 7};
+  ASSERT_EQ(0, recttoimagearea(&clip, &source.d));
+  RECT back{};
+  ASSERT_EQ(0, imageareatorect(&source.d, &back));
+  EXPECT_TRUE(EqualRect(&clip, &back));
+  ASSERT_EQ(0, copyimage(&source.d, &destination.d));
+  // Top row of the area: image row 2 from the top is buffer row 17 from the bottom.
+  EXPECT_EQ(source.d.ibuff[17 * source.d.buffwidth + 10], destination.d.ibuff[4 * destination.d.buffwidth]);
+  EXPECT_EQ(0, copyimagepalette(&source.d, &destination.d));
+  EXPECT_EQ(source.d.palette[9].rgbGreen, destination.d.palette[9].rgbGreen);
+  ImageDescriptor alias{};
+  EXPECT_EQ(0, copyimgdes(&source.d, &alias));
+  EXPECT_EQ(source.d.ibuff, alias.ibuff);
+}
+
+}  // namespace
