@@ -231,12 +231,14 @@ TEST_F(Wizard, ProgramShowsTheWizardAndOkWritesTheKey) {
     if (!frame) Sleep(100);
   }
   ASSERT_NE(nullptr, frame);
+  // The frame is shown once it has been fitted to its dialog.
   HWND dialog = nullptr;
-  for (int attempt = 0; attempt < 50 && !dialog; ++attempt) {
+  for (int attempt = 0; attempt < 50 && !(dialog && IsWindowVisible(frame)); ++attempt) {
     dialog = FindWindowExA(frame, nullptr, MAKEINTATOM(32770), nullptr);
-    if (!dialog) Sleep(100);
+    if (!dialog || !IsWindowVisible(frame)) Sleep(100);
   }
   ASSERT_NE(nullptr, dialog);
+  ASSERT_TRUE(IsWindowVisible(frame));
   EXPECT_EQ("Omnara NetMeeting Wizard", ui::windowText(dialog));
   LONG style = GetWindowLongA(frame, GWL_STYLE);
   EXPECT_EQ(0, style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MAXIMIZEBOX));
