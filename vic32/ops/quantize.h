@@ -111,15 +111,21 @@ int writeThroughPalette(const Image& in, const Image& out, const Palette& palett
     for (int i = 0; i < width; ++i) {
       int x = leftToRight ? i : width - 1 - i;
       int* e = &errors[static_cast<size_t>(x + 1) * 3];
-      int wanted[3];
-      for (int c = 0; c < 3; ++c) wanted[c] = clampByte(bgr[3 * x + c] + (diffuse ? (e[c] + 8) >> 4 : 0));
-      int index = nearest(wanted[2], wanted[1], wanted[0]);
+      // The error carried is measured from the unclamped wish, so that none is lost at the ends of
+      // the range and the average colour of an area comes out right; it is bounded so that a
+      // colour outside the palette's reach cannot build it up without limit.
+      int wanted[3], reachable[3];
+      for (int c = 0; c < 3; ++c) {
+        wanted[c] = bgr[3 * x + c] + (diffuse ? (e[c] + 8) >> 4 : 0);
+        reachable[c] = clampByte(wanted[c]);
+      }
+      int index = nearest(reachable[2], reachable[1], reachable[0]);
       dst[x] = static_cast<uint8_t>(index);
       if (!diffuse) continue;
       const RgbQuad& got = palette.entries[index];
       const int gotValues[3] = {got.rgbBlue, got.rgbGreen, got.rgbRed};
       for (int c = 0; c < 3; ++c) {
-        int error = wanted[c] - gotValues[c];
+        int error = std::clamp(wanted[c] - gotValues[c], -255, 255);
         errors[static_cast<size_t>(x + 1 + step) * 3 + c] += error * 7;
         nextErrors[static_cast<size_t>(x + 1 - step) * 3 + c] += error * 3;
         nextErrors[static_cast<size_t>(x + 1) * 3 + c] += error * 5;
