@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "bilevel.h"
 #include "ops.h"
 #include "test_image.h"
 
@@ -220,6 +221,48 @@ TEST(Vic32Ops, ConversionsRefuseWrongDepthsAndSizes) {
   EXPECT_EQ(kBadBits, rainbowpalette(&rgb.d));
   EXPECT_EQ(kBadBits, matchcolorimage(&bits.d, &grey.d));
   EXPECT_EQ(kBadBits, colortogray(&rgb.d, &rgb.d));
+}
+
+}  // namespace
+}  // namespace vic
+
+namespace vic {
+namespace {
+
+// Black and white for printing: both screens keep a flat grey as the share of white pixels.
+TEST(Vic32Ops, HalftoneAndScatterKeepGreyAsWhiteShare) {
+  for (int level : {0, 32, 100, 128, 191, 255}) {
+    const int size = 64;
+    std::vector<uint8_t> grey(size, static_cast<uint8_t>(level)), bits(size / 8);
+    ScatterDither scatter;
+    ASSERT_TRUE(scatter.start(size));
+    int halftoneWhite = 0, scatterWhite = 0;
+    for (int y = 0; y < size; ++y) {
+      halftoneRow(grey.data(), size, y, bits.data());
+      for (int x = 0; x < size; ++x) halftoneWhite += (bits[x >> 3] >> (7 - (x & 7))) & 1;
+      scatter.row(grey.data(), bits.data());
+      for (int x = 0; x < size; ++x) scatterWhite += (bits[x >> 3] >> (7 - (x & 7))) & 1;
+    }
+    EXPECT_NEAR(level / 255.0, halftoneWhite / double(size * size), 1.0 / 64) << level;
+    EXPECT_NEAR(level / 255.0, scatterWhite / double(size * size), 0.02) << level;
+  }
+}
+
+// The halftone's black grows as one dot from each cell's centre: at a quarter black, every
+// 8 x 8 cell holds one 4-connected blot that covers the cell's centre.
+TEST(Vic32Ops, HalftoneDotsAreClustered) {
+  std::vector<uint8_t> grey(8, 191), bits(1);
+  int black[8][8];
+  for (int y = 0; y < 8; ++y) {
+    halftoneRow(grey.data(), 8, y, bits.data());
+    for (int x = 0; x < 8; ++x) black[y][x] = !((bits[0] >> (7 - x)) & 1);
+  }
+  EXPECT_TRUE(black[3][3] && black[3][4] && black[4][3] && black[4][4]);
+  EXPECT_FALSE(black[0][0] || black[0][7] || black[7][0] || black[7][7]);
+  int count = 0;
+  for (auto& row : black)
+    for (int b : row) count += b;
+  EXPECT_EQ(16, count);
 }
 
 }  // namespace
