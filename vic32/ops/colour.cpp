@@ -1,6 +1,7 @@
 // Colour depth: convertrgbtopal, convertpaltorgb, colortogray, reduceimagecolors,
 // convert8bitto1bit, convert1bitto8bit, rainbowpalette, matchcolorimage, colordither.
 #include <cstring>
+#include <new>
 
 #include "bilevel.h"
 #include "ops.h"
@@ -31,8 +32,18 @@ int quantizeInto(const Image& in, const Image& out, int colours) {
   bool exact = collectExactColours(in, colours, palette, failed);
   if (failed) return kNoMemory;
   if (!exact && !medianCutPalette(in, colours, palette)) return kNoMemory;
-  NearestColour nearest(palette);
-  int result = writeThroughPalette(in, out, palette, nearest, !exact);
+  int result;
+  try {
+    if (exact) {
+      NearestColour nearest(palette);
+      result = writeThroughPalette(in, out, palette, nearest, false);
+    } else {
+      CellNearest nearest(palette);
+      result = writeThroughPalette(in, out, palette, nearest, true);
+    }
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
   if (result == kOk) out.descriptor->colors = colours;
   return result;
 }
@@ -162,8 +173,12 @@ int matchcolorimage(const ImageDescriptor* source, ImageDescriptor* destination)
     static const RainbowNearest rainbow;
     return writeThroughPalette(in, out, palette, rainbow, false);
   }
-  NearestColour nearest(palette);
-  return writeThroughPalette(in, out, palette, nearest, false);
+  try {
+    NearestColour nearest(palette);
+    return writeThroughPalette(in, out, palette, nearest, false);
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
 }
 
 int colordither(const ImageDescriptor* source, ImageDescriptor* destination, int mode) {
@@ -179,8 +194,12 @@ int colordither(const ImageDescriptor* source, ImageDescriptor* destination, int
     static const RainbowNearest rainbow;
     result = writeThroughPalette(in, out, rainbowPalette(), rainbow, true);
   } else {
-    NearestColour nearest(sixteenColourPalette());
-    result = writeThroughPalette(in, out, sixteenColourPalette(), nearest, true);
+    try {
+      CellNearest nearest(sixteenColourPalette());
+      result = writeThroughPalette(in, out, sixteenColourPalette(), nearest, true);
+    } catch (const std::bad_alloc&) {
+      return kNoMemory;
+    }
   }
   return result;
 }

@@ -75,23 +75,29 @@ double squaredErrorOf(const std::vector<Bin>& bins, const std::vector<int>& orde
   return squares - (sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]) / count;
 }
 
-// Sorts the box's bins along `axis` and finds the split that leaves the least squared error,
-// i.e. maximises |S_left|^2 / n_left + |S_right|^2 / n_right. Returns that score and the split.
-double bestSplitAlong(const std::vector<Bin>& bins, std::vector<int>& order, const Box& box, int axis, int& split) {
-  std::sort(order.begin() + box.begin, order.begin() + box.end,
-            [&](int a, int b) { return bins[a].coordinate[axis] < bins[b].coordinate[axis]; });
-  double total = 0, totalSum[3] = {0, 0, 0};
+// The split of the box along `axis` that leaves the least squared error, i.e. maximises
+// |S_left|^2 / n_left + |S_right|^2 / n_right over the 31 cuts between the axis's 32 cell
+// coordinates. Returns that score (negative when every bin shares one coordinate) and the cut:
+// bins with a coordinate below it go left.
+double bestCutAlong(const std::vector<Bin>& bins, const std::vector<int>& order, const Box& box, int axis, int& cut) {
+  double count[32] = {}, sum[32][3] = {};
   for (int i = box.begin; i < box.end; ++i) {
-    total += bins[order[i]].count;
-    for (int c = 0; c < 3; ++c) totalSum[c] += bins[order[i]].sum[c];
+    const Bin& bin = bins[order[i]];
+    int at = bin.coordinate[axis];
+    count[at] += bin.count;
+    for (int c = 0; c < 3; ++c) sum[at][c] += bin.sum[c];
+  }
+  double total = 0, totalSum[3] = {0, 0, 0};
+  for (int at = 0; at < 32; ++at) {
+    total += count[at];
+    for (int c = 0; c < 3; ++c) totalSum[c] += sum[at][c];
   }
   double left = 0, leftSum[3] = {0, 0, 0}, best = -1;
-  split = box.begin + 1;
-  for (int i = box.begin; i < box.end - 1; ++i) {
-    const Bin& bin = bins[order[i]];
-    left += bin.count;
-    for (int c = 0; c < 3; ++c) leftSum[c] += bin.sum[c];
+  for (int at = 0; at < 31; ++at) {
+    left += count[at];
+    for (int c = 0; c < 3; ++c) leftSum[c] += sum[at][c];
     double right = total - left;
+    if (left == 0 || right == 0) continue;
     double score = 0;
     for (int c = 0; c < 3; ++c) {
       double r = totalSum[c] - leftSum[c];
@@ -99,7 +105,7 @@ double bestSplitAlong(const std::vector<Bin>& bins, std::vector<int>& order, con
     }
     if (score > best) {
       best = score;
-      split = i + 1;
+      cut = at + 1;
     }
   }
   return best;
@@ -149,17 +155,22 @@ bool medianCutPalette(const Image& image, int colours, Palette& palette) {
       if (boxes[i].end - boxes[i].begin > 1 && (worst < 0 || boxes[i].error > boxes[worst].error)) worst = i;
     if (worst < 0) break;  // every box is a single cell
     Box box = boxes[worst];
-    int bestAxis = 0, split = 0;
+    int bestAxis = -1, bestCut = 0;
     double bestScore = -1;
     for (int axis = 0; axis < 3; ++axis) {
-      int at = 0;
-      double score = bestSplitAlong(bins, order, box, axis, at);
+      int cut = 0;
+      double score = bestCutAlong(bins, order, box, axis, cut);
       if (score > bestScore) {
         bestScore = score;
         bestAxis = axis;
+        bestCut = cut;
       }
     }
-    bestSplitAlong(bins, order, box, bestAxis, split);
+    if (bestAxis < 0) break;  // distinct cells always differ along some axis
+    int split = static_cast<int>(
+        std::partition(order.begin() + box.begin, order.begin() + box.end,
+                       [&](int b) { return bins[b].coordinate[bestAxis] < bestCut; }) -
+        order.begin());
     boxes[worst] = Box{box.begin, split, squaredErrorOf(bins, order, box.begin, split)};
     boxes.push_back(Box{split, box.end, squaredErrorOf(bins, order, split, box.end)});
   }
@@ -183,9 +194,10 @@ bool medianCutPalette(const Image& image, int colours, Palette& palette) {
 NearestColour::NearestColour(const Palette& palette) : cache_(1 << 16, 0xFFFFFFFFu) {
   for (int i = 0; i < palette.count; ++i) {
     const RgbQuad& e = palette.entries[i];
-    byGreen_.push_back(Entry{e.rgbRed, e.rgbGreen, e.rgbBlue, static_cast<uint8_t>(i)});
+    bySum_.push_back(Entry{e.rgbRed, e.rgbGreen, e.rgbBlue, static_cast<uint8_t>(i),
+                           static_cast<int16_t>(e.rgbRed + e.rgbGreen + e.rgbBlue)});
   }
-  std::stable_sort(byGreen_.begin(), byGreen_.end(), [](const Entry& a, const Entry& b) { return a.green < b.green; });
+  std::stable_sort(bySum_.begin(), bySum_.end(), [](const Entry& a, const Entry& b) { return a.sum < b.sum; });
 }
 
 int NearestColour::operator()(int red, int green, int blue) {
@@ -198,15 +210,18 @@ int NearestColour::operator()(int red, int green, int blue) {
   return index;
 }
 
-// Walks outwards from the entries of equal green; once the green difference alone is no closer
-// than the best found, nothing further that way can be.
+// Walks outwards from the entries whose red + green + blue equals the colour's. That sum is the
+// distance along the grey axis times the square root of 3, so once the sum difference squared
+// exceeds 3 times the best squared distance found, nothing further that way can be nearer.
+// Pictures spread mostly along that axis (light and shade), which makes the walk short.
 int NearestColour::search(int red, int green, int blue) const {
-  if (byGreen_.empty()) return 0;
-  int n = static_cast<int>(byGreen_.size());
-  int start = static_cast<int>(std::lower_bound(byGreen_.begin(), byGreen_.end(), green,
-                                                [](const Entry& e, int g) { return e.green < g; }) -
-                               byGreen_.begin());
-  int best = 1 << 30, bestIndex = byGreen_[std::min(start, n - 1)].index;
+  if (bySum_.empty()) return 0;
+  const int n = static_cast<int>(bySum_.size());
+  const int sum = red + green + blue;
+  int start = static_cast<int>(std::lower_bound(bySum_.begin(), bySum_.end(), sum,
+                                                [](const Entry& e, int s) { return e.sum < s; }) -
+                               bySum_.begin());
+  int best = 1 << 20, bestIndex = bySum_[std::min(start, n - 1)].index;
   auto consider = [&](const Entry& e) {
     int dr = e.red - red, dg = e.green - green, db = e.blue - blue;
     int d = dr * dr + dg * dg + db * db;
@@ -216,14 +231,14 @@ int NearestColour::search(int red, int green, int blue) const {
     }
   };
   for (int i = start; i < n; ++i) {
-    int dg = byGreen_[i].green - green;
-    if (dg * dg > best) break;
-    consider(byGreen_[i]);
+    int ds = bySum_[i].sum - sum;
+    if (ds * ds > 3 * best) break;
+    consider(bySum_[i]);
   }
   for (int i = start - 1; i >= 0; --i) {
-    int dg = green - byGreen_[i].green;
-    if (dg * dg > best) break;
-    consider(byGreen_[i]);
+    int ds = sum - bySum_[i].sum;
+    if (ds * ds > 3 * best) break;
+    consider(bySum_[i]);
   }
   return bestIndex;
 }

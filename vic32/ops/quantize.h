@@ -25,19 +25,38 @@ bool collectExactColours(const Image& image, int limit, Palette& palette, bool& 
 bool medianCutPalette(const Image& image, int colours, Palette& palette);
 
 // Exact nearest palette colour (squared RGB distance), with a cache of recent answers.
+// Constructing one may throw std::bad_alloc.
 class NearestColour {
  public:
   explicit NearestColour(const Palette& palette);
   int operator()(int red, int green, int blue);
+  int search(int red, int green, int blue) const;  // uncached
 
  private:
-  int search(int red, int green, int blue) const;
   struct Entry {
     uint8_t red, green, blue;
     uint8_t index;
+    int16_t sum;  // red + green + blue
   };
-  std::vector<Entry> byGreen_;  // the palette sorted by green, searched outwards
+  std::vector<Entry> bySum_;  // the palette sorted by sum, searched outwards
   std::vector<uint32_t> cache_; // colour key | 1 << 24 (valid), index in the top byte
+};
+
+// Nearest palette colour to the centre of the colour's cell of 4 x 4 x 4 levels, each cell
+// searched once. For error diffusion, which corrects the small misses in the next pixels and
+// meets far more distinct colours than an exact cache holds. May throw std::bad_alloc.
+class CellNearest {
+ public:
+  explicit CellNearest(const Palette& palette) : exact_(palette), cells_(1 << 18, -1) {}
+  int operator()(int red, int green, int blue) {
+    int16_t& cell = cells_[(red >> 2) << 12 | (green >> 2) << 6 | (blue >> 2)];
+    if (cell < 0) cell = static_cast<int16_t>(exact_.search((red & ~3) + 2, (green & ~3) + 2, (blue & ~3) + 2));
+    return cell;
+  }
+
+ private:
+  NearestColour exact_;
+  std::vector<int16_t> cells_;
 };
 
 // The fixed 256-colour display palette: a 6 x 6 x 6 colour cube (levels 0, 51 ... 255, entry
@@ -96,43 +115,44 @@ int writeThroughPalette(const Image& in, const Image& out, const Palette& palett
     return kOk;
   }
   // Error diffusion (also plain mapping of 1-bit pictures, with diffusion off). Errors are kept
-  // in sixteenths, one slot of margin on either side of the row.
+  // in sixteenths: the share for the next pixel in `carry`, the shares for the row below in
+  // `below` (one slot of margin on either side), which becomes `above` for that row.
   std::vector<uint8_t> bgr;
-  std::vector<int> errors, nextErrors;
-  if (!tryAllocate(bgr, static_cast<size_t>(width) * 3) || !tryAllocate(errors, static_cast<size_t>(width + 2) * 3) ||
-      !tryAllocate(nextErrors, static_cast<size_t>(width + 2) * 3))
+  std::vector<int> above, below;
+  if (!tryAllocate(bgr, static_cast<size_t>(width) * 3) || !tryAllocate(above, static_cast<size_t>(width + 2) * 3) ||
+      !tryAllocate(below, static_cast<size_t>(width + 2) * 3))
     return kNoMemory;
   for (int y = 0; y < in.height(); ++y) {
     rowToBgr(in, y, bgr.data());
     uint8_t* dst = out.row(y);
     const bool leftToRight = (y & 1) == 0;
-    const int step = leftToRight ? 1 : -1;
-    std::fill(nextErrors.begin(), nextErrors.end(), 0);
+    const int step = leftToRight ? 3 : -3;
+    std::fill(below.begin(), below.end(), 0);
+    int carry[3] = {0, 0, 0};
     for (int i = 0; i < width; ++i) {
-      int x = leftToRight ? i : width - 1 - i;
-      int* e = &errors[static_cast<size_t>(x + 1) * 3];
+      const int x = leftToRight ? i : width - 1 - i;
+      const uint8_t* pixel = &bgr[static_cast<size_t>(x) * 3];
+      const int* fromAbove = &above[static_cast<size_t>(x + 1) * 3];
+      int* toBelow = &below[static_cast<size_t>(x + 1) * 3];
       // The error carried is measured from the unclamped wish, so that none is lost at the ends of
       // the range and the average colour of an area comes out right; it is bounded so that a
       // colour outside the palette's reach cannot build it up without limit.
-      int wanted[3], reachable[3];
-      for (int c = 0; c < 3; ++c) {
-        wanted[c] = bgr[3 * x + c] + (diffuse ? (e[c] + 8) >> 4 : 0);
-        reachable[c] = clampByte(wanted[c]);
-      }
-      int index = nearest(reachable[2], reachable[1], reachable[0]);
+      int wanted[3];
+      for (int c = 0; c < 3; ++c) wanted[c] = pixel[c] + (diffuse ? (fromAbove[c] + carry[c] + 8) >> 4 : 0);
+      const int index = nearest(clampByte(wanted[2]), clampByte(wanted[1]), clampByte(wanted[0]));
       dst[x] = static_cast<uint8_t>(index);
       if (!diffuse) continue;
       const RgbQuad& got = palette.entries[index];
       const int gotValues[3] = {got.rgbBlue, got.rgbGreen, got.rgbRed};
       for (int c = 0; c < 3; ++c) {
-        int error = std::clamp(wanted[c] - gotValues[c], -255, 255);
-        errors[static_cast<size_t>(x + 1 + step) * 3 + c] += error * 7;
-        nextErrors[static_cast<size_t>(x + 1 - step) * 3 + c] += error * 3;
-        nextErrors[static_cast<size_t>(x + 1) * 3 + c] += error * 5;
-        nextErrors[static_cast<size_t>(x + 1 + step) * 3 + c] += error;
+        const int error = std::clamp(wanted[c] - gotValues[c], -255, 255);
+        carry[c] = error * 7;
+        toBelow[c - step] += error * 3;
+        toBelow[c] += error * 5;
+        toBelow[c + step] += error;
       }
     }
-    errors.swap(nextErrors);
+    above.swap(below);
   }
   writePalette(out, palette.entries, palette.count);
   return kOk;
