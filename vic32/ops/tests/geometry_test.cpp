@@ -61,6 +61,31 @@ TEST_P(Depths, MirrorAndFlipTwiceInPlaceAreTheIdentity) {
   EXPECT_TRUE(image.samePixels(original));
 }
 
+TEST_P(Depths, SquareTurnsInPlaceComeBack) {
+  const int bits = GetParam();
+  TestImage original(12, 12, bits), image(12, 12, bits);
+  fillDistinct(original);
+  fillDistinct(image);
+  ASSERT_EQ(kOk, rotate90(1, &image.d, &image.d));
+  EXPECT_FALSE(image.samePixels(original));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(kOk, rotate90(1, &image.d, &image.d));
+  EXPECT_TRUE(image.samePixels(original));
+}
+
+// Palette indices and bits take the nearest sample: doubling and halving again gives back
+// exactly the original.
+TEST(Vic32Ops, ResizeOfIndicesDoubleThenHalfComesBack) {
+  for (int bits : {1, 8}) {
+    TestImage original(10, 7, bits), twice(20, 14, bits), back(10, 7, bits);
+    fillDistinct(original);
+    if (bits == 8)  // a colour palette, so the indices are not blended
+      for (int i = 0; i < 256; ++i) original.d.palette[i] = RgbQuad{uint8_t(i), 0, 0, 0};
+    ASSERT_EQ(kOk, resize(&original.d, &twice.d));
+    ASSERT_EQ(kOk, resize(&twice.d, &back.d));
+    EXPECT_TRUE(back.samePixels(original)) << bits << " bits";
+  }
+}
+
 // A single dot at the top left of a 4 x 3 picture: where each call must put it.
 TEST(Vic32Ops, SingleDotLandsWhereTheTurnSends) {
   struct Case {

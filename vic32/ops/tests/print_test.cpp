@@ -93,30 +93,34 @@ int countOf(const std::string& text, const std::string& word) {
 // 1800 x 1350 printer pixels.
 const PrintArea kArea{500, 500, 6000, 4500};
 
-// Every mode: one callback per band, numbered from 1, and bands that tile the area exactly.
+// Every mode and depth: one callback per band, numbered from 1, and bands that tile the area
+// exactly.
 TEST_F(Printing, BandsTileTheAreaAndEachIsAnnouncedToTheCallback) {
-  for (int mode : {0, 1, 2}) {
-    TestImage image(640, 480, mode == 0 ? 24 : 8);
-    if (mode == 0) image.fill([](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 99}; });
-    else image.fill([](int x, int y) { return (x + y) & 255; });
+  const int cases[][2] = {{0, 24}, {0, 8}, {0, 1}, {1, 8}, {2, 8}, {2, 24}};  // mode, bits
+  for (auto [mode, bits] : cases) {
+    TestImage image(640, 480, bits);
+    if (bits == 24) image.fill([](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 99}; });
+    else image.fill([mask = bits == 8 ? 255 : 1](int x, int y) { return (x + y) & mask; });
     g_bands.clear();
     DeleteFileA(output_.c_str());
-    ASSERT_EQ(kOk, print(mode, image, kArea, 0)) << "mode " << mode;
+    ASSERT_EQ(kOk, print(mode, image, kArea, 0)) << "mode " << mode << ", " << bits << " bits";
     std::string ps = output();
     std::vector<Placed> bands = bandsIn(ps);
-    ASSERT_GE(bands.size(), 2u) << "mode " << mode;
-    ASSERT_EQ(bands.size(), g_bands.size()) << "mode " << mode;
+    ASSERT_GE(bands.size(), bits == 1 ? 1u : 2u) << "mode " << mode << ", " << bits << " bits";
+    ASSERT_EQ(bands.size(), g_bands.size()) << "mode " << mode << ", " << bits << " bits";
     for (size_t i = 0; i < g_bands.size(); ++i) EXPECT_EQ(static_cast<int>(i + 1), g_bands[i]);
     int y = 150;
     for (const Placed& band : bands) {
       EXPECT_EQ(150, band.x);
       EXPECT_EQ(1800, band.width);
-      EXPECT_EQ(y, band.y) << "mode " << mode;
+      EXPECT_EQ(y, band.y) << "mode " << mode << ", " << bits << " bits";
       y += band.height;
     }
-    EXPECT_EQ(150 + 1350, y) << "mode " << mode;
-    // Black-and-white modes send one bit a pixel, made at the printer's resolution.
-    EXPECT_EQ(static_cast<int>(bands.size()), countOf(ps, mode == 0 ? "\nimage\n" : "\nimagemask\n")) << mode;
+    EXPECT_EQ(150 + 1350, y) << "mode " << mode << ", " << bits << " bits";
+    // Black-and-white modes send one bit a pixel (a mask), made at the printer's resolution.
+    int images = countOf(ps, "\nimage\n"), masks = countOf(ps, "\nimagemask\n");
+    EXPECT_EQ(static_cast<int>(bands.size()), images + masks);
+    if (mode != 0) EXPECT_EQ(0, images) << "mode " << mode;
     EXPECT_TRUE(blackRectanglesIn(ps).empty()) << "no frame asked for";
     EXPECT_EQ(1, countOf(ps, "showpage")) << "mode " << mode;
   }
