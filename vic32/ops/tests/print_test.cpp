@@ -120,7 +120,9 @@ TEST_F(Printing, BandsTileTheAreaAndEachIsAnnouncedToTheCallback) {
     // Black-and-white modes send one bit a pixel (a mask), made at the printer's resolution.
     int images = countOf(ps, "\nimage\n"), masks = countOf(ps, "\nimagemask\n");
     EXPECT_EQ(static_cast<int>(bands.size()), images + masks);
-    if (mode != 0) EXPECT_EQ(0, images) << "mode " << mode;
+    if (mode != 0) {
+      EXPECT_EQ(0, images) << "mode " << mode;
+    }
     EXPECT_TRUE(blackRectanglesIn(ps).empty()) << "no frame asked for";
     EXPECT_EQ(1, countOf(ps, "showpage")) << "mode " << mode;
   }
@@ -151,6 +153,36 @@ TEST_F(Printing, CallbackStopsTheJob) {
   EXPECT_LE(bandsIn(ps).size(), 1u);
   EXPECT_EQ(0, countOf(ps, "showpage"));
   EXPECT_TRUE(blackRectanglesIn(ps).empty());
+}
+
+// A progress box must stay alive while the job runs: messages waiting before a band are
+// dispatched before its callback runs.
+int g_messagesSeen = 0;
+int g_messagesSeenAtFirstBand = -1;
+LRESULT CALLBACK countingWindow(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_USER + 7) ++g_messagesSeen;
+  return DefWindowProcA(window, message, w, l);
+}
+int CALLBACK noteMessages(int band) {
+  if (band == 1) g_messagesSeenAtFirstBand = g_messagesSeen;
+  return 0;
+}
+
+TEST_F(Printing, PendingMessagesAreDispatchedBeforeEachBand) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = countingWindow;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "Vic32PrintTestWindow";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowA("Vic32PrintTestWindow", "", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(nullptr, window);
+  PostMessageA(window, WM_USER + 7, 0, 0);
+  TestImage image(64, 48, 24);
+  PrintArea area = kArea;
+  EXPECT_EQ(kOk, printImage(window, printer_, 0, &image.d, &area, 0, noteMessages, output_.c_str()));
+  EXPECT_EQ(1, g_messagesSeenAtFirstBand);
+  DestroyWindow(window);
 }
 
 HDC g_printer = nullptr;
