@@ -1,7 +1,8 @@
 // AVX2 forms of the row kernels. Each handles the leading multiple of its block of pixels and
-// returns how many pixels it did; the plain form finishes the row. The arithmetic is the plain
-// form's, lane by lane: chroma terms by 16x16 -> 32-bit multiply-adds shifted right by 10 (an
-// arithmetic shift, like the plain form's), then added to Y and saturated to 0..255.
+// returns how many pixels it did; the plain form finishes the row. The BGR row's arithmetic is the
+// plain form's, lane by lane: chroma terms by 16x16 -> 32-bit multiply-adds shifted right by 10 (an
+// arithmetic shift, like the plain form's), then added to Y and saturated to 0..255. The RGB 5-5-5
+// row, which keeps only five bits of each channel, reaches the same bytes with less work (see there).
 #include "colour_convert_simd.h"
 
 #if QR_HAVE_X86_SIMD

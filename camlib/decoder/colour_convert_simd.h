@@ -16,6 +16,8 @@ namespace simd {
 
 #if QR_HAVE_X86_SIMD
 bool HaveAvx2();
+bool HaveAvx512();  // AVX-512F and AVX-512BW
+int ConvertRowRgb555Avx512(const uint8_t* src, int width, uint8_t* dst);
 int ConvertRowBgr24Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ConvertRowRgb555Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ExtractLumaRowAvx2(const uint8_t* src, int width, uint8_t* dst);

@@ -83,6 +83,10 @@ Bytes reference(int format, const Bytes& src, int w, int h) {
     return out;
 }
 
+// Each level the processor runs is tried; above that the best it has runs again.
+const qrjpeg::VectorLevel kLevels[] = {qrjpeg::VectorLevel::Avx512, qrjpeg::VectorLevel::Avx2,
+                                       qrjpeg::VectorLevel::Plain};
+
 Bytes randomFrame(int w, int h, unsigned seed) {
     std::mt19937 rng(seed);
     Bytes f(static_cast<size_t>(w) * h * 2);
@@ -142,12 +146,12 @@ TEST(ConvertFrame, LuminanceRampKeepsGreyAndRowOrder) {
 }
 
 TEST(ConvertFrame, WholeFramesMatchThePerPixelDefinition) {
-    // Both the vector kernels (where the processor has them) and the plain ones.
+    // Every kernel level (where the processor has it).
     // 66 x 7 and 132 x 8: whole vector steps plus leftover blocks, pixels and rows of format 5.
     const int sizes[][2] = {{640, 480}, {352, 288}, {176, 144}, {120, 96}, {132, 8}, {66, 7}, {50, 12}, {18, 6}, {2, 1}};
-    for (bool vector : {true, false})
+    for (qrjpeg::VectorLevel level : kLevels)
     for (const auto& s : sizes) {
-        qrjpeg::AllowVectorKernels(vector);
+        qrjpeg::LimitVectorKernels(level);
         Bytes frame = randomFrame(s[0], s[1], static_cast<unsigned>(s[0] * 7 + s[1]));
         for (int format = 0; format <= 5; ++format) {
             SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " format " << format << " kernels "
@@ -166,8 +170,8 @@ TEST(ConvertFrame, WholeFramesMatchThePerPixelDefinition) {
 TEST(ConvertFrame, ColourFormatsMatchForEveryYuv) {
     const int w = 512, h = 256;  // one pixel pair for each U (across) and V (down)
     Bytes frame(static_cast<size_t>(w) * h * 2);
-    for (bool vector : {true, false}) {
-        qrjpeg::AllowVectorKernels(vector);
+    for (qrjpeg::VectorLevel level : kLevels) {
+        qrjpeg::LimitVectorKernels(level);
         for (int y0 = 0; y0 < 256; y0 += 2) {
             for (int v = 0; v < 256; ++v)
                 for (int u = 0; u < 256; ++u) {
@@ -229,8 +233,8 @@ TEST(ConvertFrame, RefusesWithoutWriting) {
 }
 
 TEST(DoubleFrame, RepeatsEachPixelAcrossAndDown) {
-    for (bool vector : {true, false}) {
-    qrjpeg::AllowVectorKernels(vector);
+    for (qrjpeg::VectorLevel level : kLevels) {
+    qrjpeg::LimitVectorKernels(level);
     Bytes frame = randomFrame(640, 480, 99);
     Bytes source = frame;
     frame.resize(qrjpeg::kFrameBufferBytes + 16, 0xEE);
