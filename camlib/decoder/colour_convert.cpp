@@ -75,8 +75,9 @@ void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
     int done = 0;
 #if QR_HAVE_X86_SIMD
     // The AVX-512 form does 32 pixels at a time; a remaining 16 go to the AVX2 form.
-    if (VectorKernels() == VectorLevel::Avx512) done = simd::ConvertRowRgb555Avx512(src, width, dst);
-    done += QR_VECTOR_PART(simd::ConvertRowRgb555Avx2(src + 2 * done, width - done, dst + 2 * done));
+    const VectorLevel level = VectorKernels();
+    if (level == VectorLevel::Avx512) done = simd::ConvertRowRgb555Avx512(src, width, dst);
+    if (level != VectorLevel::Plain) done += simd::ConvertRowRgb555Avx2(src + 2 * done, width - done, dst + 2 * done);
 #endif
     src += 2 * done;
     dst += 2 * done;
