@@ -72,7 +72,13 @@ void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst) {
 }
 
 void ConvertRowRgb555(const uint8_t* src, int width, uint8_t* dst) {
-    const int done = QR_VECTOR_PART(simd::ConvertRowRgb555Avx2(src, width, dst));
+    int done = 0;
+#if QR_HAVE_X86_SIMD
+    // The AVX-512 form does 32 pixels at a time; a remaining 16 go to the AVX2 form.
+    const VectorLevel level = VectorKernels();
+    if (level == VectorLevel::Avx512) done = simd::ConvertRowRgb555Avx512(src, width, dst);
+    if (level != VectorLevel::Plain) done += simd::ConvertRowRgb555Avx2(src + 2 * done, width - done, dst + 2 * done);
+#endif
     src += 2 * done;
     dst += 2 * done;
     for (int x = done; x < width; x += 2, src += 4, dst += 4) {
@@ -97,8 +103,10 @@ void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u
     }
 }
 
-void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v) {
-    const int done = QR_VECTOR_PART(simd::SumChromaBlocksAvx2(rows, stride, blocks, u, v));
+void ConvertStripYvu410(const uint8_t* rows, size_t stride, int width, uint8_t* luma, size_t lumaStride,
+                        uint8_t* u, uint8_t* v) {
+    const int blocks = width / 4;
+    const int done = QR_VECTOR_PART(simd::ConvertStripYvu410Avx2(rows, stride, blocks, luma, lumaStride, u, v));
     for (int i = done; i < blocks; ++i) {
         int su = 0, sv = 0;
         for (int r = 0; r < 4; ++r) {
@@ -108,6 +116,12 @@ void SumChromaBlocks(const uint8_t* rows, size_t stride, int blocks, uint8_t* u,
         }
         u[i] = static_cast<uint8_t>(su >> 3);
         v[i] = static_cast<uint8_t>(sv >> 3);
+    }
+    // The luminance the vector form left: of the blocks it did not do, and of the last one to three
+    // pixels of a width that is not a multiple of 4.
+    const int lumaDone = 4 * done;
+    for (int r = 0; r < 4; ++r) {
+        ExtractLumaRow(rows + r * stride + 2 * lumaDone, width - lumaDone, luma + r * lumaStride + lumaDone);
     }
 }
 

@@ -1,7 +1,8 @@
 // AVX2 forms of the row kernels. Each handles the leading multiple of its block of pixels and
-// returns how many pixels it did; the plain form finishes the row. The arithmetic is the plain
-// form's, lane by lane: chroma terms by 16x16 -> 32-bit multiply-adds shifted right by 10 (an
-// arithmetic shift, like the plain form's), then added to Y and saturated to 0..255.
+// returns how many pixels it did; the plain form finishes the row. The BGR row's arithmetic is the
+// plain form's, lane by lane: chroma terms by 16x16 -> 32-bit multiply-adds shifted right by 10 (an
+// arithmetic shift, like the plain form's), then added to Y and saturated to 0..255. The RGB 5-5-5
+// row, which keeps only five bits of each channel, reaches the same bytes with less work (see there).
 #include "colour_convert_simd.h"
 
 #if QR_HAVE_X86_SIMD
@@ -37,6 +38,11 @@ QR_AVX2 inline Offsets chromaOffsets(__m256i s) {
 
 QR_AVX2 inline __m256i clampByte16(__m256i v) {
     return _mm256_max_epi16(_mm256_min_epi16(v, _mm256_set1_epi16(255)), _mm256_setzero_si256());
+}
+
+// Four times a channel, limited to 0..1023 (see ConvertRowRgb555Avx2); y holds 4 Y + offset.
+QR_AVX2 inline __m256i limitedTimes4(__m256i y, __m256i term, __m256i offset) {
+    return _mm256_subs_epu16(_mm256_adds_epi16(y, term), offset);
 }
 
 QR_AVX2 inline __m256i luma16(__m256i s) { return _mm256_and_si256(s, _mm256_set1_epi16(0x00FF)); }
@@ -96,16 +102,40 @@ QR_AVX2 int ConvertRowBgr24Avx2(const uint8_t* src, int width, uint8_t* dst) {
     return x;
 }
 
+// Each channel is worked at four times its value: 4 Y plus the chroma term at that scale, whose two
+// low bits hold the part of the product below a quarter and so cannot reach bit 2 and up. Offset by
+// 0x7C00, signed saturation stops the sum at 1023 (4 x 255 + 3) and the unsigned saturating removal
+// of the offset at 0: the limiting to 0..255 costs two operations, and the five bits kept are bits
+// 5..9 of the result.
 QR_AVX2 int ConvertRowRgb555Avx2(const uint8_t* src, int width, uint8_t* dst) {
+    const __m256i offset = _mm256_set1_epi16(0x7C00);
+    const __m256i chromaBytes = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    const __m256i chromaBias = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i blueRed = _mm256_set1_epi32(coeffPair(1774, 1398));
+    const __m256i green = _mm256_set1_epi32(coeffPair(-342, -716));
+    const __m256i lumaTimes4 = _mm256_set1_epi16(4);
+    // Word 0 (or 1) of each pixel pair's 32 bits to both of its pixels.
+    const __m256i low = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13,
+                                         0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+    const __m256i high = _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15,
+                                          2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
     int x = 0;
     for (; x + 16 <= width; x += 16, src += 32, dst += 32) {
         const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-        const Offsets o = chromaOffsets(s);
-        const __m256i y = luma16(s);
-        const __m256i b = _mm256_srli_epi16(clampByte16(_mm256_add_epi16(y, o.blue)), 3);
-        const __m256i g = _mm256_srli_epi16(clampByte16(_mm256_add_epi16(y, o.green)), 3);
-        const __m256i r = _mm256_srli_epi16(clampByte16(_mm256_add_epi16(y, o.red)), 3);
-        const __m256i word = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(r, 10), _mm256_slli_epi16(g, 5)), b);
+        // 256 d and 256 e in the pair's two words.
+        const __m256i de = _mm256_xor_si256(_mm256_and_si256(s, chromaBytes), chromaBias);
+        // (1774 d) >> 8 and (1398 e) >> 8: the blue and red terms at four times their value.
+        const __m256i br = _mm256_mulhi_epi16(de, blueRed);
+        // 256 (-342 d - 716 e): its upper word is the green term at four times its value.
+        const __m256i g = _mm256_madd_epi16(de, green);
+        const __m256i y = _mm256_add_epi16(_mm256_maddubs_epi16(s, lumaTimes4), offset);
+        const __m256i b4 = limitedTimes4(y, _mm256_shuffle_epi8(br, low), offset);
+        const __m256i r4 = limitedTimes4(y, _mm256_shuffle_epi8(br, high), offset);
+        const __m256i g4 = limitedTimes4(y, _mm256_shuffle_epi8(g, high), offset);
+        const __m256i word = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(r4, 5), _mm256_set1_epi16(0x7C00)),
+                            _mm256_and_si256(g4, _mm256_set1_epi16(0x03E0))),
+            _mm256_srli_epi16(b4, 5));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), word);
     }
     return x;
@@ -142,27 +172,48 @@ QR_AVX2 int AverageChromaRowsAvx2(const uint8_t* a, const uint8_t* b, int pairs,
     return j;
 }
 
-QR_AVX2 int SumChromaBlocksAvx2(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v) {
-    // The low byte of each 64-bit group after the sums: U of its block at byte 0, V at byte 2.
-    const __m256i gather = _mm256_setr_epi8(0, 8, 2, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                            0, 8, 2, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+// One pass over the four rows: the luminance of each 32-byte load is stored while its chroma
+// joins the block sums, so the strip is read once.
+QR_AVX2 int ConvertStripYvu410Avx2(const uint8_t* rows, size_t stride, int blocks, uint8_t* luma, size_t lumaStride,
+                                   uint8_t* u, uint8_t* v) {
+    // Dword 0 of each 64-bit group (one block after the sums) in order, to both halves.
+    const __m256i compress = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+    // Bytes U V of blocks 0..3 and 8..11 (lane 0), 4..7 and 12..15 (lane 1) to U of the lane's
+    // blocks in dwords 0 and 1, V in dwords 2 and 3.
+    const __m256i split = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
+                                           0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    const __m256i blockOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int i = 0;
-    for (; i + 4 <= blocks; i += 4, rows += 32, u += 4, v += 4) {
-        // Four rows of eight pairs: word sums U V U V ..., then the two pairs of each block.
-        __m256i sum = _mm256_setzero_si256();
+    for (; i + 16 <= blocks; i += 16, rows += 128, luma += 64, u += 16, v += 16) {
+        // Word sums U V U V ... over the four rows, four blocks to a vector.
+        __m256i sum[4];
 #pragma GCC unroll 4
         for (int r = 0; r < 4; ++r) {
-            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + r * stride));
-            sum = _mm256_add_epi16(sum, _mm256_srli_epi16(s, 8));
+            const __m256i* p = reinterpret_cast<const __m256i*>(rows + r * stride);
+            __m256i s[4];
+#pragma GCC unroll 4
+            for (int q = 0; q < 4; ++q) {
+                s[q] = _mm256_loadu_si256(p + q);
+                const __m256i chroma = _mm256_srli_epi16(s[q], 8);
+                sum[q] = r == 0 ? chroma : _mm256_add_epi16(sum[q], chroma);
+            }
+            __m256i* out = reinterpret_cast<__m256i*>(luma + r * lumaStride);
+            _mm256_storeu_si256(out, orderLanes(_mm256_packus_epi16(luma16(s[0]), luma16(s[1]))));
+            _mm256_storeu_si256(out + 1, orderLanes(_mm256_packus_epi16(luma16(s[2]), luma16(s[3]))));
         }
-        sum = _mm256_add_epi16(sum, _mm256_srli_epi64(sum, 32));
-        const __m256i bytes = _mm256_shuffle_epi8(_mm256_srli_epi16(sum, 3), gather);
-        const uint32_t lo = static_cast<uint32_t>(_mm256_extract_epi32(bytes, 0));
-        const uint32_t hi = static_cast<uint32_t>(_mm256_extract_epi32(bytes, 4));
-        u[0] = static_cast<uint8_t>(lo); u[1] = static_cast<uint8_t>(lo >> 8);
-        v[0] = static_cast<uint8_t>(lo >> 16); v[1] = static_cast<uint8_t>(lo >> 24);
-        u[2] = static_cast<uint8_t>(hi); u[3] = static_cast<uint8_t>(hi >> 8);
-        v[2] = static_cast<uint8_t>(hi >> 16); v[3] = static_cast<uint8_t>(hi >> 24);
+        // Each block's two pairs: U V in words 0 1 of its 64-bit group once the upper half is added.
+        __m256i block[4];
+#pragma GCC unroll 4
+        for (int q = 0; q < 4; ++q) block[q] = _mm256_add_epi16(sum[q], _mm256_srli_epi64(sum[q], 32));
+        // Dwords U | V << 16 of blocks 0..7, and of 8..15.
+        const __m256i first = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(block[0], compress),
+                                                 _mm256_permutevar8x32_epi32(block[1], compress), 0xF0);
+        const __m256i second = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(block[2], compress),
+                                                  _mm256_permutevar8x32_epi32(block[3], compress), 0xF0);
+        const __m256i bytes = _mm256_packus_epi16(_mm256_srli_epi16(first, 3), _mm256_srli_epi16(second, 3));
+        const __m256i planes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(bytes, split), blockOrder);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u), _mm256_castsi256_si128(planes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v), _mm256_extracti128_si256(planes, 1));
     }
     return i;
 }

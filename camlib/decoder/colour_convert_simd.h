@@ -16,11 +16,14 @@ namespace simd {
 
 #if QR_HAVE_X86_SIMD
 bool HaveAvx2();
+bool HaveAvx512();  // AVX-512F and AVX-512BW
+int ConvertRowRgb555Avx512(const uint8_t* src, int width, uint8_t* dst);
 int ConvertRowBgr24Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ConvertRowRgb555Avx2(const uint8_t* src, int width, uint8_t* dst);
 int ExtractLumaRowAvx2(const uint8_t* src, int width, uint8_t* dst);
 int AverageChromaRowsAvx2(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u, uint8_t* v);
-int SumChromaBlocksAvx2(const uint8_t* rows, size_t stride, int blocks, uint8_t* u, uint8_t* v);
+int ConvertStripYvu410Avx2(const uint8_t* rows, size_t stride, int blocks, uint8_t* luma, size_t lumaStride,
+                           uint8_t* u, uint8_t* v);
 int DoublePixelsRowAvx2(const uint8_t* src, int width, uint8_t* dst);
 void InverseDctAvx2(const int16_t* coefficients, const uint16_t* quant, uint8_t* out);
 #endif

@@ -59,16 +59,19 @@ void convertYuv420(const uint8_t* frame, int w, int h, uint8_t* out) {
     }
 }
 
-// Chroma of format 5: the eight samples of each 4 x 4 pixel block (two pairs in four rows) / 8.
+// Format 5 in strips of four rows, so that each source row is read once for its luminance and its
+// share of the block chroma; rows below the last whole strip give luminance only.
 void convertYvu410(const uint8_t* frame, int w, int h, uint8_t* out) {
-    extractLumaPlane(frame, w, h, out);
     const int cw = w / 4, ch = h / 4;
     const size_t stride = static_cast<size_t>(w) * 2;
     uint8_t* vPlane = out + static_cast<size_t>(w) * h;
     uint8_t* uPlane = vPlane + static_cast<size_t>(cw) * ch;
     for (int k = 0; k < ch; ++k) {
-        SumChromaBlocks(frame + 4 * k * stride, stride, cw, uPlane + static_cast<size_t>(k) * cw,
-                        vPlane + static_cast<size_t>(k) * cw);
+        ConvertStripYvu410(frame + 4 * k * stride, stride, w, out + static_cast<size_t>(4 * k) * w, w,
+                           uPlane + static_cast<size_t>(k) * cw, vPlane + static_cast<size_t>(k) * cw);
+    }
+    for (int y = 4 * ch; y < h; ++y) {
+        ExtractLumaRow(frame + static_cast<size_t>(y) * stride, w, out + static_cast<size_t>(y) * w);
     }
 }
 

@@ -83,6 +83,10 @@ Bytes reference(int format, const Bytes& src, int w, int h) {
     return out;
 }
 
+// Each level the processor runs is tried; above that the best it has runs again.
+const qrjpeg::VectorLevel kLevels[] = {qrjpeg::VectorLevel::Avx512, qrjpeg::VectorLevel::Avx2,
+                                       qrjpeg::VectorLevel::Plain};
+
 Bytes randomFrame(int w, int h, unsigned seed) {
     std::mt19937 rng(seed);
     Bytes f(static_cast<size_t>(w) * h * 2);
@@ -142,11 +146,12 @@ TEST(ConvertFrame, LuminanceRampKeepsGreyAndRowOrder) {
 }
 
 TEST(ConvertFrame, WholeFramesMatchThePerPixelDefinition) {
-    // Both the vector kernels (where the processor has them) and the plain ones.
-    const int sizes[][2] = {{640, 480}, {352, 288}, {176, 144}, {120, 96}, {50, 12}, {18, 6}, {2, 1}};
-    for (bool vector : {true, false})
+    // Every kernel level (where the processor has it).
+    // 66 x 7 and 132 x 8: whole vector steps plus leftover blocks, pixels and rows of format 5.
+    const int sizes[][2] = {{640, 480}, {352, 288}, {176, 144}, {120, 96}, {132, 8}, {66, 7}, {50, 12}, {18, 6}, {2, 1}};
+    for (qrjpeg::VectorLevel level : kLevels)
     for (const auto& s : sizes) {
-        qrjpeg::AllowVectorKernels(vector);
+        qrjpeg::LimitVectorKernels(level);
         Bytes frame = randomFrame(s[0], s[1], static_cast<unsigned>(s[0] * 7 + s[1]));
         for (int format = 0; format <= 5; ++format) {
             SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << " format " << format << " kernels "
@@ -155,6 +160,45 @@ TEST(ConvertFrame, WholeFramesMatchThePerPixelDefinition) {
             Bytes ref = reference(format, frame, s[0], s[1]);
             ASSERT_EQ(out.size(), ref.size());
             EXPECT_TRUE(out == ref);
+        }
+    }
+    qrjpeg::AllowVectorKernels(true);
+}
+
+// The colour formats work the definition's arithmetic in other ways (fewer bits, saturating sums),
+// so they are checked for every luminance with every chroma pair, in both kernel sets.
+TEST(ConvertFrame, ColourFormatsMatchForEveryYuv) {
+    const int w = 512, h = 256;  // one pixel pair for each U (across) and V (down)
+    Bytes frame(static_cast<size_t>(w) * h * 2);
+    for (qrjpeg::VectorLevel level : kLevels) {
+        qrjpeg::LimitVectorKernels(level);
+        for (int y0 = 0; y0 < 256; y0 += 2) {
+            for (int v = 0; v < 256; ++v)
+                for (int u = 0; u < 256; ++u) {
+                    uint8_t* p = &frame[(static_cast<size_t>(v) * 256 + u) * 4];
+                    p[0] = static_cast<uint8_t>(y0);
+                    p[1] = static_cast<uint8_t>(u);
+                    p[2] = static_cast<uint8_t>(y0 + 1);
+                    p[3] = static_cast<uint8_t>(v);
+                }
+            const Bytes bgr = convert(0, frame, w, h);
+            const Bytes rgb555 = convert(2, frame, w, h);
+            int wrong = 0;
+            for (int v = 0; v < 256 && wrong == 0; ++v)
+                for (int x = 0; x < w; ++x) {
+                    const int y = y0 + (x & 1), u = x / 2;
+                    const Bgr c = colour(y, u, v);
+                    const size_t at = static_cast<size_t>(h - 1 - v) * w + x;  // bottom-up
+                    const int word = rgb555[2 * at] | rgb555[2 * at + 1] << 8;
+                    if (bgr[3 * at] != c.b || bgr[3 * at + 1] != c.g || bgr[3 * at + 2] != c.r ||
+                        word != (((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3))) {
+                        ADD_FAILURE() << "Y " << y << " U " << u << " V " << v << " kernels "
+                                      << qrjpeg::VectorKernelName();
+                        ++wrong;
+                        break;
+                    }
+                }
+            ASSERT_EQ(wrong, 0);
         }
     }
     qrjpeg::AllowVectorKernels(true);
@@ -189,8 +233,8 @@ TEST(ConvertFrame, RefusesWithoutWriting) {
 }
 
 TEST(DoubleFrame, RepeatsEachPixelAcrossAndDown) {
-    for (bool vector : {true, false}) {
-    qrjpeg::AllowVectorKernels(vector);
+    for (qrjpeg::VectorLevel level : kLevels) {
+    qrjpeg::LimitVectorKernels(level);
     Bytes frame = randomFrame(640, 480, 99);
     Bytes source = frame;
     frame.resize(qrjpeg::kFrameBufferBytes + 16, 0xEE);
