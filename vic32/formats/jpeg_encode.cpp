@@ -6,7 +6,7 @@
 
 #include "../core/bytes.h"
 #include "formats.h"
-#include "jpeg_tables.h"
+#include "jpeg_standard.h"
 
 namespace vic {
 
