@@ -49,6 +49,18 @@ bool saveValue(const ProfileSettings& settings, const ProfileValue& value) {
   return false;
 }
 
+// Factory values for all but the kept values: a value the front end must not have changed under it
+// (the capture driver's running resolution and format) stays as it is when no profile is found.
+void loadFactoryDefaultsKeeping(ProfileSettings& settings, const std::vector<std::string>& keep) {
+  const ProfileSettings before = settings;
+  loadFactoryDefaults(settings);
+  for (const std::string& name : keep) {
+    if (!settings.has(name.c_str())) continue;
+    settings[name.c_str()] = before[name.c_str()];
+    settings.text(name.c_str()) = before.text(name.c_str());
+  }
+}
+
 }  // namespace
 
 ProfileSettings::ProfileSettings(const ProfileLayout& layout)
@@ -87,7 +99,7 @@ bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep
   const ProfileLayout& layout = settings.layout();
   LONG index = readCurrentProfile(layout.key);
   if (!OpenKey(layout.key, profileKey(index).c_str())) {
-    loadFactoryDefaults(settings);
+    loadFactoryDefaultsKeeping(settings, keep);
     saveProfile(settings);
     return false;
   }

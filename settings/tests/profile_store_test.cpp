@@ -170,18 +170,29 @@ TEST_F(ProfileStore, CaptureDriverKeepsTimedProfileValuesInItsOwnKey) {
   EXPECT_EQ(2, loaded["Timed Profile 1"]);
 }
 
-TEST_F(ProfileStore, KeptValuesAreNotRead) {
+// The capture driver keeps its running resolution and format through a profile load, whether the
+// profile is there or has to be made from factory values.
+TEST_F(ProfileStore, KeptValuesAreNeitherReadNorReset) {
   const ProfileLayout& layout = profiles::kCaptureDriverLayout;
-  writeNumber(profilePath(layout, 0), "Resolution", 0);
-  writeNumber(profilePath(layout, 0), "Format", 4);
-  writeNumber(profilePath(layout, 0), "Video Gain", 10);
-  ProfileSettings settings(layout);
-  settings["Resolution"] = 3;
-  settings["Format"] = 2;
-  EXPECT_TRUE(profiles::loadProfile(settings, {"Resolution", "Format"}));
-  EXPECT_EQ(3, settings["Resolution"]);
-  EXPECT_EQ(2, settings["Format"]);
-  EXPECT_EQ(10, settings["Video Gain"]);
+  struct Case { bool profileStored; long videoGain; };
+  const Case cases[] = {{true, 10}, {false, 127}};
+  for (const Case& c : cases) {
+    qrtest::deleteProductKey();
+    if (c.profileStored) {
+      writeNumber(profilePath(layout, 0), "Resolution", 0);
+      writeNumber(profilePath(layout, 0), "Format", 4);
+      writeNumber(profilePath(layout, 0), "Video Gain", 10);
+    }
+    ProfileSettings settings(layout);
+    settings["Resolution"] = 3;
+    settings["Format"] = 2;
+    settings["Video Gain"] = 55;
+    EXPECT_EQ(c.profileStored, profiles::loadProfile(settings, {"Resolution", "Format"}));
+    EXPECT_EQ(3, settings["Resolution"]) << c.profileStored;
+    EXPECT_EQ(2, settings["Format"]) << c.profileStored;
+    EXPECT_EQ(c.videoGain, settings["Video Gain"]) << c.profileStored;
+    if (!c.profileStored) EXPECT_EQ("2", storedText(profilePath(layout, 0), "Format")) << "the new profile holds it";
+  }
 }
 
 TEST_F(ProfileStore, ViewerFileLocationAndPowerOnFlag) {
