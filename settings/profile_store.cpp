@@ -172,7 +172,8 @@ bool startUpProfile(ProfileSettings& settings) {
   const ProfileLayout& layout = settings.layout();
   loadFactoryDefaults(settings);
   LONG stored = storedRevision(layout);
-  loadProfile(settings);
+  // A missing profile is created by the load itself, already with the front end's revision.
+  if (!loadProfile(settings)) return false;
   if (stored != layout.revision) {
     saveProfile(settings);
     return false;
