@@ -116,6 +116,17 @@ bool writeCurrentProfile(const char* frontEndKey, LONG index) {
 
 std::string profileKey(LONG index) { return quorelreg::profileKeyName(index); }
 
+bool readProfileName(const char* frontEndKey, LONG index, std::string& name) {
+  char text[QUORELREG_MAX_STRING + 1];
+  if (!ExtRegGetString(frontEndKey, profileKey(index).c_str(), kProfileName, text)) return false;
+  name = text;
+  return true;
+}
+
+bool writeProfileName(const char* frontEndKey, LONG index, const std::string& name) {
+  return ExtRegSaveString(frontEndKey, profileKey(index).c_str(), kProfileName, name.c_str()) != 0;
+}
+
 bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep) {
   const ProfileLayout& layout = settings.layout();
   LONG index = readCurrentProfile(layout.key);

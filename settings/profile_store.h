@@ -48,6 +48,10 @@ LONG readCurrentProfile(const char* frontEndKey);
 bool writeCurrentProfile(const char* frontEndKey, LONG index);
 // "UserProfile<index + 1>".
 std::string profileKey(LONG index);
+// "Profile Name" of the profile `index`; false when it cannot be read (the slot is free).
+bool readProfileName(const char* frontEndKey, LONG index, std::string& name);
+// Writes "Profile Name" into the existing key of the profile `index`.
+bool writeProfileName(const char* frontEndKey, LONG index, const std::string& name);
 
 // Reads the current profile. When its key cannot be opened, factory defaults are loaded and saved
 // (which creates the profile) and the result is false. Values missing from the profile take their
