@@ -191,7 +191,9 @@ TEST_F(ProfileStore, KeptValuesAreNeitherReadNorReset) {
     EXPECT_EQ(3, settings["Resolution"]) << c.profileStored;
     EXPECT_EQ(2, settings["Format"]) << c.profileStored;
     EXPECT_EQ(c.videoGain, settings["Video Gain"]) << c.profileStored;
-    if (!c.profileStored) EXPECT_EQ("2", storedText(profilePath(layout, 0), "Format")) << "the new profile holds it";
+    if (!c.profileStored) {
+      EXPECT_EQ("2", storedText(profilePath(layout, 0), "Format")) << "the new profile holds it";
+    }
   }
 }
 
