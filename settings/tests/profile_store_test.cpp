@@ -52,21 +52,27 @@ TEST_F(ProfileStore, TablesHoldTheFrontEndsValueSets) {
   EXPECT_EQ(0, profiles::findValue(profiles::kCaptureDriverLayout, "ErrorMessages")->factory);
 }
 
+// Through a plain load and through the start-up revision check alike.
 TEST_F(ProfileStore, MissingProfileLoadsFactoryValuesAndIsCreatedWithThem) {
-  for (const ProfileLayout* layout : kLayouts) {
-    qrtest::deleteProductKey();
-    ProfileSettings settings(*layout);
-    for (std::size_t i = 0; i < layout->count; ++i) settings[layout->values[i].name] = -77;  // not factory
-    EXPECT_FALSE(profiles::loadProfile(settings)) << layout->key;
-    EXPECT_EQ(layout->newProfileName, storedText(profilePath(*layout, 0), "Profile Name"));
-    EXPECT_EQ("0", storedText(frontEndPath(*layout), "Current Profile"));
-    for (std::size_t i = 0; i < layout->count; ++i) {
-      const profiles::ProfileValue& value = layout->values[i];
-      if (value.kind == ValueKind::Text) continue;
-      long expected = std::string(value.name) == "Revision" ? layout->revision : value.factory;
-      EXPECT_EQ(expected, settings[value.name]) << layout->key << ' ' << value.name;
-      EXPECT_EQ(std::to_string(expected), storedText(pathOf(*layout, value, 0), value.name))
-          << layout->key << ' ' << value.name;
+  struct Case { const char* how; bool (*load)(ProfileSettings&); };
+  const Case cases[] = {{"load", [](ProfileSettings& s) { return profiles::loadProfile(s); }},
+                        {"start-up", profiles::startUpProfile}};
+  for (const Case& c : cases) {
+    for (const ProfileLayout* layout : kLayouts) {
+      qrtest::deleteProductKey();
+      ProfileSettings settings(*layout);
+      for (std::size_t i = 0; i < layout->count; ++i) settings[layout->values[i].name] = -77;  // not factory
+      EXPECT_FALSE(c.load(settings)) << c.how << ' ' << layout->key;
+      EXPECT_EQ(layout->newProfileName, storedText(profilePath(*layout, 0), "Profile Name"));
+      EXPECT_EQ("0", storedText(frontEndPath(*layout), "Current Profile"));
+      for (std::size_t i = 0; i < layout->count; ++i) {
+        const profiles::ProfileValue& value = layout->values[i];
+        if (value.kind == ValueKind::Text) continue;
+        long expected = std::string(value.name) == "Revision" ? layout->revision : value.factory;
+        EXPECT_EQ(expected, settings[value.name]) << layout->key << ' ' << value.name;
+        EXPECT_EQ(std::to_string(expected), storedText(pathOf(*layout, value, 0), value.name))
+            << layout->key << ' ' << value.name;
+      }
     }
   }
 }
