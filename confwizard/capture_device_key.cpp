@@ -13,11 +13,11 @@ const char kStalePrefix[] = "Quorel";
 
 struct DeviceValue {
   const char* name;
-  DWORD data;  // 0 for "dwNumColors": the chosen colour value goes there
+  DWORD data;
 };
 
-const DeviceValue kDeviceValues[] = {
-    {"dwNumColors", 0},
+// Written after "dwNumColors", which holds the colour value.
+const DeviceValue kFixedDeviceValues[] = {
     {"dwDialogs", 2},
     {"dwImageSize", 33555520},  // bytes 40 04 00 02
     {"dwStreamingMode", 1},
@@ -25,6 +25,10 @@ const DeviceValue kDeviceValues[] = {
 
 // Enumeration ends at ERROR_NO_MORE_ITEMS; this bounds it even if the registry never says so.
 constexpr DWORD kMaxEnumerationIndex = 1u << 16;
+
+bool writeDword(HKEY key, const char* name, DWORD data) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+}
 
 }  // namespace
 
@@ -69,13 +73,8 @@ int removeStaleDeviceKeys() {
 bool writeDeviceKey(LONG colours) {
   HKEY key;
   if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kDeviceKey, &key) != ERROR_SUCCESS) return false;
-  bool ok = true;
-  for (const DeviceValue& value : kDeviceValues) {
-    DWORD data = value.data;
-    if (std::strcmp(value.name, "dwNumColors") == 0) data = static_cast<DWORD>(colours);
-    ok = RegSetValueExA(key, value.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) ==
-             ERROR_SUCCESS && ok;
-  }
+  bool ok = writeDword(key, "dwNumColors", static_cast<DWORD>(colours));
+  for (const DeviceValue& value : kFixedDeviceValues) ok = writeDword(key, value.name, value.data) && ok;
   RegCloseKey(key);
   return ok;
 }

@@ -10,15 +10,7 @@ namespace profiles {
 namespace {
 
 const char kConfirmCaption[] = "Confirm Action";
-const char kProfileName[] = "Profile Name";
 const char kNewProfileName[] = "Un-Named";
-
-bool readProfileName(const std::string& key, LONG slot, std::string& name) {
-  char text[QUORELREG_MAX_STRING + 1];
-  if (!ExtRegGetString(key.c_str(), profileKey(slot - 1).c_str(), kProfileName, text)) return false;
-  name = text;
-  return true;
-}
 
 }  // namespace
 
@@ -74,7 +66,7 @@ void CFGSaveDialog::refresh(LONG preferredSlot) {
   entries_.clear();
   for (LONG slot = 1; slot <= kProfileSlots; ++slot) {
     std::string name;
-    if (!readProfileName(key_, slot, name)) continue;
+    if (!readProfileName(key_.c_str(), slot - 1, name)) continue;
     entries_.push_back({slot, name});
     list.add(ui::format("%1d - %s", static_cast<int>(slot), name.c_str()), slot);
   }
@@ -130,7 +122,7 @@ void CFGSaveDialog::load() {
   std::string name;
   if (entry && !confirm(ui::format("Load \"%s\" configuration?", entry->name.c_str()))) return;
   // The profile may have gone since the list was filled (another program, or no entry at all).
-  if (!entry || !readProfileName(key_, entry->slot, name)) {
+  if (!entry || !readProfileName(key_.c_str(), entry->slot - 1, name)) {
     notice("Selected Profile not found!", 0);
     return;
   }
@@ -144,7 +136,7 @@ void CFGSaveDialog::rename() {
   LONG slot = entry->slot;
   std::string name = entry->name;
   if (!askName(name)) return;
-  ExtRegSaveString(key_.c_str(), profileKey(slot - 1).c_str(), kProfileName, name.c_str());
+  writeProfileName(key_.c_str(), slot - 1, name);
   refresh(slot);
 }
 
@@ -168,7 +160,7 @@ void CFGSaveDialog::addNew() {
   if (!confirm("Create and Save New User Profile?")) return;
   LONG slot = 1;
   std::string existing;
-  while (slot <= kProfileSlots && readProfileName(key_, slot, existing)) ++slot;
+  while (slot <= kProfileSlots && readProfileName(key_.c_str(), slot - 1, existing)) ++slot;
   if (slot > kProfileSlots) {
     notice("No more Profile Entries available!", MB_ICONEXCLAMATION);
     return;
@@ -178,7 +170,7 @@ void CFGSaveDialog::addNew() {
   CloseKey();
   std::string name = kNewProfileName;
   askName(name);
-  ExtRegSaveString(key_.c_str(), profileKey(slot - 1).c_str(), kProfileName, name.c_str());
+  writeProfileName(key_.c_str(), slot - 1, name);
   requests_.saveProfileRequested();
   refresh(slot);
 }

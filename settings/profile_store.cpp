@@ -14,10 +14,17 @@ const char kCurrentProfile[] = "Current Profile";
 const char kProfileName[] = "Profile Name";
 const char kRevision[] = "Revision";
 
-const char* const* saveOrderNames(const ProfileLayout& layout, std::vector<const char*>& storage) {
-  if (layout.saveOrder) return layout.saveOrder;
-  for (std::size_t i = 0; i < layout.count; ++i) storage.push_back(layout.values[i].name);
-  return storage.data();
+// The layout's values in the order a save writes them.
+std::vector<const ProfileValue*> valuesInSaveOrder(const ProfileLayout& layout) {
+  std::vector<const ProfileValue*> values;
+  if (!layout.saveOrder) {
+    for (std::size_t i = 0; i < layout.count; ++i) values.push_back(&layout.values[i]);
+  } else {
+    for (std::size_t i = 0; i < layout.saveOrderCount; ++i) {
+      values.push_back(findValue(layout, layout.saveOrder[i]));
+    }
+  }
+  return values;
 }
 
 bool isKept(const std::vector<std::string>& keep, const char* name) {
@@ -47,6 +54,32 @@ bool saveValue(const ProfileSettings& settings, const ProfileValue& value) {
       return true;  // written after the profile key is closed
   }
   return false;
+}
+
+// The values kept in the front end's own key rather than in the profile, read with one opening of
+// that key (a key that cannot be opened gives the defaults).
+void readFrontEndKeyValues(ProfileSettings& settings, const std::vector<std::string>& keep) {
+  const ProfileLayout& layout = settings.layout();
+  bool open = false;
+  for (std::size_t i = 0; i < layout.count; ++i) {
+    const ProfileValue& value = layout.values[i];
+    if (value.kind != ValueKind::FrontEndKey || isKept(keep, value.name)) continue;
+    if (!open) open = OpenKey(layout.key, nullptr) != 0;
+    settings[value.name] = RegGetVal(value.name, value.missing);
+  }
+  if (open) CloseKey();
+}
+
+// Factory values for all but the kept values: a value the front end must not have changed under it
+// (the capture driver's running resolution and format) stays as it is when no profile is found.
+void loadFactoryDefaultsKeeping(ProfileSettings& settings, const std::vector<std::string>& keep) {
+  const ProfileSettings before = settings;
+  loadFactoryDefaults(settings);
+  for (const std::string& name : keep) {
+    if (!settings.has(name.c_str())) continue;
+    settings[name.c_str()] = before[name.c_str()];
+    settings.text(name.c_str()) = before.text(name.c_str());
+  }
 }
 
 }  // namespace
@@ -83,11 +116,22 @@ bool writeCurrentProfile(const char* frontEndKey, LONG index) {
 
 std::string profileKey(LONG index) { return quorelreg::profileKeyName(index); }
 
+bool readProfileName(const char* frontEndKey, LONG index, std::string& name) {
+  char text[QUORELREG_MAX_STRING + 1];
+  if (!ExtRegGetString(frontEndKey, profileKey(index).c_str(), kProfileName, text)) return false;
+  name = text;
+  return true;
+}
+
+bool writeProfileName(const char* frontEndKey, LONG index, const std::string& name) {
+  return ExtRegSaveString(frontEndKey, profileKey(index).c_str(), kProfileName, name.c_str()) != 0;
+}
+
 bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep) {
   const ProfileLayout& layout = settings.layout();
   LONG index = readCurrentProfile(layout.key);
   if (!OpenKey(layout.key, profileKey(index).c_str())) {
-    loadFactoryDefaults(settings);
+    loadFactoryDefaultsKeeping(settings, keep);
     saveProfile(settings);
     return false;
   }
@@ -105,13 +149,7 @@ bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep
     }
   }
   CloseKey();
-  for (std::size_t i = 0; i < layout.count; ++i) {
-    const ProfileValue& value = layout.values[i];
-    if (value.kind != ValueKind::FrontEndKey || isKept(keep, value.name)) continue;
-    OpenKey(layout.key, nullptr);
-    settings[value.name] = RegGetVal(value.name, value.missing);
-    CloseKey();
-  }
+  readFrontEndKeyValues(settings, keep);
   return true;
 }
 
@@ -124,15 +162,13 @@ bool saveProfile(ProfileSettings& settings) {
     return false;
   }
   settings.currentProfile = index;
-  std::vector<const char*> storage;
-  const char* const* order = saveOrderNames(layout, storage);
-  std::size_t orderCount = layout.saveOrder ? layout.saveOrderCount : layout.count;
+  const std::vector<const ProfileValue*> order = valuesInSaveOrder(layout);
   bool ok = true;
-  for (std::size_t i = 0; i < orderCount; ++i) ok = saveValue(settings, *findValue(layout, order[i])) && ok;
+  for (const ProfileValue* value : order) ok = saveValue(settings, *value) && ok;
   CloseKey();
-  for (std::size_t i = 0; i < orderCount; ++i) {
-    const ProfileValue& value = *findValue(layout, order[i]);
-    if (value.kind == ValueKind::FrontEndKey) ok = ExtRegSaveVal(layout.key, nullptr, value.name, settings[value.name]) && ok;
+  for (const ProfileValue* value : order) {
+    if (value->kind != ValueKind::FrontEndKey) continue;
+    ok = ExtRegSaveVal(layout.key, nullptr, value->name, settings[value->name]) && ok;
   }
   return ok;
 }
@@ -160,7 +196,8 @@ bool startUpProfile(ProfileSettings& settings) {
   const ProfileLayout& layout = settings.layout();
   loadFactoryDefaults(settings);
   LONG stored = storedRevision(layout);
-  loadProfile(settings);
+  // A missing profile is created by the load itself, already with the front end's revision.
+  if (!loadProfile(settings)) return false;
   if (stored != layout.revision) {
     saveProfile(settings);
     return false;

@@ -48,11 +48,16 @@ LONG readCurrentProfile(const char* frontEndKey);
 bool writeCurrentProfile(const char* frontEndKey, LONG index);
 // "UserProfile<index + 1>".
 std::string profileKey(LONG index);
+// "Profile Name" of the profile `index`; false when it cannot be read (the slot is free).
+bool readProfileName(const char* frontEndKey, LONG index, std::string& name);
+// Writes "Profile Name" into the existing key of the profile `index`.
+bool writeProfileName(const char* frontEndKey, LONG index, const std::string& name);
 
 // Reads the current profile. When its key cannot be opened, factory defaults are loaded and saved
 // (which creates the profile) and the result is false. Values missing from the profile take their
-// defaults; Text values keep their text; SaveOnly values are set to their defaults. Names in
-// `keep` are not read (the capture driver keeps "Resolution" and "Format" while it runs).
+// defaults; Text values keep their text; SaveOnly values are set to their defaults. Values named
+// in `keep` are neither read nor reset to factory values (the capture driver keeps "Resolution"
+// and "Format" while it runs).
 bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep = {});
 
 // Writes every value into the current profile, "Revision" as the front end's revision. A missing

@@ -54,14 +54,21 @@ void ModalAnswerer::answer(HWND dialog) {
   }
   HWND icon = GetDlgItem(dialog, kMessageIconId);
   modal.hasIcon = icon && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
-  ModalAnswer plan{0, 0, {}};
+  LRESULT defaultId = SendMessageA(dialog, DM_GETDEFID, 0, 0);
+  const int defaultButton = HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : IDCANCEL;
+  ModalAnswer plan{defaultButton, 0, {}};
   if (plans_.empty()) {
-    LRESULT defaultId = SendMessageA(dialog, DM_GETDEFID, 0, 0);
-    plan.button = HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : IDCANCEL;
     modal.planned = false;
   } else {
     plan = plans_.front();
     plans_.pop_front();
+    // A box without the planned button would otherwise hand the code under test an answer it can
+    // never get (or never close): the test fails, and the box is left as its default button does.
+    if (!GetDlgItem(dialog, plan.button)) {
+      ADD_FAILURE() << "the planned button " << plan.button << " is not on \"" << modal.caption << "\" ("
+                    << modal.text << ")";
+      plan.button = defaultButton;
+    }
   }
   if (plan.editId) SetDlgItemTextA(dialog, plan.editId, plan.editText.c_str());
   modal.pressed = plan.button;

@@ -4,9 +4,9 @@
 // records its caption, its message text and its buttons, optionally types text into an edit
 // field, and posts the click of the planned button, which the box's own modal loop then carries
 // out. Answers are used in the order planned; a box with no plan left is answered with its
-// default button and counted as unexpected. Modeless dialogs are dialogs too: open the one under
-// test before making the answerer, and drive it with SendMessage (each nested box is answered
-// before SendMessage returns).
+// default button and counted as unexpected, and a plan whose button the box lacks fails the test.
+// Modeless dialogs are dialogs too: open the one under test before making the answerer, and drive
+// it with SendMessage (each nested box is answered before SendMessage returns).
 #pragma once
 #include <windows.h>
 

@@ -52,21 +52,27 @@ TEST_F(ProfileStore, TablesHoldTheFrontEndsValueSets) {
   EXPECT_EQ(0, profiles::findValue(profiles::kCaptureDriverLayout, "ErrorMessages")->factory);
 }
 
+// Through a plain load and through the start-up revision check alike.
 TEST_F(ProfileStore, MissingProfileLoadsFactoryValuesAndIsCreatedWithThem) {
-  for (const ProfileLayout* layout : kLayouts) {
-    qrtest::deleteProductKey();
-    ProfileSettings settings(*layout);
-    for (std::size_t i = 0; i < layout->count; ++i) settings[layout->values[i].name] = -77;  // not factory
-    EXPECT_FALSE(profiles::loadProfile(settings)) << layout->key;
-    EXPECT_EQ(layout->newProfileName, storedText(profilePath(*layout, 0), "Profile Name"));
-    EXPECT_EQ("0", storedText(frontEndPath(*layout), "Current Profile"));
-    for (std::size_t i = 0; i < layout->count; ++i) {
-      const profiles::ProfileValue& value = layout->values[i];
-      if (value.kind == ValueKind::Text) continue;
-      long expected = std::string(value.name) == "Revision" ? layout->revision : value.factory;
-      EXPECT_EQ(expected, settings[value.name]) << layout->key << ' ' << value.name;
-      EXPECT_EQ(std::to_string(expected), storedText(pathOf(*layout, value, 0), value.name))
-          << layout->key << ' ' << value.name;
+  struct Case { const char* how; bool (*load)(ProfileSettings&); };
+  const Case cases[] = {{"load", [](ProfileSettings& s) { return profiles::loadProfile(s); }},
+                        {"start-up", profiles::startUpProfile}};
+  for (const Case& c : cases) {
+    for (const ProfileLayout* layout : kLayouts) {
+      qrtest::deleteProductKey();
+      ProfileSettings settings(*layout);
+      for (std::size_t i = 0; i < layout->count; ++i) settings[layout->values[i].name] = -77;  // not factory
+      EXPECT_FALSE(c.load(settings)) << c.how << ' ' << layout->key;
+      EXPECT_EQ(layout->newProfileName, storedText(profilePath(*layout, 0), "Profile Name"));
+      EXPECT_EQ("0", storedText(frontEndPath(*layout), "Current Profile"));
+      for (std::size_t i = 0; i < layout->count; ++i) {
+        const profiles::ProfileValue& value = layout->values[i];
+        if (value.kind == ValueKind::Text) continue;
+        long expected = std::string(value.name) == "Revision" ? layout->revision : value.factory;
+        EXPECT_EQ(expected, settings[value.name]) << layout->key << ' ' << value.name;
+        EXPECT_EQ(std::to_string(expected), storedText(pathOf(*layout, value, 0), value.name))
+            << layout->key << ' ' << value.name;
+      }
     }
   }
 }
@@ -170,18 +176,31 @@ TEST_F(ProfileStore, CaptureDriverKeepsTimedProfileValuesInItsOwnKey) {
   EXPECT_EQ(2, loaded["Timed Profile 1"]);
 }
 
-TEST_F(ProfileStore, KeptValuesAreNotRead) {
+// The capture driver keeps its running resolution and format through a profile load, whether the
+// profile is there or has to be made from factory values.
+TEST_F(ProfileStore, KeptValuesAreNeitherReadNorReset) {
   const ProfileLayout& layout = profiles::kCaptureDriverLayout;
-  writeNumber(profilePath(layout, 0), "Resolution", 0);
-  writeNumber(profilePath(layout, 0), "Format", 4);
-  writeNumber(profilePath(layout, 0), "Video Gain", 10);
-  ProfileSettings settings(layout);
-  settings["Resolution"] = 3;
-  settings["Format"] = 2;
-  EXPECT_TRUE(profiles::loadProfile(settings, {"Resolution", "Format"}));
-  EXPECT_EQ(3, settings["Resolution"]);
-  EXPECT_EQ(2, settings["Format"]);
-  EXPECT_EQ(10, settings["Video Gain"]);
+  struct Case { bool profileStored; long videoGain; };
+  const Case cases[] = {{true, 10}, {false, 127}};
+  for (const Case& c : cases) {
+    qrtest::deleteProductKey();
+    if (c.profileStored) {
+      writeNumber(profilePath(layout, 0), "Resolution", 0);
+      writeNumber(profilePath(layout, 0), "Format", 4);
+      writeNumber(profilePath(layout, 0), "Video Gain", 10);
+    }
+    ProfileSettings settings(layout);
+    settings["Resolution"] = 3;
+    settings["Format"] = 2;
+    settings["Video Gain"] = 55;
+    EXPECT_EQ(c.profileStored, profiles::loadProfile(settings, {"Resolution", "Format"}));
+    EXPECT_EQ(3, settings["Resolution"]) << c.profileStored;
+    EXPECT_EQ(2, settings["Format"]) << c.profileStored;
+    EXPECT_EQ(c.videoGain, settings["Video Gain"]) << c.profileStored;
+    if (!c.profileStored) {
+      EXPECT_EQ("2", storedText(profilePath(layout, 0), "Format")) << "the new profile holds it";
+    }
+  }
 }
 
 TEST_F(ProfileStore, ViewerFileLocationAndPowerOnFlag) {

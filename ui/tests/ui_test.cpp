@@ -1,5 +1,6 @@
 // The window framework under Wine's null display driver: dialogs modal and modeless, the frame
 // around a child dialog, the message loop's idle step, control helpers and message boxes.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -152,6 +153,18 @@ TEST(Messages, CarryTheFrontEndsCaptionAndBeepOnlyWhenSoundsAreOn) {
   ui::Messages silent("Quiet");  // no sounds switch: never beeps, never crashes
   answerer.plan(IDOK);
   EXPECT_EQ(IDOK, silent.show(nullptr, "x", MB_OK));
+}
+
+// A planned answer the box cannot give is a mistake in the test, not an answer for the code.
+TEST(Messages, APlannedButtonTheBoxLacksFailsTheTestAndTheDefaultAnswers) {
+  ui::Messages messages("QR3Viewer");
+  qrtest::ModalAnswerer answerer;
+  answerer.plan(IDYES);
+  int answer = 0;
+  EXPECT_NONFATAL_FAILURE(answer = messages.show(nullptr, "Only OK", MB_OK), "is not on \"QR3Viewer\" (Only OK)");
+  EXPECT_EQ(IDOK, answer);
+  ASSERT_EQ(1u, answerer.seen().size());
+  EXPECT_EQ(IDOK, answerer.seen()[0].pressed);
 }
 
 TEST(Messages, FormatsLikePrintf) {
