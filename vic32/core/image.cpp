@@ -35,6 +35,13 @@ bool isGreyPalette(const RgbQuad* palette, int colors) {
   return true;
 }
 
+bool isIdentityGreyRamp(const RgbQuad* palette, int colors) {
+  for (int i = 0; i < colors; ++i) {
+    if (palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i) return false;
+  }
+  return true;
+}
+
 namespace {
 
 int paletteSizeFor(int bits) { return bits == 1 ? 2 : bits == 8 ? 256 : 0; }

@@ -142,6 +142,8 @@ int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib);
 
 // True when every entry has red = green = blue.
 bool isGreyPalette(const RgbQuad* palette, int colors);
+// True when entry i is grey level i for every entry: pixel values are then the grey levels.
+bool isIdentityGreyRamp(const RgbQuad* palette, int colors);
 
 // A decoded or to-be-encoded picture, rows top-down, each row laid out as in a DIB (1 bit: most
 // significant bit first; 8 bits: palette index; 24 bits: blue, green, red), padded to four bytes.

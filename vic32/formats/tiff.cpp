@@ -482,14 +482,6 @@ class TiffLzwWriter {
   int count_ = 0;
 };
 
-bool identityGreyRamp(const Picture& picture) {
-  for (int i = 0; i < 256; ++i) {
-    const RgbQuad& e = picture.palette[i];
-    if (e.rgbRed != i || e.rgbGreen != i || e.rgbBlue != i) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int tiffInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
@@ -578,7 +570,7 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
     auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
     photometric = brightness(picture.palette[0]) > brightness(picture.palette[1]) ? kWhiteIsZero : kBlackIsZero;
   } else {
-    photometric = identityGreyRamp(picture) ? kBlackIsZero : kPalette;
+    photometric = isIdentityGreyRamp(picture.palette.data(), 256) ? kBlackIsZero : kPalette;
   }
 
   ByteWriter file;
