@@ -5,6 +5,7 @@
 
 #include "../core/bytes.h"
 #include "formats.h"
+#include "lzw_encoder.h"
 
 namespace vic {
 
@@ -155,72 +156,27 @@ void readTable(const uint8_t* p, int entries, Picture& picture) {
   for (int i = 0; i < entries && i < 256; ++i) picture.palette[i] = RgbQuad{p[3 * i + 2], p[3 * i + 1], p[3 * i], 0};
 }
 
-// GIF LZW encoder with a hash table of (prefix, byte) pairs; a clear code when the table fills.
-class LzwWriter {
+// GIF's LZW codes: least significant bit first, in data sub-blocks of up to 255 bytes.
+class SubBlockPacker {
  public:
-  LzwWriter(ByteWriter& out, int minimumCodeSize) : out_(out), minimum_(minimumCodeSize) {
-    clear_ = 1 << minimumCodeSize;
-    reset();
-    emit(clear_);
-  }
-  void add(uint8_t value) {
-    if (current_ < 0) {
-      current_ = value;
-      return;
-    }
-    uint32_t key = static_cast<uint32_t>(current_) << 8 | value;
-    std::size_t slot = hash(key);
-    while (keys_[slot] != kEmpty) {
-      if (keys_[slot] == key) {
-        current_ = codes_[slot];
-        return;
-      }
-      slot = (slot + 1) & (kTableSize - 1);
-    }
-    emit(current_);
-    if (next_ < kMaxCodes) {
-      keys_[slot] = key;
-      codes_[slot] = static_cast<uint16_t>(next_++);
-      // The decoder widens its codes one code later than the encoder defines them.
-      if (next_ > (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    } else {
-      emit(clear_);
-      reset();
-    }
-    current_ = value;
-  }
-  void finish() {
-    if (current_ >= 0) {
-      emit(current_);
-      // The reader defines one more code on this one and may widen before the end code.
-      if (next_ == (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    }
-    emit(clear_ + 1);
-    if (count_ > 0) block(static_cast<uint8_t>(buffer_));
-    flushBlock();
-    out_.u8(0);
-  }
-
- private:
-  static constexpr std::size_t kTableSize = 8192;
-  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
-
-  static std::size_t hash(uint32_t key) { return (key * 2654435761u >> 19) & (kTableSize - 1); }
-  void reset() {
-    keys_.assign(kTableSize, kEmpty);
-    codes_.assign(kTableSize, 0);
-    next_ = clear_ + 2;
-    codeSize_ = minimum_ + 1;
-  }
-  void emit(int code) {
+  explicit SubBlockPacker(ByteWriter& out) : out_(out) {}
+  void put(int code, int bits) {
     buffer_ |= static_cast<uint32_t>(code) << count_;
-    count_ += codeSize_;
+    count_ += bits;
     while (count_ >= 8) {
       block(static_cast<uint8_t>(buffer_));
       buffer_ >>= 8;
       count_ -= 8;
     }
   }
+  // Writes the last bits, the last sub-block and the block terminator.
+  void finish() {
+    if (count_ > 0) block(static_cast<uint8_t>(buffer_));
+    flushBlock();
+    out_.u8(0);
+  }
+
+ private:
   void block(uint8_t byte) {
     pending_[pendingCount_++] = byte;
     if (pendingCount_ == 255) flushBlock();
@@ -233,9 +189,6 @@ class LzwWriter {
   }
 
   ByteWriter& out_;
-  int minimum_, clear_ = 0, next_ = 0, codeSize_ = 0, current_ = -1;
-  std::vector<uint32_t> keys_;
-  std::vector<uint16_t> codes_;
   uint32_t buffer_ = 0;
   int count_ = 0;
   uint8_t pending_[255];
@@ -335,7 +288,8 @@ int encodeGif(const Picture& picture, std::vector<uint8_t>& out) {
   file.u8(0);
   int minimumCodeSize = depth == 1 ? 2 : 8;
   file.u8(minimumCodeSize);
-  LzwWriter lzw(file, minimumCodeSize);
+  SubBlockPacker packer(file);
+  LzwEncoder<SubBlockPacker> lzw(packer, minimumCodeSize, kMaxCodes, false);
   for (int y = 0; y < picture.height; ++y) {
     const uint8_t* row = picture.row(y);
     for (int x = 0; x < picture.width; ++x) {
@@ -343,6 +297,7 @@ int encodeGif(const Picture& picture, std::vector<uint8_t>& out) {
     }
   }
   lzw.finish();
+  packer.finish();
   file.u8(0x3B);
   out = std::move(file.bytes());
   return kOk;

@@ -8,6 +8,7 @@
 #include "../core/bytes.h"
 #include "ccitt.h"
 #include "formats.h"
+#include "lzw_encoder.h"
 
 namespace vic {
 
@@ -414,70 +415,25 @@ std::vector<uint8_t> encodePackBits(const uint8_t* row, std::size_t count) {
   return std::move(out.bytes());
 }
 
-class TiffLzwWriter {
+// TIFF's LZW codes: most significant bit first, the last byte padded with zero bits.
+class MsbFirstPacker {
  public:
-  explicit TiffLzwWriter(ByteWriter& out) : out_(out) {
-    reset();
-    emit(256);
-  }
-  void add(uint8_t value) {
-    if (current_ < 0) {
-      current_ = value;
-      return;
-    }
-    uint32_t key = static_cast<uint32_t>(current_) << 8 | value;
-    std::size_t slot = (key * 2654435761u >> 19) & (kTableSize - 1);
-    while (keys_[slot] != kEmpty) {
-      if (keys_[slot] == key) {
-        current_ = codes_[slot];
-        return;
-      }
-      slot = (slot + 1) & (kTableSize - 1);
-    }
-    emit(current_);
-    if (next_ < kLastCode) {
-      keys_[slot] = key;
-      codes_[slot] = static_cast<uint16_t>(next_++);
-      if (next_ >= (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    } else {
-      emit(256);
-      reset();
-    }
-    current_ = value;
-  }
-  void finish() {
-    if (current_ >= 0) {
-      emit(current_);
-      // The reader adds a table entry for this code too, and may widen before the end code.
-      if (next_ + 1 >= (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    }
-    emit(257);
-    if (count_) out_.u8(static_cast<uint8_t>(buffer_ << (8 - count_)));
-  }
-
- private:
-  static constexpr std::size_t kTableSize = 8192;
-  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
-  static constexpr int kLastCode = 4093;
-  void reset() {
-    keys_.assign(kTableSize, kEmpty);
-    codes_.assign(kTableSize, 0);
-    next_ = 258;
-    codeSize_ = 9;
-  }
-  void emit(int code) {
-    buffer_ = buffer_ << codeSize_ | static_cast<uint32_t>(code);
-    count_ += codeSize_;
+  explicit MsbFirstPacker(ByteWriter& out) : out_(out) {}
+  void put(int code, int bits) {
+    buffer_ = buffer_ << bits | static_cast<uint32_t>(code);
+    count_ += bits;
     while (count_ >= 8) {
       out_.u8(static_cast<uint8_t>(buffer_ >> (count_ - 8)));
       count_ -= 8;
     }
     buffer_ &= (1u << count_) - 1;
   }
+  void finish() {
+    if (count_) out_.u8(static_cast<uint8_t>(buffer_ << (8 - count_)));
+  }
+
+ private:
   ByteWriter& out_;
-  std::vector<uint32_t> keys_;
-  std::vector<uint16_t> codes_;
-  int next_ = 258, codeSize_ = 9, current_ = -1;
   uint32_t buffer_ = 0;
   int count_ = 0;
 };
@@ -596,9 +552,11 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
         }
         break;
       case kLzw: {
-        TiffLzwWriter lzw(file);
+        MsbFirstPacker packer(file);
+        LzwEncoder<MsbFirstPacker> lzw(packer, 8, 4093, true);
         for (std::size_t i = 0; i < rowBytes * count; ++i) lzw.add(strip[i]);
         lzw.finish();
+        packer.finish();
         break;
       }
       default: {
