@@ -5,7 +5,7 @@
 
 #include "../core/bytes.h"
 #include "formats.h"
-#include "lzw_encoder.h"
+#include "lzw.h"
 
 namespace vic {
 
@@ -102,56 +102,6 @@ class SubBlockBits {
   bool ended_ = false;
 };
 
-// Decodes `total` indices into `out`. kBadGif when the stream is broken or ends early.
-int decodeLzw(ByteReader& in, int minimumCodeSize, std::vector<uint8_t>& out, std::size_t total) {
-  if (minimumCodeSize < 2 || minimumCodeSize > 11) return kBadGif;
-  std::vector<uint16_t> prefix(kMaxCodes);
-  std::vector<uint8_t> suffix(kMaxCodes), stack(kMaxCodes + 1);
-  const int clear = 1 << minimumCodeSize, end = clear + 1;
-  int codeSize = minimumCodeSize + 1, next = clear + 2, previous = -1;
-  uint8_t first = 0;
-  for (int i = 0; i < clear; ++i) suffix[i] = static_cast<uint8_t>(i);
-  SubBlockBits bits(in);
-  std::size_t done = 0;
-  while (done < total) {
-    int code = bits.read(codeSize);
-    if (code < 0) return kBadGif;
-    if (code == clear) {
-      codeSize = minimumCodeSize + 1;
-      next = clear + 2;
-      previous = -1;
-      continue;
-    }
-    if (code == end) return kBadGif;  // ended before the image was complete
-    int depth = 0, walk = code;
-    if (previous < 0) {
-      if (code >= clear) return kBadGif;
-    } else if (code > next || (code == next && next >= kMaxCodes)) {
-      return kBadGif;
-    }
-    if (previous >= 0 && code == next) {  // the code being defined: previous string + its first
-      stack[depth++] = first;
-      walk = previous;
-    }
-    while (walk >= clear) {
-      if (depth >= kMaxCodes) return kBadGif;
-      stack[depth++] = suffix[walk];
-      walk = prefix[walk];
-    }
-    stack[depth++] = static_cast<uint8_t>(walk);
-    first = static_cast<uint8_t>(walk);
-    while (depth > 0 && done < total) out[done++] = stack[--depth];
-    if (previous >= 0 && next < kMaxCodes) {
-      prefix[next] = static_cast<uint16_t>(previous);
-      suffix[next] = first;
-      ++next;
-      if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
-    }
-    previous = code;
-  }
-  return kOk;
-}
-
 void readTable(const uint8_t* p, int entries, Picture& picture) {
   for (int i = 0; i < entries && i < 256; ++i) picture.palette[i] = RgbQuad{p[3 * i + 2], p[3 * i + 1], p[3 * i], 0};
 }
@@ -241,9 +191,12 @@ int decodeGif(const uint8_t* data, std::size_t size, Picture& picture) {
   int minimumCodeSize = in.u8();
   if (in.failed()) return kBadGif;
   if (static_cast<int64_t>(frame.width) * frame.height > kMaxPixels) return kNoMemory;
-  std::vector<uint8_t> indices(static_cast<std::size_t>(frame.width) * frame.height);
-  result = decodeLzw(in, minimumCodeSize, indices, indices.size());
-  if (result != kOk) return result;
+  if (minimumCodeSize < 2 || minimumCodeSize > 11) return kBadGif;
+  std::vector<uint8_t> indices;
+  std::size_t total = static_cast<std::size_t>(frame.width) * frame.height;
+  indices.reserve(total);
+  SubBlockBits bits(in);
+  if (!decodeLzw(bits, minimumCodeSize, false, indices, total)) return kBadGif;
 
   // Interlaced frames store rows in four passes: every 8th from 0, every 8th from 4, every 4th
   // from 2, every 2nd from 1.

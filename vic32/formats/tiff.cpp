@@ -8,7 +8,7 @@
 #include "../core/bytes.h"
 #include "ccitt.h"
 #include "formats.h"
-#include "lzw_encoder.h"
+#include "lzw.h"
 
 namespace vic {
 
@@ -201,58 +201,23 @@ bool decodePackBits(const uint8_t* in, std::size_t size, std::vector<uint8_t>& o
   return out.size() >= expected;
 }
 
-// TIFF LZW: codes most significant bit first, widened one code early ("early change").
-bool decodeTiffLzw(const uint8_t* in, std::size_t size, std::vector<uint8_t>& out, std::size_t expected) {
-  constexpr int kClear = 256, kEnd = 257, kMaxCodes = 4096;
-  std::vector<uint16_t> prefix(kMaxCodes);
-  std::vector<uint8_t> suffix(kMaxCodes), firstByte(kMaxCodes), stack(kMaxCodes + 1);
-  for (int i = 0; i < 256; ++i) suffix[i] = firstByte[i] = static_cast<uint8_t>(i);
-  int codeSize = 9, next = 258, previous = -1;
-  std::size_t bitPosition = 0;
-  auto readCode = [&](int bits) -> int {
-    if (bitPosition + bits > size * 8) return -1;
+// TIFF LZW codes: most significant bit first.
+class MsbFirstBits {
+ public:
+  MsbFirstBits(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  // -1 when the data ends.
+  int read(int bits) {
+    if (position_ + bits > size_ * 8) return -1;
     int code = 0;
-    for (int i = 0; i < bits; ++i, ++bitPosition) code = code << 1 | (in[bitPosition >> 3] >> (7 - (bitPosition & 7)) & 1);
+    for (int i = 0; i < bits; ++i, ++position_) code = code << 1 | (data_[position_ >> 3] >> (7 - (position_ & 7)) & 1);
     return code;
-  };
-  while (out.size() < expected) {
-    int code = readCode(codeSize);
-    if (code < 0 || code == kEnd) break;
-    if (code == kClear) {
-      codeSize = 9;
-      next = 258;
-      previous = -1;
-      continue;
-    }
-    if (previous < 0) {
-      if (code > 255) return false;
-      out.push_back(static_cast<uint8_t>(code));
-      previous = code;
-      continue;
-    }
-    if (code > next || next >= kMaxCodes) return false;
-    int depth = 0, walk = code;
-    uint8_t first = code == next ? firstByte[previous] : firstByte[code];
-    if (code == next) {
-      stack[depth++] = first;
-      walk = previous;
-    }
-    while (walk > 255) {
-      if (depth >= kMaxCodes) return false;
-      stack[depth++] = suffix[walk];
-      walk = prefix[walk];
-    }
-    stack[depth++] = static_cast<uint8_t>(walk);
-    while (depth > 0) out.push_back(stack[--depth]);
-    prefix[next] = static_cast<uint16_t>(previous);
-    suffix[next] = first;
-    firstByte[next] = firstByte[previous];
-    ++next;
-    if (next >= (1 << codeSize) - 1 && codeSize < 12) ++codeSize;
-    previous = code;
   }
-  return out.size() >= expected;
-}
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
 
 uint8_t reverseBits(uint8_t b) {
   b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
@@ -278,7 +243,11 @@ int decodeStrip(const TiffImage& image, const uint8_t* data, std::size_t size, u
       out.assign(data, data + expected);
       break;
     case kPackBits: ok = decodePackBits(data, size, out, expected); break;
-    case kLzw: ok = decodeTiffLzw(data, size, out, expected); break;
+    case kLzw: {
+      MsbFirstBits bits(data, size);
+      ok = decodeLzw(bits, 8, true, out, expected);
+      break;
+    }
     case kHuffman:
       ok = decodeFax(data, size, FaxCoding::kModifiedHuffman, false, image.width, rows, out);
       break;
