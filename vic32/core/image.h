@@ -172,6 +172,14 @@ int pictureToImage(const Picture& picture, ImageDescriptor* descriptor);
 // The save step: the descriptor's image area as a picture.
 int imageToPicture(const ImageDescriptor* descriptor, Picture& picture);
 
+// Pixel x of a 1-bit row (the leftmost pixel is the most significant bit of the first byte); also
+// bit x of any stream packed most significant bit first.
+inline int bitAt(const uint8_t* row, std::size_t x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
+inline void setBit(uint8_t* row, std::size_t x, int bit) {
+  uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
+  row[x >> 3] = static_cast<uint8_t>(bit ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask));
+}
+
 // Copies `count` pixels of a row at depth `bits` from pixel `sourceX` to pixel `destinationX`.
 void copyRowPixels(const uint8_t* source, int sourceX, uint8_t* destination, int destinationX, int count, int bits);
 

@@ -246,7 +246,7 @@ int encodeGif(const Picture& picture, std::vector<uint8_t>& out) {
   for (int y = 0; y < picture.height; ++y) {
     const uint8_t* row = picture.row(y);
     for (int x = 0; x < picture.width; ++x) {
-      lzw.add(picture.bits == 1 ? (row[x / 8] >> (7 - (x & 7)) & 1) : row[x]);
+      lzw.add(picture.bits == 1 ? bitAt(row, x) : row[x]);
     }
   }
   lzw.finish();

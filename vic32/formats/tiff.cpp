@@ -209,7 +209,7 @@ class MsbFirstBits {
   int read(int bits) {
     if (position_ + bits > size_ * 8) return -1;
     int code = 0;
-    for (int i = 0; i < bits; ++i, ++position_) code = code << 1 | (data_[position_ >> 3] >> (7 - (position_ & 7)) & 1);
+    for (int i = 0; i < bits; ++i, ++position_) code = code << 1 | bitAt(data_, position_);
     return code;
   }
 
@@ -272,7 +272,7 @@ uint8_t sampleAt(const uint8_t* row, uint32_t index, int bits) {
   switch (bits) {
     case 8: return row[index];
     case 4: return static_cast<uint8_t>(index & 1 ? row[index / 2] & 0x0F : row[index / 2] >> 4);
-    default: return static_cast<uint8_t>(row[index / 8] >> (7 - (index & 7)) & 1);
+    default: return static_cast<uint8_t>(bitAt(row, index));
   }
 }
 
