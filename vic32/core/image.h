@@ -65,6 +65,7 @@ enum Result : int {
   kBadFileType = -11,         // "Unreadable filetype"
   kCompressedDib = -12,       // "DIB is compressed and can not be processed"
   kNoMemory = -14,            // "Insufficient memory"
+  kBadPiw = -15,              // "Unreadable PIW format" (no PIW reader here; the code keeps its text)
   kBadPcx = -16,              // "Unreadable PCX format"
   kBadGif = -17,              // "Unreadable GIF format"
   kPrinterError = -18,        // "Printer error"
