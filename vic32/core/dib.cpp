@@ -111,6 +111,7 @@ int parseDibHeader(const uint8_t* dib, std::size_t size, DibLayout& layout, int 
   layout.headerSize = in.le32();
   if (in.failed()) return bad;
   int planes;
+  uint32_t used = 0;  // biClrUsed
   if (layout.headerSize == 12) {  // OS/2 core header: 16-bit sizes, three-byte palette entries
     layout.width = in.le16();
     layout.height = in.le16();
@@ -125,7 +126,7 @@ int parseDibHeader(const uint8_t* dib, std::size_t size, DibLayout& layout, int 
     layout.compression = in.le32();
     layout.sizeImage = in.le32();
     in.skip(8);  // resolution
-    uint32_t used = in.le32();
+    used = in.le32();
     in.skip(4);
     if (width <= 0 || height == 0 || height == INT32_MIN) return bad;
     layout.width = width;
@@ -161,12 +162,16 @@ int parseDibHeader(const uint8_t* dib, std::size_t size, DibLayout& layout, int 
     default: return kBadCompression;
   }
   layout.paletteOffset = layout.compression == kDibBitfields && layout.headerSize == 40 ? 52 : layout.headerSize;
-  layout.pixelOffset = layout.paletteOffset + static_cast<std::size_t>(layout.colors) * layout.paletteEntryBytes;
+  // Above 8 bits a non-zero biClrUsed announces a colour table for palette screens; in a packed
+  // bitmap it lies between the header (and masks) and the rows.
+  uint64_t tableEntries = layout.bits <= 8 ? static_cast<uint64_t>(layout.colors) : used;
+  uint64_t pixelOffset = layout.paletteOffset + tableEntries * layout.paletteEntryBytes;
   if (layout.width > kMaxDimension || layout.height > kMaxDimension ||
       static_cast<int64_t>(layout.width) * layout.height > kMaxPixels) {
     return kNoMemory;
   }
-  if (layout.pixelOffset > size) return bad;
+  if (pixelOffset > size) return bad;
+  layout.pixelOffset = static_cast<std::size_t>(pixelOffset);
   return kOk;
 }
 

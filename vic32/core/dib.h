@@ -25,7 +25,7 @@ struct DibLayout {
   uint32_t masks[3] = {0, 0, 0};  // red, green, blue, for 16 and 32 bits
   uint32_t sizeImage = 0;
   std::size_t paletteOffset = 0;
-  std::size_t pixelOffset = 0;  // just after the palette
+  std::size_t pixelOffset = 0;  // just after the palette (or the colour table of a deeper bitmap)
 
   int stride() const { return dibStride(width, bits); }
   // Bytes of pixel data the header implies (RLE: the header's own figure).

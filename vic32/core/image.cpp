@@ -35,6 +35,13 @@ bool isGreyPalette(const RgbQuad* palette, int colors) {
   return true;
 }
 
+bool isIdentityGreyRamp(const RgbQuad* palette, int colors) {
+  for (int i = 0; i < colors; ++i) {
+    if (palette[i].rgbRed != i || palette[i].rgbGreen != i || palette[i].rgbBlue != i) return false;
+  }
+  return true;
+}
+
 namespace {
 
 int paletteSizeFor(int bits) { return bits == 1 ? 2 : bits == 8 ? 256 : 0; }
@@ -78,13 +85,7 @@ void copyRowPixels(const uint8_t* source, int sourceX, uint8_t* destination, int
     bool backward = source == destination && destinationX > sourceX;
     for (int n = 0; n < count; ++n) {
       int i = backward ? count - 1 - n : n;
-      int from = sourceX + i, to = destinationX + i;
-      uint8_t mask = static_cast<uint8_t>(0x80 >> (to & 7));
-      if (source[from >> 3] & (0x80 >> (from & 7))) {
-        destination[to >> 3] |= mask;
-      } else {
-        destination[to >> 3] &= static_cast<uint8_t>(~mask);
-      }
+      setBit(destination, destinationX + i, bitAt(source, sourceX + i));
     }
     return;
   }

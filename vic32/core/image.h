@@ -65,6 +65,7 @@ enum Result : int {
   kBadFileType = -11,         // "Unreadable filetype"
   kCompressedDib = -12,       // "DIB is compressed and can not be processed"
   kNoMemory = -14,            // "Insufficient memory"
+  kBadPiw = -15,              // "Unreadable PIW format" (no PIW reader here; the code keeps its text)
   kBadPcx = -16,              // "Unreadable PCX format"
   kBadGif = -17,              // "Unreadable GIF format"
   kPrinterError = -18,        // "Printer error"
@@ -142,6 +143,8 @@ int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib);
 
 // True when every entry has red = green = blue.
 bool isGreyPalette(const RgbQuad* palette, int colors);
+// True when entry i is grey level i for every entry: pixel values are then the grey levels.
+bool isIdentityGreyRamp(const RgbQuad* palette, int colors);
 
 // A decoded or to-be-encoded picture, rows top-down, each row laid out as in a DIB (1 bit: most
 // significant bit first; 8 bits: palette index; 24 bits: blue, green, red), padded to four bytes.
@@ -169,6 +172,14 @@ void clearRowPadding(Picture& picture);
 int pictureToImage(const Picture& picture, ImageDescriptor* descriptor);
 // The save step: the descriptor's image area as a picture.
 int imageToPicture(const ImageDescriptor* descriptor, Picture& picture);
+
+// Pixel x of a 1-bit row (the leftmost pixel is the most significant bit of the first byte); also
+// bit x of any stream packed most significant bit first.
+inline int bitAt(const uint8_t* row, std::size_t x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
+inline void setBit(uint8_t* row, std::size_t x, int bit) {
+  uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
+  row[x >> 3] = static_cast<uint8_t>(bit ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask));
+}
 
 // Copies `count` pixels of a row at depth `bits` from pixel `sourceX` to pixel `destinationX`.
 void copyRowPixels(const uint8_t* source, int sourceX, uint8_t* destination, int destinationX, int count, int bits);

@@ -25,7 +25,7 @@ const CodeText kTexts[] = {
     {kPrinterError, "Printer error"},
     {kBadGif, "Unreadable GIF format"},
     {kBadPcx, "Unreadable PCX format"},
-    {-15, "Unreadable PIW format"},
+    {kBadPiw, "Unreadable PIW format"},
     {kNoMemory, "Insufficient memory"},
     {kCompressedDib, "DIB is compressed and can not be processed"},
     {kBadFileType, "Unreadable filetype"},

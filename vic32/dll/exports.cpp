@@ -10,6 +10,11 @@ namespace {
 
 vic::FileInfo* asInfo(VicFileInfo* info) { return reinterpret_cast<vic::FileInfo*>(info); }
 
+// An encoder with its option or quality bound, as saveFile calls encoders.
+auto withOption(int (*encode)(const vic::Picture&, int, std::vector<uint8_t>&), LONG option) {
+  return [encode, option](const vic::Picture& picture, std::vector<uint8_t>& out) { return encode(picture, option, out); };
+}
+
 }  // namespace
 
 extern "C" {
@@ -39,9 +44,7 @@ LONG WINAPI imagetodib(const ImageDescriptor* image, BYTE** dib) { return vic::i
 LONG WINAPI bmpinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::bmpInfo, asInfo(info)); }
 LONG WINAPI loadbmp(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeBmp, image); }
 LONG WINAPI savebmp(const char* name, const ImageDescriptor* image, LONG option) {
-  return vic::saveFile(name, image, [option](const vic::Picture& p, std::vector<uint8_t>& out) {
-    return vic::encodeBmp(p, option, out);
-  });
+  return vic::saveFile(name, image, withOption(vic::encodeBmp, option));
 }
 
 LONG WINAPI gifinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::gifInfo, asInfo(info)); }
@@ -51,9 +54,7 @@ LONG WINAPI savegif(const char* name, const ImageDescriptor* image) { return vic
 LONG WINAPI jpeginfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::jpegInfo, asInfo(info)); }
 LONG WINAPI loadjpg(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeJpeg, image); }
 LONG WINAPI savejpg(const char* name, const ImageDescriptor* image, LONG quality) {
-  return vic::saveFile(name, image, [quality](const vic::Picture& p, std::vector<uint8_t>& out) {
-    return vic::encodeJpeg(p, quality, out);
-  });
+  return vic::saveFile(name, image, withOption(vic::encodeJpeg, quality));
 }
 
 LONG WINAPI pcxinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::pcxInfo, asInfo(info)); }
@@ -63,17 +64,13 @@ LONG WINAPI savepcx(const char* name, const ImageDescriptor* image) { return vic
 LONG WINAPI tgainfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::tgaInfo, asInfo(info)); }
 LONG WINAPI loadtga(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeTga, image); }
 LONG WINAPI savetga(const char* name, const ImageDescriptor* image, LONG option) {
-  return vic::saveFile(name, image, [option](const vic::Picture& p, std::vector<uint8_t>& out) {
-    return vic::encodeTga(p, option, out);
-  });
+  return vic::saveFile(name, image, withOption(vic::encodeTga, option));
 }
 
 LONG WINAPI tiffinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::tiffInfo, asInfo(info)); }
 LONG WINAPI loadtif(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeTiff, image); }
 LONG WINAPI savetif(const char* name, const ImageDescriptor* image, LONG option) {
-  return vic::saveFile(name, image, [option](const vic::Picture& p, std::vector<uint8_t>& out) {
-    return vic::encodeTiff(p, option, out);
-  });
+  return vic::saveFile(name, image, withOption(vic::encodeTiff, option));
 }
 
 LONG WINAPI saveeps(const char* name, const ImageDescriptor* image) { return vic::saveFile(name, image, vic::encodeEps); }

@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kFileHeaderBytes = 14;
 
 int parseBmp(const uint8_t* data, std::size_t size, DibLayout& layout, std::size_t& pixelOffset) {
+  if (size < kFileHeaderBytes) return kBadBmp;
   ByteReader in(data, size);
   if (in.u8() != 'B' || in.u8() != 'M') return kBadBmp;
   in.skip(8);
@@ -64,7 +65,6 @@ void encodeRle8Row(const uint8_t* row, int width, ByteWriter& out) {
 }  // namespace
 
 int bmpInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
-  if (size < kFileHeaderBytes) return kBadBmp;
   DibLayout layout;
   std::size_t pixelOffset;
   int result = parseBmp(data, size, layout, pixelOffset);
@@ -75,7 +75,6 @@ int bmpInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
 }
 
 int decodeBmp(const uint8_t* data, std::size_t size, Picture& picture) {
-  if (size < kFileHeaderBytes) return kBadBmp;
   DibLayout layout;
   std::size_t pixelOffset;
   int result = parseBmp(data, size, layout, pixelOffset);

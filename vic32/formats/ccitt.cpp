@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "../core/image.h"
+
 namespace vic {
 
 namespace {
@@ -126,7 +128,7 @@ class BitReader {
       ended_ = true;
       return 0;
     }
-    int value = data_[position_ >> 3] >> (7 - (position_ & 7)) & 1;
+    int value = bitAt(data_, position_);
     ++position_;
     return value;
   }
@@ -148,7 +150,7 @@ class BitReader {
   }
 
  private:
-  int peekBit() const { return data_[position_ >> 3] >> (7 - (position_ & 7)) & 1; }
+  int peekBit() const { return bitAt(data_, position_); }
   const uint8_t* data_;
   std::size_t size_;
   std::size_t position_ = 0;
@@ -190,7 +192,7 @@ void changesOf(const uint8_t* row, int width, std::vector<int>& changes) {
   changes.clear();
   int colour = 0;
   for (int x = 0; x < width; ++x) {
-    int pixel = row[x >> 3] >> (7 - (x & 7)) & 1;
+    int pixel = bitAt(row, x);
     if (pixel != colour) {
       changes.push_back(x);
       colour = pixel;

@@ -33,6 +33,4 @@ int loadFile(const char* name, PictureDecoder decoder, ImageDescriptor* descript
   return pictureToImage(picture, descriptor);
 }
 
-int writeEncoded(const char* name, const std::vector<uint8_t>& bytes) { return writeFileSafely(name, bytes); }
-
 }  // namespace vic

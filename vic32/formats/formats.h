@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "../core/image.h"
+#include "fileio.h"
 
 namespace vic {
 
@@ -60,8 +61,6 @@ int loadFile(const char* name, PictureDecoder decoder, ImageDescriptor* descript
 template <typename Encode>
 int saveFile(const char* name, const ImageDescriptor* descriptor, Encode encode);
 
-int writeEncoded(const char* name, const std::vector<uint8_t>& bytes);
-
 template <typename Encode>
 int saveFile(const char* name, const ImageDescriptor* descriptor, Encode encode) {
   Picture picture;
@@ -74,7 +73,7 @@ int saveFile(const char* name, const ImageDescriptor* descriptor, Encode encode)
     return kNoMemory;
   }
   if (result != kOk) return result;
-  return writeEncoded(name, bytes);
+  return writeFileSafely(name, bytes);
 }
 
 }  // namespace vic

@@ -5,6 +5,7 @@
 
 #include "../core/bytes.h"
 #include "formats.h"
+#include "lzw.h"
 
 namespace vic {
 
@@ -101,126 +102,31 @@ class SubBlockBits {
   bool ended_ = false;
 };
 
-// Decodes `total` indices into `out`. kBadGif when the stream is broken or ends early.
-int decodeLzw(ByteReader& in, int minimumCodeSize, std::vector<uint8_t>& out, std::size_t total) {
-  if (minimumCodeSize < 2 || minimumCodeSize > 11) return kBadGif;
-  std::vector<uint16_t> prefix(kMaxCodes);
-  std::vector<uint8_t> suffix(kMaxCodes), stack(kMaxCodes + 1);
-  const int clear = 1 << minimumCodeSize, end = clear + 1;
-  int codeSize = minimumCodeSize + 1, next = clear + 2, previous = -1;
-  uint8_t first = 0;
-  for (int i = 0; i < clear; ++i) suffix[i] = static_cast<uint8_t>(i);
-  SubBlockBits bits(in);
-  std::size_t done = 0;
-  while (done < total) {
-    int code = bits.read(codeSize);
-    if (code < 0) return kBadGif;
-    if (code == clear) {
-      codeSize = minimumCodeSize + 1;
-      next = clear + 2;
-      previous = -1;
-      continue;
-    }
-    if (code == end) return kBadGif;  // ended before the image was complete
-    int depth = 0, walk = code;
-    if (previous < 0) {
-      if (code >= clear) return kBadGif;
-    } else if (code > next || (code == next && next >= kMaxCodes)) {
-      return kBadGif;
-    }
-    if (previous >= 0 && code == next) {  // the code being defined: previous string + its first
-      stack[depth++] = first;
-      walk = previous;
-    }
-    while (walk >= clear) {
-      if (depth >= kMaxCodes) return kBadGif;
-      stack[depth++] = suffix[walk];
-      walk = prefix[walk];
-    }
-    stack[depth++] = static_cast<uint8_t>(walk);
-    first = static_cast<uint8_t>(walk);
-    while (depth > 0 && done < total) out[done++] = stack[--depth];
-    if (previous >= 0 && next < kMaxCodes) {
-      prefix[next] = static_cast<uint16_t>(previous);
-      suffix[next] = first;
-      ++next;
-      if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
-    }
-    previous = code;
-  }
-  return kOk;
-}
-
 void readTable(const uint8_t* p, int entries, Picture& picture) {
   for (int i = 0; i < entries && i < 256; ++i) picture.palette[i] = RgbQuad{p[3 * i + 2], p[3 * i + 1], p[3 * i], 0};
 }
 
-// GIF LZW encoder with a hash table of (prefix, byte) pairs; a clear code when the table fills.
-class LzwWriter {
+// GIF's LZW codes: least significant bit first, in data sub-blocks of up to 255 bytes.
+class SubBlockPacker {
  public:
-  LzwWriter(ByteWriter& out, int minimumCodeSize) : out_(out), minimum_(minimumCodeSize) {
-    clear_ = 1 << minimumCodeSize;
-    reset();
-    emit(clear_);
-  }
-  void add(uint8_t value) {
-    if (current_ < 0) {
-      current_ = value;
-      return;
-    }
-    uint32_t key = static_cast<uint32_t>(current_) << 8 | value;
-    std::size_t slot = hash(key);
-    while (keys_[slot] != kEmpty) {
-      if (keys_[slot] == key) {
-        current_ = codes_[slot];
-        return;
-      }
-      slot = (slot + 1) & (kTableSize - 1);
-    }
-    emit(current_);
-    if (next_ < kMaxCodes) {
-      keys_[slot] = key;
-      codes_[slot] = static_cast<uint16_t>(next_++);
-      // The decoder widens its codes one code later than the encoder defines them.
-      if (next_ > (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    } else {
-      emit(clear_);
-      reset();
-    }
-    current_ = value;
-  }
-  void finish() {
-    if (current_ >= 0) {
-      emit(current_);
-      // The reader defines one more code on this one and may widen before the end code.
-      if (next_ == (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    }
-    emit(clear_ + 1);
-    if (count_ > 0) block(static_cast<uint8_t>(buffer_));
-    flushBlock();
-    out_.u8(0);
-  }
-
- private:
-  static constexpr std::size_t kTableSize = 8192;
-  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
-
-  static std::size_t hash(uint32_t key) { return (key * 2654435761u >> 19) & (kTableSize - 1); }
-  void reset() {
-    keys_.assign(kTableSize, kEmpty);
-    codes_.assign(kTableSize, 0);
-    next_ = clear_ + 2;
-    codeSize_ = minimum_ + 1;
-  }
-  void emit(int code) {
+  explicit SubBlockPacker(ByteWriter& out) : out_(out) {}
+  void put(int code, int bits) {
     buffer_ |= static_cast<uint32_t>(code) << count_;
-    count_ += codeSize_;
+    count_ += bits;
     while (count_ >= 8) {
       block(static_cast<uint8_t>(buffer_));
       buffer_ >>= 8;
       count_ -= 8;
     }
   }
+  // Writes the last bits, the last sub-block and the block terminator.
+  void finish() {
+    if (count_ > 0) block(static_cast<uint8_t>(buffer_));
+    flushBlock();
+    out_.u8(0);
+  }
+
+ private:
   void block(uint8_t byte) {
     pending_[pendingCount_++] = byte;
     if (pendingCount_ == 255) flushBlock();
@@ -233,9 +139,6 @@ class LzwWriter {
   }
 
   ByteWriter& out_;
-  int minimum_, clear_ = 0, next_ = 0, codeSize_ = 0, current_ = -1;
-  std::vector<uint32_t> keys_;
-  std::vector<uint16_t> codes_;
   uint32_t buffer_ = 0;
   int count_ = 0;
   uint8_t pending_[255];
@@ -288,9 +191,12 @@ int decodeGif(const uint8_t* data, std::size_t size, Picture& picture) {
   int minimumCodeSize = in.u8();
   if (in.failed()) return kBadGif;
   if (static_cast<int64_t>(frame.width) * frame.height > kMaxPixels) return kNoMemory;
-  std::vector<uint8_t> indices(static_cast<std::size_t>(frame.width) * frame.height);
-  result = decodeLzw(in, minimumCodeSize, indices, indices.size());
-  if (result != kOk) return result;
+  if (minimumCodeSize < 2 || minimumCodeSize > 11) return kBadGif;
+  std::vector<uint8_t> indices;
+  std::size_t total = static_cast<std::size_t>(frame.width) * frame.height;
+  indices.reserve(total);
+  SubBlockBits bits(in);
+  if (!decodeLzw(bits, minimumCodeSize, false, indices, total)) return kBadGif;
 
   // Interlaced frames store rows in four passes: every 8th from 0, every 8th from 4, every 4th
   // from 2, every 2nd from 1.
@@ -335,14 +241,16 @@ int encodeGif(const Picture& picture, std::vector<uint8_t>& out) {
   file.u8(0);
   int minimumCodeSize = depth == 1 ? 2 : 8;
   file.u8(minimumCodeSize);
-  LzwWriter lzw(file, minimumCodeSize);
+  SubBlockPacker packer(file);
+  LzwEncoder<SubBlockPacker> lzw(packer, minimumCodeSize, kMaxCodes, false);
   for (int y = 0; y < picture.height; ++y) {
     const uint8_t* row = picture.row(y);
     for (int x = 0; x < picture.width; ++x) {
-      lzw.add(picture.bits == 1 ? (row[x / 8] >> (7 - (x & 7)) & 1) : row[x]);
+      lzw.add(picture.bits == 1 ? bitAt(row, x) : row[x]);
     }
   }
   lzw.finish();
+  packer.finish();
   file.u8(0x3B);
   out = std::move(file.bytes());
   return kOk;

@@ -145,7 +145,7 @@ int encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
       if (picture.bits == 24) {
         b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
       } else {
-        int index = picture.bits == 1 ? (row[x / 8] >> (7 - (x & 7)) & 1) : row[x];
+        int index = picture.bits == 1 ? bitAt(row, x) : row[x];
         const RgbQuad& e = picture.palette[index];
         r = e.rgbRed, g = e.rgbGreen, b = e.rgbBlue;
       }

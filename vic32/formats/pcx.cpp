@@ -115,7 +115,7 @@ int decodePcx(const uint8_t* data, std::size_t size, Picture& picture) {
     } else {  // four bit planes of one bit each
       for (int x = 0; x < h.width; ++x) {
         int index = 0;
-        for (int p = 0; p < 4; ++p) index |= ((planes[p * bpl + x / 8] >> (7 - (x & 7))) & 1) << p;
+        for (int p = 0; p < 4; ++p) index |= bitAt(planes + p * bpl, x) << p;
         out[x] = static_cast<uint8_t>(index);
       }
     }

@@ -64,14 +64,6 @@ RgbQuad readColor(const uint8_t* p, int depth) {
   return RgbQuad{p[0], p[1], p[2], 0};
 }
 
-bool identityGrey(const Picture& picture) {
-  for (int i = 0; i < 256; ++i) {
-    const RgbQuad& e = picture.palette[i];
-    if (e.rgbRed != i || e.rgbGreen != i || e.rgbBlue != i) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int tgaInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
@@ -148,7 +140,7 @@ int encodeTga(const Picture& picture, int option, std::vector<uint8_t>& out) {
   if (picture.bits == 1) return kBadBits;
   if (picture.width > 65535 || picture.height > 65535) return kBadRange;
   bool colour = picture.bits == 24;
-  bool grey = !colour && identityGrey(picture);
+  bool grey = !colour && isIdentityGreyRamp(picture.palette.data(), 256);
   int baseType = colour ? 2 : grey ? 3 : 1;
   ByteWriter file;
   file.u8(0);

@@ -8,6 +8,7 @@
 #include "../core/bytes.h"
 #include "ccitt.h"
 #include "formats.h"
+#include "lzw.h"
 
 namespace vic {
 
@@ -200,58 +201,23 @@ bool decodePackBits(const uint8_t* in, std::size_t size, std::vector<uint8_t>& o
   return out.size() >= expected;
 }
 
-// TIFF LZW: codes most significant bit first, widened one code early ("early change").
-bool decodeTiffLzw(const uint8_t* in, std::size_t size, std::vector<uint8_t>& out, std::size_t expected) {
-  constexpr int kClear = 256, kEnd = 257, kMaxCodes = 4096;
-  std::vector<uint16_t> prefix(kMaxCodes);
-  std::vector<uint8_t> suffix(kMaxCodes), firstByte(kMaxCodes), stack(kMaxCodes + 1);
-  for (int i = 0; i < 256; ++i) suffix[i] = firstByte[i] = static_cast<uint8_t>(i);
-  int codeSize = 9, next = 258, previous = -1;
-  std::size_t bitPosition = 0;
-  auto readCode = [&](int bits) -> int {
-    if (bitPosition + bits > size * 8) return -1;
+// TIFF LZW codes: most significant bit first.
+class MsbFirstBits {
+ public:
+  MsbFirstBits(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  // -1 when the data ends.
+  int read(int bits) {
+    if (position_ + bits > size_ * 8) return -1;
     int code = 0;
-    for (int i = 0; i < bits; ++i, ++bitPosition) code = code << 1 | (in[bitPosition >> 3] >> (7 - (bitPosition & 7)) & 1);
+    for (int i = 0; i < bits; ++i, ++position_) code = code << 1 | bitAt(data_, position_);
     return code;
-  };
-  while (out.size() < expected) {
-    int code = readCode(codeSize);
-    if (code < 0 || code == kEnd) break;
-    if (code == kClear) {
-      codeSize = 9;
-      next = 258;
-      previous = -1;
-      continue;
-    }
-    if (previous < 0) {
-      if (code > 255) return false;
-      out.push_back(static_cast<uint8_t>(code));
-      previous = code;
-      continue;
-    }
-    if (code > next || next >= kMaxCodes) return false;
-    int depth = 0, walk = code;
-    uint8_t first = code == next ? firstByte[previous] : firstByte[code];
-    if (code == next) {
-      stack[depth++] = first;
-      walk = previous;
-    }
-    while (walk > 255) {
-      if (depth >= kMaxCodes) return false;
-      stack[depth++] = suffix[walk];
-      walk = prefix[walk];
-    }
-    stack[depth++] = static_cast<uint8_t>(walk);
-    while (depth > 0) out.push_back(stack[--depth]);
-    prefix[next] = static_cast<uint16_t>(previous);
-    suffix[next] = first;
-    firstByte[next] = firstByte[previous];
-    ++next;
-    if (next >= (1 << codeSize) - 1 && codeSize < 12) ++codeSize;
-    previous = code;
   }
-  return out.size() >= expected;
-}
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
 
 uint8_t reverseBits(uint8_t b) {
   b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
@@ -277,7 +243,11 @@ int decodeStrip(const TiffImage& image, const uint8_t* data, std::size_t size, u
       out.assign(data, data + expected);
       break;
     case kPackBits: ok = decodePackBits(data, size, out, expected); break;
-    case kLzw: ok = decodeTiffLzw(data, size, out, expected); break;
+    case kLzw: {
+      MsbFirstBits bits(data, size);
+      ok = decodeLzw(bits, 8, true, out, expected);
+      break;
+    }
     case kHuffman:
       ok = decodeFax(data, size, FaxCoding::kModifiedHuffman, false, image.width, rows, out);
       break;
@@ -302,7 +272,7 @@ uint8_t sampleAt(const uint8_t* row, uint32_t index, int bits) {
   switch (bits) {
     case 8: return row[index];
     case 4: return static_cast<uint8_t>(index & 1 ? row[index / 2] & 0x0F : row[index / 2] >> 4);
-    default: return static_cast<uint8_t>(row[index / 8] >> (7 - (index & 7)) & 1);
+    default: return static_cast<uint8_t>(bitAt(row, index));
   }
 }
 
@@ -414,81 +384,28 @@ std::vector<uint8_t> encodePackBits(const uint8_t* row, std::size_t count) {
   return std::move(out.bytes());
 }
 
-class TiffLzwWriter {
+// TIFF's LZW codes: most significant bit first, the last byte padded with zero bits.
+class MsbFirstPacker {
  public:
-  explicit TiffLzwWriter(ByteWriter& out) : out_(out) {
-    reset();
-    emit(256);
-  }
-  void add(uint8_t value) {
-    if (current_ < 0) {
-      current_ = value;
-      return;
-    }
-    uint32_t key = static_cast<uint32_t>(current_) << 8 | value;
-    std::size_t slot = (key * 2654435761u >> 19) & (kTableSize - 1);
-    while (keys_[slot] != kEmpty) {
-      if (keys_[slot] == key) {
-        current_ = codes_[slot];
-        return;
-      }
-      slot = (slot + 1) & (kTableSize - 1);
-    }
-    emit(current_);
-    if (next_ < kLastCode) {
-      keys_[slot] = key;
-      codes_[slot] = static_cast<uint16_t>(next_++);
-      if (next_ >= (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    } else {
-      emit(256);
-      reset();
-    }
-    current_ = value;
-  }
-  void finish() {
-    if (current_ >= 0) {
-      emit(current_);
-      // The reader adds a table entry for this code too, and may widen before the end code.
-      if (next_ + 1 >= (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
-    }
-    emit(257);
-    if (count_) out_.u8(static_cast<uint8_t>(buffer_ << (8 - count_)));
-  }
-
- private:
-  static constexpr std::size_t kTableSize = 8192;
-  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
-  static constexpr int kLastCode = 4093;
-  void reset() {
-    keys_.assign(kTableSize, kEmpty);
-    codes_.assign(kTableSize, 0);
-    next_ = 258;
-    codeSize_ = 9;
-  }
-  void emit(int code) {
-    buffer_ = buffer_ << codeSize_ | static_cast<uint32_t>(code);
-    count_ += codeSize_;
+  explicit MsbFirstPacker(ByteWriter& out) : out_(out) {}
+  void put(int code, int bits) {
+    buffer_ = buffer_ << bits | static_cast<uint32_t>(code);
+    count_ += bits;
     while (count_ >= 8) {
       out_.u8(static_cast<uint8_t>(buffer_ >> (count_ - 8)));
       count_ -= 8;
     }
     buffer_ &= (1u << count_) - 1;
   }
+  void finish() {
+    if (count_) out_.u8(static_cast<uint8_t>(buffer_ << (8 - count_)));
+  }
+
+ private:
   ByteWriter& out_;
-  std::vector<uint32_t> keys_;
-  std::vector<uint16_t> codes_;
-  int next_ = 258, codeSize_ = 9, current_ = -1;
   uint32_t buffer_ = 0;
   int count_ = 0;
 };
-
-bool identityGreyRamp(const Picture& picture) {
-  for (int i = 0; i < 256; ++i) {
-    const RgbQuad& e = picture.palette[i];
-    if (e.rgbRed != i || e.rgbGreen != i || e.rgbBlue != i) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -578,7 +495,7 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
     auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
     photometric = brightness(picture.palette[0]) > brightness(picture.palette[1]) ? kWhiteIsZero : kBlackIsZero;
   } else {
-    photometric = identityGreyRamp(picture) ? kBlackIsZero : kPalette;
+    photometric = isIdentityGreyRamp(picture.palette.data(), 256) ? kBlackIsZero : kPalette;
   }
 
   ByteWriter file;
@@ -604,9 +521,11 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
         }
         break;
       case kLzw: {
-        TiffLzwWriter lzw(file);
+        MsbFirstPacker packer(file);
+        LzwEncoder<MsbFirstPacker> lzw(packer, 8, 4093, true);
         for (std::size_t i = 0; i < rowBytes * count; ++i) lzw.add(strip[i]);
         lzw.finish();
+        packer.finish();
         break;
       }
       default: {

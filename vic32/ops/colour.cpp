@@ -62,14 +62,7 @@ int convertrgbtopal(int colors, const ImageDescriptor* source, ImageDescriptor* 
 
 int reduceimagecolors(const ImageDescriptor* source, ImageDescriptor* destination) {
   // The destination's colour count, set by the caller, is the number of colours wanted.
-  int colours = destination ? destination->colors : 0;
-  if (colours < 2 || colours > 256) return kBadRange;
-  Image in, out;
-  std::vector<uint8_t> keep;
-  int result = openConversion(source, destination, 8, in, out, keep);
-  if (result != kOk) return result;
-  if (out.paletteCapacity < colours) return kBadBuffer;
-  return quantizeInto(in, out, colours);
+  return convertrgbtopal(destination ? destination->colors : 0, source, destination);
 }
 
 int convertpaltorgb(const ImageDescriptor* source, ImageDescriptor* destination) {

@@ -25,12 +25,7 @@ void copyPalette(const Image& in, const Image& out) {
 // True when an 8-bit image's pixel values are its grey levels, so that they may be blended.
 bool valuesAreLevels(const Image& image) {
   if (image.bits() == 24) return true;
-  if (image.bits() != 8) return false;
-  for (int i = 0; i < image.paletteCapacity; ++i) {
-    const RgbQuad& e = image.palette()[i];
-    if (e.rgbRed != i || e.rgbGreen != i || e.rgbBlue != i) return false;
-  }
-  return true;
+  return image.bits() == 8 && isIdentityGreyRamp(image.palette(), image.paletteCapacity);
 }
 
 // Filtered resampling of 24-bit pixels or 8-bit levels: rows first into 16-bit intermediates

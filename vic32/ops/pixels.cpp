@@ -42,11 +42,7 @@ void paletteSlots(const Image& image, RgbQuad slots[256]) {
 }
 
 bool hasGreyPalette(const Image& image) {
-  for (int i = 0; i < image.paletteCapacity; ++i) {
-    const RgbQuad& e = image.palette()[i];
-    if (e.rgbRed != e.rgbGreen || e.rgbGreen != e.rgbBlue) return false;
-  }
-  return image.paletteCapacity > 0;
+  return image.paletteCapacity > 0 && isGreyPalette(image.palette(), image.paletteCapacity);
 }
 
 void greyLevelsOfPalette(const Image& image, uint8_t levels[256]) {

@@ -70,11 +70,4 @@ void rowToBgr(const Image& image, int y, uint8_t* bgr);
 // One row as grey levels (luminance of colour pixels), whatever the depth.
 void rowToGrey(const Image& image, int y, uint8_t* grey);
 
-// Reads bit x of a 1-bit row (the leftmost pixel is the high bit of the first byte).
-inline int bitAt(const uint8_t* row, int x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
-inline void setBit(uint8_t* row, int x, int bit) {
-  uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
-  row[x >> 3] = static_cast<uint8_t>(bit ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask));
-}
-
 }  // namespace vic

@@ -54,6 +54,16 @@ std::string tempPath(const char* name) {
   return std::string(dir) + "vic32_dll_test_" + std::to_string(GetCurrentProcessId()) + "_" + name;
 }
 
+// A new temporary file holding `text`; returns its path.
+std::string tempFileWith(const char* name, const char* text) {
+  std::string path = tempPath(name);
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(handle, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+  CloseHandle(handle);
+  return path;
+}
+
 TEST(Vic32Dll, ImagesAreLockedMovableGlobalBlocks) {
   for (LONG bits : {1L, 8L, 24L}) {
     Image image;
@@ -181,11 +191,7 @@ TEST(Vic32Dll, JpegAndEpsAreWritten) {
 }
 
 TEST(Vic32Dll, SavingReplacesAnExistingFileOnlyWhenItSucceeds) {
-  std::string file = tempPath("existing.bmp");
-  HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(handle, "old", 3, &written, nullptr);
-  CloseHandle(handle);
+  std::string file = tempFileWith("existing.bmp", "old");
   Image colour;
   ASSERT_EQ(0, allocimage(&colour.d, 8, 8, 24));
   EXPECT_EQ(-26, savebmp(file.c_str(), &colour.d, 1));  // RLE8 of a colour image
@@ -199,11 +205,7 @@ TEST(Vic32Dll, SavingReplacesAnExistingFileOnlyWhenItSucceeds) {
 }
 
 TEST(Vic32Dll, BadFilesAndRecordsGiveTheirCodes) {
-  std::string file = tempPath("garbage.bmp");
-  HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(handle, "not a picture", 13, &written, nullptr);
-  CloseHandle(handle);
+  std::string file = tempFileWith("garbage.bmp", "not a picture");
   VicFileInfo info{};
   EXPECT_EQ(-27, bmpinfo(file.c_str(), &info));
   EXPECT_EQ(-6, tiffinfo(file.c_str(), &info));

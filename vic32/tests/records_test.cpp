@@ -265,6 +265,13 @@ TEST(Records, DibToImageReadsClipboardBitmaps) {
   EXPECT_EQ(1, v.row(0)[0]);
   EXPECT_EQ(3, v.row(0)[2]);
 
+  // Above 8 bits, biClrUsed entries of a colour table for palette screens precede the rows.
+  Image optimised;
+  std::vector<uint8_t> optimisedDib = dib(1, 1, 24, 0, std::vector<uint8_t>(8, 0xEE), {1, 2, 3, 0});
+  ASSERT_EQ(vic::kOk, vic::dibToImage(optimisedDib.data(), optimisedDib.size(), &optimised.d));
+  EXPECT_EQ(1, viewOf(optimised).row(0)[0]);
+  EXPECT_EQ(3, viewOf(optimised).row(0)[2]);
+
   Image rle;
   EXPECT_EQ(vic::kCompressedDib, vic::dibToImage(dib(2, 1, 8, 1, {}, {2, 5, 0, 1}).data(), 0, &rle.d));
   EXPECT_EQ(nullptr, rle.d.bmh);

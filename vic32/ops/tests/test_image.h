@@ -1,7 +1,8 @@
-// Images for the tests: one packed device-independent bitmap in a vector (header, palette, rows
-// bottom-up), with its descriptor, and pixel access in top-down coordinates.
+// Images for the tests: an image block from allocImage with its descriptor, and pixel access in
+// top-down coordinates.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -17,32 +18,13 @@ struct Bgr {
 
 class TestImage {
  public:
-  // 8-bit images get the identity grey ramp, 1-bit images black and white.
+  // An image as the library allocates it: 8-bit images get the identity grey ramp, 1-bit images
+  // black and white. The type word starts at 0, so that tests see what an operation sets.
   TestImage(int width, int height, int bits) {
-    int entries = bits == 24 ? 0 : 1 << bits;
-    int stride = dibStride(width, bits);
-    block_.assign(sizeof(BitmapInfoHeader) + entries * sizeof(RgbQuad) + static_cast<size_t>(stride) * height, 0);
-    auto* h = reinterpret_cast<BitmapInfoHeader*>(block_.data());
-    h->biSize = 40;
-    h->biWidth = width;
-    h->biHeight = height;
-    h->biPlanes = 1;
-    h->biBitCount = static_cast<uint16_t>(bits);
-    h->biSizeImage = static_cast<uint32_t>(stride) * height;
-    d.bmh = h;
-    d.palette = entries ? reinterpret_cast<RgbQuad*>(block_.data() + sizeof(BitmapInfoHeader)) : nullptr;
-    d.colors = entries;
-    d.buffwidth = stride;
-    d.ibuff = block_.data() + sizeof(BitmapInfoHeader) + entries * sizeof(RgbQuad);
-    d.stx = d.sty = 0;
-    d.endx = width - 1;
-    d.endy = height - 1;
+    if (allocImage(&d, width, height, bits) != kOk) std::abort();
     d.imgtype = 0;
-    for (int i = 0; i < entries; ++i) {
-      uint8_t v = static_cast<uint8_t>(bits == 1 ? i * 255 : i);
-      d.palette[i] = RgbQuad{v, v, v, 0};
-    }
   }
+  ~TestImage() { freeImage(&d); }
   TestImage(const TestImage&) = delete;
   TestImage& operator=(const TestImage&) = delete;
 
@@ -84,9 +66,6 @@ class TestImage {
         if (bits() == 24 ? !(bgr(x, y) == o.bgr(x, y)) : index(x, y) != o.index(x, y)) return false;
     return true;
   }
-
- private:
-  std::vector<uint8_t> block_;
 };
 
 }  // namespace vic::test
