@@ -25,12 +25,12 @@ qrvcam::SceneRegisters PlainRegisters(int width, int height, int quality, bool c
     std::memset(&regs, 0, sizeof regs);
     regs.reg[qrvcam::kRegCaptureWidth] = static_cast<uint16_t>(width);
     regs.reg[qrvcam::kRegCaptureHeight] = static_cast<uint16_t>(height);
-    regs.reg[qrvcam::kRegFrameKind] = compressed ? qrvcam::kCompressedFrames : 0;
+    regs.reg[qrvcam::kRegFrameKind] = compressed ? qrvcam::kFrameKindCompressed : 0;
     regs.reg[qrvcam::kRegGain] = 64;
     regs.reg[qrvcam::kRegShutter] = 256;
     regs.reg[qrvcam::kRegRedBalance] = 125;
     regs.reg[qrvcam::kRegBlueBalance] = 125;
-    regs.reg[qrvcam::kRegSaturation] = 125;
+    regs.reg[qrvcam::kRegChromaSaturation] = 125;
     for (int i = 0; i < 256; ++i) regs.tone[i] = static_cast<uint8_t>(i);
     auto quant = QuantForQuality(quality);
     std::memcpy(regs.quant, quant.data(), sizeof regs.quant);
