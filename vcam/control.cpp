@@ -93,7 +93,7 @@ LONG WINAPI VCamGetDeviceStatus(LONG index, VCamDeviceStatus* status) {
 LONG WINAPI VCamReadRegister(LONG index, LONG reg, DWORD* value) {
   if (!value || reg < 0 || reg >= VCAM_REGISTER_COUNT) return 0;
   return withPresentDevice(index, [reg, value](DeviceRecord& record) {
-    *value = reg == 42 ? (record.button ? 0x2u : 0u) : record.registers.values[reg];
+    *value = vcam::registerValue(record, static_cast<DWORD>(reg));
   });
 }
 

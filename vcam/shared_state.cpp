@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "register_map.h"
+
 namespace vcam {
 
 namespace {
@@ -62,6 +64,11 @@ void resetState(SharedState& state) {
 void appendLog(SharedState& state, const VCamLogEntry& entry) {
   state.log[state.logTotal % VCAM_LOG_CAPACITY] = entry;
   ++state.logTotal;
+}
+
+DWORD registerValue(const DeviceRecord& record, DWORD reg) {
+  if (reg == camlib::kRegGeneralInput) return record.button ? camlib::kButtonBit : 0;
+  return reg < RegisterFile::kRegisterCount ? record.registers.values[reg] : 0;
 }
 
 void holdObjectName(int index, DWORD generation, char* name, int size) {
