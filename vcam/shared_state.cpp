@@ -37,8 +37,10 @@ SharedState* mapSharedState() {
 }  // namespace
 
 StateLock::StateLock() {
+  // Both are opened once per process and kept: every device request takes the lock.
   static SharedState* const shared = mapSharedState();
-  mutex_ = CreateMutexA(nullptr, FALSE, kLockName);
+  static const HANDLE lockMutex = CreateMutexA(nullptr, FALSE, kLockName);
+  mutex_ = lockMutex;
   if (!mutex_ || !shared) return;
   const DWORD wait = WaitForSingleObject(mutex_, 10000);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return;
@@ -49,7 +51,6 @@ StateLock::StateLock() {
 
 StateLock::~StateLock() {
   if (state_) ReleaseMutex(mutex_);
-  if (mutex_) CloseHandle(mutex_);
 }
 
 void resetState(SharedState& state) {
