@@ -1,4 +1,5 @@
 // The control exports of qrvcam.dll: what a test, qrvcamctl.exe or a person does to the cameras.
+#include <algorithm>
 #include <cstring>
 
 #include "qrvcam.h"
@@ -124,8 +125,7 @@ LONG WINAPI VCamReadLog(LONG first, VCamLogEntry* entries, LONG count) {
   const DWORD total = state->logTotal;
   const DWORD oldestKept = total > VCAM_LOG_CAPACITY ? total - VCAM_LOG_CAPACITY : 0;
   LONG copied = 0;
-  for (DWORD i = static_cast<DWORD>(first); i < total && copied < count; ++i) {
-    if (i < oldestKept) continue;
+  for (DWORD i = std::max(static_cast<DWORD>(first), oldestKept); i < total && copied < count; ++i) {
     entries[copied++] = state->log[i % VCAM_LOG_CAPACITY];
   }
   return copied;
