@@ -18,13 +18,9 @@
 #include <vector>
 
 #include "qrcamlib.h"
+#include "register_map.h"
 
 namespace {
-
-struct Size {
-  int width, height;
-};
-const Size kOutputSizes[] = {{640, 480}, {320, 240}, {160, 120}, {352, 288}, {176, 144}, {1280, 960}, {120, 96}};
 
 bool parseCount(const char* text, long low, long high, long& value) {
   char* end = nullptr;
@@ -74,12 +70,12 @@ int capture(long frames, long resolution, const std::string& path) {
     QRReleaseLib();
     return 1;
   }
-  const Size size = kOutputSizes[resolution];
+  const camlib::ResolutionMode& mode = camlib::kResolutions[resolution];
   QRSetResolution(resolution);
   QRSetOutputFormat(0);
   QRSetInvertEn(1);  // after the format: with bottom-up rows this shows the picture upright
   QRSetMirrorEn(0);
-  std::vector<BYTE> bgr(static_cast<size_t>(size.width) * size.height * 3);
+  std::vector<BYTE> bgr(static_cast<size_t>(mode.outputWidth) * mode.outputHeight * 3);
   const DWORD start = GetTickCount();
   for (long i = 1; i <= frames; ++i) {
     while (QRGrabFrame() == 0) {
@@ -92,8 +88,8 @@ int capture(long frames, long resolution, const std::string& path) {
   }
   const DWORD elapsed = GetTickCount() - start;
   QRReleaseLib();
-  std::printf("%ld frames of %d x %d in %lu ms\n", frames, size.width, size.height, static_cast<unsigned long>(elapsed));
-  if (!writeBmp(path, bgr, size.width, size.height)) {
+  std::printf("%ld frames of %d x %d in %lu ms\n", frames, mode.outputWidth, mode.outputHeight, static_cast<unsigned long>(elapsed));
+  if (!writeBmp(path, bgr, mode.outputWidth, mode.outputHeight)) {
     std::fprintf(stderr, "qrcapture: could not write %s\n", path.c_str());
     return 1;
   }
@@ -110,7 +106,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc && !usageError; ++i) {
     const bool hasValue = i + 1 < argc;
     if (!std::strcmp(argv[i], "-n") && hasValue && parseCount(argv[i + 1], 1, 100000, frames)) ++i;
-    else if (!std::strcmp(argv[i], "-r") && hasValue && parseCount(argv[i + 1], 0, 6, resolution)) ++i;
+    else if (!std::strcmp(argv[i], "-r") && hasValue && parseCount(argv[i + 1], 0, camlib::kResolutionCount - 1, resolution)) ++i;
     else if (argv[i][0] != '-' && path.empty()) path = argv[i];
     else usageError = true;
   }

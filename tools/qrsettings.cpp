@@ -18,10 +18,13 @@ namespace {
 
 const char* const kFrontEnds[] = {"QRViewer", "AVI", "Twain"};
 
-// Lists the values of one key as name = text.
-void printValues(const std::string& path) {
+// Lists the values of one front end's profile key as name = text.
+void printValues(const char* frontEnd, const std::string& profile) {
+  char path[quorelreg::kPathBufferSize];
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key) != ERROR_SUCCESS) return;
+  if (!quorelreg::composePath(frontEnd, profile.c_str(), path) ||
+      RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS)
+    return;
   char name[256];
   BYTE data[256];
   for (DWORD i = 0;; ++i) {
@@ -44,7 +47,7 @@ int show() {
       char name[256];
       if (!ExtRegGetString(frontEnd, profile.c_str(), "Profile Name", name)) continue;
       std::printf("  %s \"%s\"\n", profile.c_str(), name);
-      printValues(std::string(quorelreg::kRootPath) + "\\" + frontEnd + "\\" + profile);
+      printValues(frontEnd, profile);
     }
   }
   return 0;

@@ -1,4 +1,5 @@
 // The control exports of qrvcam.dll: what a test, qrvcamctl.exe or a person does to the cameras.
+#include <algorithm>
 #include <cstring>
 
 #include "qrvcam.h"
@@ -93,7 +94,7 @@ LONG WINAPI VCamGetDeviceStatus(LONG index, VCamDeviceStatus* status) {
 LONG WINAPI VCamReadRegister(LONG index, LONG reg, DWORD* value) {
   if (!value || reg < 0 || reg >= VCAM_REGISTER_COUNT) return 0;
   return withPresentDevice(index, [reg, value](DeviceRecord& record) {
-    *value = reg == 42 ? (record.button ? 0x2u : 0u) : record.registers.values[reg];
+    *value = vcam::registerValue(record, static_cast<DWORD>(reg));
   });
 }
 
@@ -124,8 +125,7 @@ LONG WINAPI VCamReadLog(LONG first, VCamLogEntry* entries, LONG count) {
   const DWORD total = state->logTotal;
   const DWORD oldestKept = total > VCAM_LOG_CAPACITY ? total - VCAM_LOG_CAPACITY : 0;
   LONG copied = 0;
-  for (DWORD i = static_cast<DWORD>(first); i < total && copied < count; ++i) {
-    if (i < oldestKept) continue;
+  for (DWORD i = std::max(static_cast<DWORD>(first), oldestKept); i < total && copied < count; ++i) {
     entries[copied++] = state->log[i % VCAM_LOG_CAPACITY];
   }
   return copied;

@@ -19,10 +19,8 @@ namespace vcam {
 
 namespace {
 
-constexpr DWORD kEnumerationTag = 0x4E454356;  // "VCEN"
-
+// A list handle of ours is the address of one of these, known by its presence in enumerations().
 struct Enumeration {
-  DWORD tag = kEnumerationTag;
   std::vector<std::string> paths;
 };
 

@@ -15,6 +15,7 @@
 #include "camera_wire.h"
 #include "device_paths.h"
 #include "frame_source.h"
+#include "register_map.h"
 #include "shared_state.h"
 
 namespace vcam {
@@ -60,19 +61,18 @@ DeviceRecord* liveRecord(SharedState& state, const OpenDevice& device) {
   return record.present && record.generation == device.generation ? &record : nullptr;
 }
 
-DWORD readRegister(const DeviceRecord& record, DWORD reg) {
-  if (reg == 42) return record.button ? 0x2 : 0x0;  // general-purpose input, read only
-  return reg < RegisterFile::kRegisterCount ? (record.registers.values[reg] & 0xFFFF) : 0;
-}
+// The camera answers a register read with two bytes.
+DWORD readRegister(const DeviceRecord& record, DWORD reg) { return registerValue(record, reg) & 0xFFFF; }
 
 void writeRegister(DeviceRecord& record, const camwire::VendorRequest& request, const BYTE* data) {
-  if (request.index >= RegisterFile::kRegisterCount || request.index == 42) return;
+  // The general-purpose input is read only.
+  if (request.index >= RegisterFile::kRegisterCount || request.index == camlib::kRegGeneralInput) return;
   RegisterFile& registers = record.registers;
   registers.values[request.index] = request.value;
   if (!data) return;
   const DWORD length = std::min<DWORD>(request.length, camwire::kTableSize);
-  if (request.index == 13) std::memcpy(registers.toneTable, data, length);
-  if (request.index == 25) {
+  if (request.index == camlib::kRegToneTable) std::memcpy(registers.toneTable, data, length);
+  if (request.index == camlib::kRegQuantTable) {
     for (DWORD i = 0; i + 1 < length; i += 2) registers.quantTable[i / 2] = static_cast<WORD>(data[i] | (data[i + 1] << 8));
   }
 }

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "camera_wire.h"
+
 namespace vcam {
 
 namespace {
 
-constexpr char kFixedPrefix[] = "\\\\.\\QRVIDDEV";
+// A fixed path is the template with its last character, one hexadecimal digit, replaced.
+constexpr std::size_t kFixedPrefixLength = sizeof camwire::kFixedPathTemplate - 2;
 constexpr char kInterfacePrefix[] = "\\\\?\\qrvcam#dev_";
 constexpr char kInterfaceSuffix[] = "#{5689ce5b-2d63-4615-b0de-ae4db7d80cb5}";
 
@@ -29,9 +32,10 @@ int hexDigit(char c) {
 }  // namespace
 
 int fixedPathIndex(const char* path) {
-  const std::size_t prefix = sizeof kFixedPrefix - 1;
-  if (!path || std::strlen(path) != prefix + 1 || !equalsIgnoringCase(path, kFixedPrefix, prefix)) return -1;
-  return hexDigit(path[prefix]);
+  if (!path || std::strlen(path) != kFixedPrefixLength + 1 ||
+      !equalsIgnoringCase(path, camwire::kFixedPathTemplate, kFixedPrefixLength))
+    return -1;
+  return hexDigit(path[kFixedPrefixLength]);
 }
 
 std::string interfacePath(int index, std::uint32_t generation) {

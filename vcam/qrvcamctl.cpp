@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "camera_wire.h"
 #include "qrvcam.h"
 
 namespace {
@@ -64,10 +65,10 @@ bool parsePlugOptions(int argc, char** argv, VCamDevice& device) {
 
 const char* codeName(DWORD code) {
   switch (code) {
-    case 0x222004: return "get-info";
-    case 0x222008: return "vendor";
-    case 0x22200C: return "read-frame";
-    case 0x22201C: return "driver-info";
+    case camwire::kGetInfo: return "get-info";
+    case camwire::kVendorRequest: return "vendor";
+    case camwire::kReadFrame: return "read-frame";
+    case camwire::kGetDriverInfo: return "driver-info";
     default: return "?";
   }
 }
@@ -102,7 +103,7 @@ int showLog() {
   for (LONG i = first; i < total; ++i) {
     if (VCamReadLog(i, &entry, 1) != 1) break;
     std::printf("%5ld dev %lu %-11s", static_cast<long>(i), static_cast<unsigned long>(entry.device), codeName(entry.code));
-    if (entry.code == 0x222008)
+    if (entry.code == camwire::kVendorRequest)
       std::printf(" dir %lu req 0x%02lX value %lu index %lu length %lu", static_cast<unsigned long>(entry.direction),
                   static_cast<unsigned long>(entry.request), static_cast<unsigned long>(entry.value),
                   static_cast<unsigned long>(entry.index), static_cast<unsigned long>(entry.length));

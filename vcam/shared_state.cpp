@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "register_map.h"
+
 namespace vcam {
 
 namespace {
@@ -35,8 +37,10 @@ SharedState* mapSharedState() {
 }  // namespace
 
 StateLock::StateLock() {
+  // Both are opened once per process and kept: every device request takes the lock.
   static SharedState* const shared = mapSharedState();
-  mutex_ = CreateMutexA(nullptr, FALSE, kLockName);
+  static const HANDLE lockMutex = CreateMutexA(nullptr, FALSE, kLockName);
+  mutex_ = lockMutex;
   if (!mutex_ || !shared) return;
   const DWORD wait = WaitForSingleObject(mutex_, 10000);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return;
@@ -47,7 +51,6 @@ StateLock::StateLock() {
 
 StateLock::~StateLock() {
   if (state_) ReleaseMutex(mutex_);
-  if (mutex_) CloseHandle(mutex_);
 }
 
 void resetState(SharedState& state) {
@@ -62,6 +65,11 @@ void resetState(SharedState& state) {
 void appendLog(SharedState& state, const VCamLogEntry& entry) {
   state.log[state.logTotal % VCAM_LOG_CAPACITY] = entry;
   ++state.logTotal;
+}
+
+DWORD registerValue(const DeviceRecord& record, DWORD reg) {
+  if (reg == camlib::kRegGeneralInput) return record.button ? camlib::kButtonBit : 0;
+  return reg < RegisterFile::kRegisterCount ? record.registers.values[reg] : 0;
 }
 
 void holdObjectName(int index, DWORD generation, char* name, int size) {

@@ -62,6 +62,10 @@ void resetState(SharedState& state);
 
 void appendLog(SharedState& state, const VCamLogEntry& entry);
 
+// A register as the camera holds it: the last value written, except the general-purpose input,
+// whose bit 1 is the push-button level. 0 for a register beyond the file.
+DWORD registerValue(const DeviceRecord& record, DWORD reg);
+
 // The name of the object whose existence means "device index, plug generation is held open".
 void holdObjectName(int index, DWORD generation, char* name, int size);
 

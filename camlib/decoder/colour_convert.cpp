@@ -24,10 +24,10 @@ struct ChromaTables {
     ChromaTables() {
         for (int c = 0; c < 256; ++c) {
             int d = c - 128;
-            blue[c] = static_cast<int16_t>((1774 * d) >> 10);
-            red[c] = static_cast<int16_t>((1398 * d) >> 10);
-            greenU[c] = -342 * d;
-            greenV[c] = -716 * d;
+            blue[c] = static_cast<int16_t>((kBlueFromU * d) >> 10);
+            red[c] = static_cast<int16_t>((kRedFromV * d) >> 10);
+            greenU[c] = kGreenFromU * d;
+            greenV[c] = kGreenFromV * d;
         }
         for (int i = 0; i < 768; ++i) {
             int v = i - kLimitOffset;

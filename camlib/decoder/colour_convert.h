@@ -13,6 +13,12 @@
 
 namespace qrjpeg {
 
+// The chroma coefficients of the formulas above, for the plain and the vector forms alike.
+constexpr int kBlueFromU = 1774;
+constexpr int kGreenFromU = -342;
+constexpr int kGreenFromV = -716;
+constexpr int kRedFromV = 1398;
+
 // width pixels (even) of packed Y0 U Y1 V into 24-bit blue, green, red.
 void ConvertRowBgr24(const uint8_t* src, int width, uint8_t* dst);
 // width pixels into 16-bit words (red >> 3) << 10 | (green >> 3) << 5 | (blue >> 3), little-endian.

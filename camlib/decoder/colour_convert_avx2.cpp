@@ -3,6 +3,7 @@
 // plain form's, lane by lane: chroma terms by 16x16 -> 32-bit multiply-adds shifted right by 10 (an
 // arithmetic shift, like the plain form's), then added to Y and saturated to 0..255. The RGB 5-5-5
 // row, which keeps only five bits of each channel, reaches the same bytes with less work (see there).
+#include "colour_convert.h"
 #include "colour_convert_simd.h"
 
 #if QR_HAVE_X86_SIMD
@@ -15,9 +16,6 @@ namespace simd {
 namespace {
 
 #define QR_AVX2 __attribute__((target("avx2")))
-
-// Words of two 16-bit coefficients (d coefficient low, e coefficient high) for _mm256_madd_epi16.
-constexpr int coeffPair(int forD, int forE) { return static_cast<int>((static_cast<unsigned>(forE) << 16) | (static_cast<unsigned>(forD) & 0xFFFFu)); }
 
 struct Offsets {
     __m256i blue, green, red;  // per pixel, 16-bit, pixel order within each 128-bit lane
@@ -33,7 +31,7 @@ QR_AVX2 inline __m256i chromaTerm(__m256i de, int forD, int forE) {
 // 16 pixels (32 source bytes; lane 0 pixels 0..7, lane 1 pixels 8..15).
 QR_AVX2 inline Offsets chromaOffsets(__m256i s) {
     const __m256i de = _mm256_sub_epi16(_mm256_srli_epi16(s, 8), _mm256_set1_epi16(128));
-    return {chromaTerm(de, 1774, 0), chromaTerm(de, -342, -716), chromaTerm(de, 0, 1398)};
+    return {chromaTerm(de, kBlueFromU, 0), chromaTerm(de, kGreenFromU, kGreenFromV), chromaTerm(de, 0, kRedFromV)};
 }
 
 QR_AVX2 inline __m256i clampByte16(__m256i v) {
@@ -111,8 +109,8 @@ QR_AVX2 int ConvertRowRgb555Avx2(const uint8_t* src, int width, uint8_t* dst) {
     const __m256i offset = _mm256_set1_epi16(0x7C00);
     const __m256i chromaBytes = _mm256_set1_epi16(static_cast<short>(0xFF00));
     const __m256i chromaBias = _mm256_set1_epi16(static_cast<short>(0x8000));
-    const __m256i blueRed = _mm256_set1_epi32(coeffPair(1774, 1398));
-    const __m256i green = _mm256_set1_epi32(coeffPair(-342, -716));
+    const __m256i blueRed = _mm256_set1_epi32(coeffPair(kBlueFromU, kRedFromV));
+    const __m256i green = _mm256_set1_epi32(coeffPair(kGreenFromU, kGreenFromV));
     const __m256i lumaTimes4 = _mm256_set1_epi16(4);
     // Word 0 (or 1) of each pixel pair's 32 bits to both of its pixels.
     const __m256i low = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13,

@@ -1,6 +1,7 @@
 // AVX-512 form of the RGB 5-5-5 row: the arithmetic of ConvertRowRgb555Avx2 (colour_convert_avx2.cpp)
 // on 32 pixels at a time. Ternary logic takes the chroma bytes and removes their bias in one step and
 // merges the three channels' bits in two, which is where it saves over the AVX2 form.
+#include "colour_convert.h"
 #include "colour_convert_simd.h"
 
 #if QR_HAVE_X86_SIMD
@@ -18,8 +19,6 @@ namespace {
 constexpr int kAAndBXorC = 0x6A;   // (a & b) ^ c
 constexpr int kASelectsB = 0xCA;   // a ? b : c, bit by bit
 
-constexpr int coeffPair(int forD, int forE) { return static_cast<int>((static_cast<unsigned>(forE) << 16) | (static_cast<unsigned>(forD) & 0xFFFFu)); }
-
 // Four times a channel, limited to 0..1023; y holds 4 Y + offset.
 QR_AVX512 inline __m512i limitedTimes4(__m512i y, __m512i term, __m512i offset) {
     return _mm512_subs_epu16(_mm512_adds_epi16(y, term), offset);
@@ -31,8 +30,8 @@ QR_AVX512 int ConvertRowRgb555Avx512(const uint8_t* src, int width, uint8_t* dst
     const __m512i offset = _mm512_set1_epi16(0x7C00);
     const __m512i chromaBytes = _mm512_set1_epi16(static_cast<short>(0xFF00));
     const __m512i chromaBias = _mm512_set1_epi16(static_cast<short>(0x8000));
-    const __m512i blueRed = _mm512_set1_epi32(coeffPair(1774, 1398));
-    const __m512i green = _mm512_set1_epi32(coeffPair(-342, -716));
+    const __m512i blueRed = _mm512_set1_epi32(coeffPair(kBlueFromU, kRedFromV));
+    const __m512i green = _mm512_set1_epi32(coeffPair(kGreenFromU, kGreenFromV));
     const __m512i lumaTimes4 = _mm512_set1_epi16(4);
     const __m512i redBits = _mm512_set1_epi16(0x7C00);
     const __m512i blueBits = _mm512_set1_epi16(0x001F);

@@ -15,6 +15,12 @@ namespace qrjpeg {
 namespace simd {
 
 #if QR_HAVE_X86_SIMD
+// A 32-bit word of two 16-bit coefficients (d's low, e's high), for the multiply-adds of chroma
+// pairs (d, e).
+constexpr int coeffPair(int forD, int forE) {
+    return static_cast<int>((static_cast<unsigned>(forE) << 16) | (static_cast<unsigned>(forD) & 0xFFFFu));
+}
+
 bool HaveAvx2();
 bool HaveAvx512();  // AVX-512F and AVX-512BW
 int ConvertRowRgb555Avx512(const uint8_t* src, int width, uint8_t* dst);

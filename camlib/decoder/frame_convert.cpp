@@ -19,23 +19,14 @@ size_t frameBytes(int width, int height) {
     return static_cast<size_t>(width) * static_cast<size_t>(height) * 2;
 }
 
-void convertBgr24(const uint8_t* frame, int w, int h, uint8_t* out) {
-    for (int y = 0; y < h; ++y) {
-        ConvertRowBgr24(frame + static_cast<size_t>(y) * w * 2, w,
-                        out + static_cast<size_t>(h - 1 - y) * w * 3);
-    }
-}
+using RowConverter = void (*)(const uint8_t* src, int width, uint8_t* dst);
 
-void convertRgb555(const uint8_t* frame, int w, int h, uint8_t* out) {
+// Formats 0, 1 and 2: each source row through its row converter, the first source row becoming the
+// last output row.
+void convertBottomUp(RowConverter convertRow, int bytesPerPixel, const uint8_t* frame, int w, int h, uint8_t* out) {
+    const size_t outStride = static_cast<size_t>(w) * bytesPerPixel;
     for (int y = 0; y < h; ++y) {
-        ConvertRowRgb555(frame + static_cast<size_t>(y) * w * 2, w,
-                         out + static_cast<size_t>(h - 1 - y) * w * 2);
-    }
-}
-
-void convertGrey8(const uint8_t* frame, int w, int h, uint8_t* out) {
-    for (int y = 0; y < h; ++y) {
-        ExtractLumaRow(frame + static_cast<size_t>(y) * w * 2, w, out + static_cast<size_t>(h - 1 - y) * w);
+        convertRow(frame + static_cast<size_t>(y) * w * 2, w, out + static_cast<size_t>(h - 1 - y) * outStride);
     }
 }
 
@@ -100,9 +91,9 @@ bool ConvertFrame(int format, const uint8_t* frame, size_t frameCapacity, int wi
     if (width == 0 || height == 0) return true;
     if (!frame || !out) return false;
     switch (format) {
-    case kFormatBgr24: convertBgr24(frame, width, height, out); break;
-    case kFormatGrey8: convertGrey8(frame, width, height, out); break;
-    case kFormatRgb555: convertRgb555(frame, width, height, out); break;
+    case kFormatBgr24: convertBottomUp(ConvertRowBgr24, 3, frame, width, height, out); break;
+    case kFormatGrey8: convertBottomUp(ExtractLumaRow, 1, frame, width, height, out); break;
+    case kFormatRgb555: convertBottomUp(ConvertRowRgb555, 2, frame, width, height, out); break;
     case kFormatYuv420: convertYuv420(frame, width, height, out); break;
     case kFormatPacked422: std::memcpy(out, frame, frameBytes(width, height)); break;
     case kFormatYvu410: convertYvu410(frame, width, height, out); break;

@@ -20,6 +20,12 @@ constexpr int kMarkerComment = 0xFFFE;
 
 inline int readU16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
 
+// Bytes of a packed w x h picture, worked out in 64 bits: a header may announce up to 65535 x 65535
+// pixels, whose byte count wraps a 32-bit size_t (and could then pass for a small picture).
+inline uint64_t pictureBytes(int width, int height) {
+    return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 2;
+}
+
 // Selector 0: luminance tables; selector 1: chrominance tables.
 struct HuffmanTables {
     HuffmanLookup dc[2] = {HuffmanLookup(kLuminanceDc), HuffmanLookup(kChrominanceDc)};
@@ -192,13 +198,13 @@ bool JpegDecoder::layoutFits(const Component* comps, int width, int height) cons
         if (comps[c].quantTable > 3) return false;
     }
     if (width <= 0 || height <= 0 || width % 2 != 0) return false;
-    return static_cast<size_t>(width) * static_cast<size_t>(height) * 2 <= frameCapacity_;
+    return pictureBytes(width, height) <= frameCapacity_;
 }
 
 bool JpegDecoder::DecodeScan(uint8_t* frame, size_t capacity) {
     if (state_ != ScanState::Ready && state_ != ScanState::Flat) return false;
-    size_t stride = static_cast<size_t>(width_) * 2;
-    if (!frame || stride * static_cast<size_t>(height_) > capacity) return false;
+    if (!frame || pictureBytes(width_, height_) > capacity) return false;
+    const size_t stride = static_cast<size_t>(width_) * 2;
 
     const uint8_t* begin = state_ == ScanState::Ready ? data_ + entropyStart_ : nullptr;
     const uint8_t* end = state_ == ScanState::Ready ? data_ + length_ : nullptr;

@@ -385,7 +385,7 @@ TEST_F(FrameCapture, ANullDestinationStillFetchesButWritesNothing) {
 Bytes cameraStream(qrvcam::SceneRegisters regs, int width, int height, std::uint32_t frame) {
   regs.reg[qrvcam::kRegCaptureWidth] = static_cast<std::uint16_t>(width);
   regs.reg[qrvcam::kRegCaptureHeight] = static_cast<std::uint16_t>(height);
-  regs.reg[qrvcam::kRegFrameKind] = qrvcam::kCompressedFrames;
+  regs.reg[qrvcam::kRegFrameKind] = qrvcam::kFrameKindCompressed;
   Bytes stream(qrvcam::renderFrame(regs, frame, nullptr, 0, nullptr));
   qrvcam::renderFrame(regs, frame, stream.data(), stream.size(), nullptr);
   return stream;

@@ -119,13 +119,8 @@ TEST_F(CameraLibrary, UsbCamerasAreChosenBeforeParallelPortCameras) {
   EXPECT_EQ(1, words[1]);
 }
 
-struct Request {
-  DWORD index, value, length;
-  DWORD direction = 0, request = 0x60;
-};
-
 // The start-up programming, register by register (tables: value 0, 256-byte data stage).
-const Request kStartupSequence[] = {
+const std::vector<camlibtest::RegisterWrite> kStartupSequence = {
     {23, 1, 0},   {38, 0, 0},   {9, 1, 0},    {1, 1, 0},    {37, 256, 0}, {37, 256, 0}, {5, 50, 0},
     {7, 125, 0},  {19, 0, 0},   {17, 0, 0},   {36, 125, 0}, {13, 0, 256},  // gamma 75: tone table
     /* BLC 0 equals the stored 0: nothing sent */
@@ -149,19 +144,8 @@ TEST_F(CameraLibrary, AcquireLibSendsTheStartUpSequenceInOrder) {
   EXPECT_EQ(kGetInfo, log[1].code);
   EXPECT_EQ(kGetInfo, log[2].code);
 
-  const std::vector<VCamLogEntry> vendor = qrtest::vendorRequests();
-  const size_t expectedCount = sizeof kStartupSequence / sizeof kStartupSequence[0];
-  ASSERT_EQ(expectedCount, vendor.size());
-  ASSERT_EQ(log.size(), 3 + vendor.size());
-  for (size_t i = 0; i < expectedCount; ++i) {
-    const Request& want = kStartupSequence[i];
-    const VCamLogEntry& got = vendor[i];
-    EXPECT_EQ(want.direction, got.direction) << "request " << i;
-    EXPECT_EQ(want.request, got.request) << "request " << i;
-    EXPECT_EQ(want.index, got.index) << "request " << i;
-    EXPECT_EQ(want.value, got.value) << "request " << i << " register " << want.index;
-    EXPECT_EQ(want.length, got.length) << "request " << i << " register " << want.index;
-  }
+  camlibtest::expectRegisterWrites(kStartupSequence);
+  ASSERT_EQ(log.size(), 3 + kStartupSequence.size());
 
   BYTE tone[256];
   ASSERT_EQ(1, VCamReadToneTable(0, tone));

@@ -73,12 +73,7 @@ TEST_F(Parameters, SettersStoreTheirValueAndProgramTheirRegister) {
 
 TEST_F(Parameters, NoiseFilterChangesArePrecededByRegister46) {
   ASSERT_EQ(1, QRSetNF(1));
-  const auto requests = vendorRequests();
-  ASSERT_EQ(2u, requests.size());
-  EXPECT_EQ(46u, requests[0].index);
-  EXPECT_EQ(0x80u, requests[0].value);
-  EXPECT_EQ(21u, requests[1].index);
-  EXPECT_EQ(5u, requests[1].value);
+  camlibtest::expectRegisterWrites({{46, 0x80, 0}, {21, 5, 0}});
 }
 
 TEST_F(Parameters, CachedSettersSkipTheCameraForAnUnchangedValue) {
@@ -113,10 +108,7 @@ TEST_F(Parameters, QualityIsComparedBeforeClampingSo300SendsAgainAfter255) {
   VCamClearLog();
   ASSERT_EQ(1, QRSetQuality(300));
   ASSERT_EQ(1, VCamReadQuantTable(0, second));
-  const auto requests = vendorRequests();
-  ASSERT_EQ(1u, requests.size());
-  EXPECT_EQ(25u, requests[0].index);
-  EXPECT_EQ(256u, requests[0].length);
+  camlibtest::expectRegisterWrites({{25, 0, 256}});
   EXPECT_EQ(0, std::memcmp(first, second, sizeof first));
   EXPECT_EQ(255, QRGetQuality());
 }
@@ -140,11 +132,7 @@ TEST_F(Parameters, GammaZeroWithoutBlcSendsTheIdentityToneTable) {
   BYTE table[256];
   ASSERT_EQ(1, VCamReadToneTable(0, table));
   for (int x = 0; x < 256; ++x) ASSERT_EQ(x, table[x]) << x;
-  const auto requests = vendorRequests();
-  ASSERT_EQ(1u, requests.size());
-  EXPECT_EQ(13u, requests[0].index);
-  EXPECT_EQ(0u, requests[0].value);
-  EXPECT_EQ(256u, requests[0].length);
+  camlibtest::expectRegisterWrites({{13, 0, 256}});
 }
 
 TEST_F(Parameters, ToneTableCombinesGammaAndBlcLevel) {
@@ -163,17 +151,12 @@ TEST_F(Parameters, ResolutionProgramsTheCaptureSize) {
   struct Case { LONG code; DWORD width, height; };
   const Case cases[] = {{0, 640, 480}, {1, 320, 240}, {3, 352, 288}, {4, 176, 144}, {5, 640, 480}, {6, 120, 96}, {2, 160, 120}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
     VCamClearLog();
     ASSERT_EQ(1, QRSetResolution(c.code));
     EXPECT_EQ(c.code, QRGetResolution());
-    const DWORD expected[][2] = {{6, 0}, {27, c.width}, {28, c.height}, {29, c.width}, {30, c.height},
-                                 {31, 0}, {32, 0},      {6, 1}};
-    const auto requests = vendorRequests();
-    ASSERT_EQ(8u, requests.size()) << c.code;
-    for (size_t i = 0; i < 8; ++i) {
-      EXPECT_EQ(expected[i][0], requests[i].index) << c.code << " " << i;
-      EXPECT_EQ(expected[i][1], requests[i].value) << c.code << " " << i;
-    }
+    camlibtest::expectRegisterWrites({{6, 0, 0}, {27, c.width, 0}, {28, c.height, 0}, {29, c.width, 0},
+                                      {30, c.height, 0}, {31, 0, 0}, {32, 0, 0}, {6, 1, 0}});
   }
 }
 
@@ -189,14 +172,8 @@ TEST_F(Parameters, ResolutionOutsideTheTableIsRefusedAndChangesNothing) {
 
 TEST_F(Parameters, OutputFormatRestartsCaptureForCompressedFrames) {
   ASSERT_EQ(1, QRSetOutputFormat(4));
-  const auto requests = vendorRequests();
-  ASSERT_EQ(3u, requests.size());
-  EXPECT_EQ(6u, requests[0].index);
-  EXPECT_EQ(0u, requests[0].value);
-  EXPECT_EQ(10u, requests[1].index);
-  EXPECT_EQ(0x10u, requests[1].value);  // the decoder is there: compressed frames
-  EXPECT_EQ(6u, requests[2].index);
-  EXPECT_EQ(1u, requests[2].value);
+  // The decoder is there: compressed frames.
+  camlibtest::expectRegisterWrites({{6, 0, 0}, {10, 0x10, 0}, {6, 1, 0}});
   EXPECT_EQ(4, QRGetOutputFormat());
   VCamClearLog();
   for (LONG format : {6, -1, 1000}) EXPECT_EQ(0, QRSetOutputFormat(format)) << format;

@@ -105,7 +105,7 @@ Processing processingFrom(const SceneRegisters& regs) {
     p.green = factor(exposure, 256 * 128);
     p.red = factor(exposure * 17 * (regs.reg[kRegRedBalance] + 3), int64_t{16} * 256 * 128 * 128);
     p.blue = factor(exposure * 14 * (regs.reg[kRegBlueBalance] + 3), int64_t{16} * 256 * 128 * 128);
-    p.saturation = static_cast<int32_t>((int64_t{regs.reg[kRegSaturation]} << 16) / 125);
+    p.saturation = static_cast<int32_t>((int64_t{regs.reg[kRegChromaSaturation]} << 16) / 125);
     p.tone = regs.tone;
     p.mirror = regs.reg[kRegMirror] != 0;
     p.flip = regs.reg[kRegFlip] != 0;
@@ -214,7 +214,7 @@ size_t encodeInto(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out
     if (moved) moved->count = 0;
     if (!sizeOk(w, h)) return 0;
     const size_t rawBytes = static_cast<size_t>(w) * h * 2;
-    const bool compressed = regs.reg[kRegFrameKind] == kCompressedFrames;
+    const bool compressed = regs.reg[kRegFrameKind] == kFrameKindCompressed;
     if (!compressed && capacity >= rawBytes) {
         renderInto(regs, frameNumber, out, moved);
         return rawBytes;

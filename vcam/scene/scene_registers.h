@@ -4,29 +4,34 @@
 
 #include <cstdint>
 
+#include "register_map.h"
+
 namespace qrvcam {
 
 constexpr int kSceneRegisterCount = 64;
 
-// Register numbers as the camera library writes them.
-enum SceneRegister : int {
-    kRegExposureMode = 1,   // 0 manual; 1..3 automatic exposure (moves gain and shutter)
-    kRegAutoWhiteBalance = 2,
-    kRegBlueBalance = 4,    // 0..255, 125 neutral; moved by automatic white balance
-    kRegGain = 5,           // 0..255
-    kRegFrameKind = 10,     // kCompressedFrames, else raw packed Y0 U Y1 V rows
-    kRegToneTable = 13,     // 256-byte table, held in SceneRegisters::tone
-    kRegFlip = 17,          // 1: rows bottom-up
-    kRegMirror = 19,        // 1: columns right to left
-    kRegQuantTable = 25,    // 128 words, held in SceneRegisters::quant
-    kRegRedBalance = 26,    // 0..255, 125 neutral; moved by automatic white balance
-    kRegCaptureWidth = 27,
-    kRegCaptureHeight = 28,
-    kRegSaturation = 35,    // 125 leaves colours as they are, 0 gives grey
-    kRegShutter = 37,       // exposure time, 256 nominal
-};
-
-constexpr uint16_t kCompressedFrames = 0x10;
+// The registers the picture depends on, under the numbers the camera library writes them with.
+// As the camera reads them: exposure mode 0 is manual, 1..3 automatic exposure (which moves gain
+// and shutter); the balances are 0..255 with 125 neutral and are moved by automatic white
+// balance; frame kind kFrameKindCompressed asks for the compressed stream, anything else for raw
+// packed Y0 U Y1 V rows; flip 1 sends the rows bottom-up and mirror 1 the columns right to left;
+// saturation 125 leaves colours as they are and 0 gives grey; shutter 256 is the nominal exposure.
+// The two tables arrive as data stages and are held in SceneRegisters::tone and ::quant.
+using camlib::kFrameKindCompressed;
+using camlib::kRegAutoWhiteBalance;
+using camlib::kRegBlueBalance;
+using camlib::kRegCaptureHeight;
+using camlib::kRegCaptureWidth;
+using camlib::kRegChromaSaturation;
+using camlib::kRegExposureMode;
+using camlib::kRegFlip;
+using camlib::kRegFrameKind;
+using camlib::kRegGain;
+using camlib::kRegMirror;
+using camlib::kRegQuantTable;
+using camlib::kRegRedBalance;
+using camlib::kRegShutter;
+using camlib::kRegToneTable;
 
 struct SceneRegisters {
     uint16_t reg[kSceneRegisterCount];  // indexed by register number

@@ -3,36 +3,26 @@
 #include <cstring>
 
 #include "jpeg_tables.h"
+#include "parameter_rules.h"
+#include "quant_table.h"
 #include "scene.h"
 
 namespace qrtest {
-
-std::vector<uint16_t> QuantForQuality(int quality) {
-    unsigned q = static_cast<unsigned>(quality) > 255 ? 255 : static_cast<unsigned>(quality);
-    int k = q < 100 ? 10 : (q <= 200 ? 50 : 85);
-    std::vector<uint16_t> table(128);
-    for (int i = 0; i < 64; ++i) {
-        int n = qrjpeg::kZigzagToNatural[i];
-        table[i] = static_cast<uint16_t>(2 * qrjpeg::kLuminanceQuant[n] * (100 - k) / 100);
-        table[64 + i] = static_cast<uint16_t>(2 * qrjpeg::kChrominanceQuant[n] * (100 - k) / 100);
-    }
-    for (auto& v : table) if (v == 0) v = 1;
-    return table;
-}
 
 qrvcam::SceneRegisters PlainRegisters(int width, int height, int quality, bool compressed) {
     qrvcam::SceneRegisters regs;
     std::memset(&regs, 0, sizeof regs);
     regs.reg[qrvcam::kRegCaptureWidth] = static_cast<uint16_t>(width);
     regs.reg[qrvcam::kRegCaptureHeight] = static_cast<uint16_t>(height);
-    regs.reg[qrvcam::kRegFrameKind] = compressed ? qrvcam::kCompressedFrames : 0;
+    regs.reg[qrvcam::kRegFrameKind] = compressed ? qrvcam::kFrameKindCompressed : 0;
     regs.reg[qrvcam::kRegGain] = 64;
     regs.reg[qrvcam::kRegShutter] = 256;
     regs.reg[qrvcam::kRegRedBalance] = 125;
     regs.reg[qrvcam::kRegBlueBalance] = 125;
-    regs.reg[qrvcam::kRegSaturation] = 125;
+    regs.reg[qrvcam::kRegChromaSaturation] = 125;
     for (int i = 0; i < 256; ++i) regs.tone[i] = static_cast<uint8_t>(i);
-    auto quant = QuantForQuality(quality);
+    // The table the camera library sends to register 25 for this quality.
+    const camlib::QuantTable quant = camlib::buildQuantTable(camlib::clampToByte(quality));
     std::memcpy(regs.quant, quant.data(), sizeof regs.quant);
     return regs;
 }

@@ -12,11 +12,8 @@ namespace qrtest {
 
 using Bytes = std::vector<uint8_t>;
 
-// The camera's quantisation table (register 25) for a quality setting: the typical tables doubled,
-// in zig-zag order, scaled to (100 - k) % with k = 10 below 100, 50 up to 200, 85 above.
-std::vector<uint16_t> QuantForQuality(int quality);
-
-// Registers for a plain picture: identity tone table, neutral balances, no automatic controls.
+// Registers for a plain picture: identity tone table, neutral balances, no automatic controls, and
+// the quantisation table the camera library sends for this quality.
 qrvcam::SceneRegisters PlainRegisters(int width, int height, int quality, bool compressed);
 
 // One frame as the camera sends it.

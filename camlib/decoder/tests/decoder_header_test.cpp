@@ -67,6 +67,9 @@ const Case kCases[] = {
     {"quantisation table 4", [](const Bytes& s) { return withByte(s, sof(s) + 12, 4); }, false, Frame::Unchanged},
     {"picture larger than the frame buffer", [](const Bytes& s) { return withSize(s, 1280, 961); }, false,
      Frame::Unchanged},
+    // 65534 x 32770 x 2 bytes is 2^32 + 131064: a 32-bit byte count would take it for a small picture.
+    {"picture whose byte count passes 4 GiB", [](const Bytes& s) { return withSize(s, 65534, 32770); }, false,
+     Frame::Unchanged},
     {"odd width", [](const Bytes& s) { return withSize(s, 159, 120); }, false, Frame::Unchanged},
     {"zero height", [](const Bytes& s) { return withSize(s, 160, 0); }, false, Frame::Unchanged},
 };

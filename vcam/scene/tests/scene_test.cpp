@@ -56,7 +56,7 @@ TEST(SceneStream, RawFramesArePackedRowsAndCapacityIsRespected) {
 
     // A short buffer gets its length in bytes and learns the frame's full length.
     for (bool compressed : {false, true}) {
-        regs.reg[kRegFrameKind] = compressed ? kCompressedFrames : 0;
+        regs.reg[kRegFrameKind] = compressed ? kFrameKindCompressed : 0;
         size_t full = renderFrame(regs, 3, nullptr, 0, nullptr);
         Bytes shortBuf(108, 0xEE);
         EXPECT_EQ(renderFrame(regs, 3, shortBuf.data(), 100, nullptr), full);
@@ -101,7 +101,7 @@ TEST(SceneProcessing, ToneSaturationAndGain) {
     for (size_t i = 0; i < toned.size(); i += 2) ASSERT_EQ(toned[i], 90);
 
     SceneRegisters grey = regs;
-    grey.reg[kRegSaturation] = 0;
+    grey.reg[kRegChromaSaturation] = 0;
     Bytes g = picture(grey);
     for (size_t i = 1; i < g.size(); i += 2) ASSERT_EQ(g[i], 128);
     bool coloured = false;
