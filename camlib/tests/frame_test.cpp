@@ -64,7 +64,9 @@ Bytes expectedOutput(const qrvcam::SceneRegisters& regs, std::uint32_t frameNumb
   const Mode& m = kModes[resolution];
   Bytes frame(qrjpeg::kFrameBufferBytes);
   EXPECT_TRUE(qrvcam::renderPicture(regs, frameNumber, frame.data(), nullptr));
-  if (resolution == 5) EXPECT_TRUE(qrjpeg::DoubleFrame(frame.data(), frame.size()));
+  if (resolution == 5) {
+    EXPECT_TRUE(qrjpeg::DoubleFrame(frame.data(), frame.size()));
+  }
   const int w = format == 4 ? m.captureWidth : m.outputWidth, h = format == 4 ? m.captureHeight : m.outputHeight;
   Bytes out(destinationBytes(resolution, format));
   EXPECT_TRUE(qrjpeg::ConvertFrame(format, frame.data(), frame.size(), w, h, out.data(), out.size()));
@@ -308,7 +310,9 @@ class MutexHolder {
   ~MutexHolder() {
     release_.set();
     if (thread_.joinable()) thread_.join();
-    if (peer_) EXPECT_EQ(0, peer_->wait());
+    if (peer_) {
+      EXPECT_EQ(0, peer_->wait());
+    }
   }
 
  private:
@@ -452,7 +456,9 @@ TEST_F(FrameCapture, BrokenStreamsNeverWritePastTheBuffersAndRefusedOnesKeepTheP
         const Bytes before = read(bytes);
         replay(c.name, *c.stream);
         const Bytes after = read(bytes);
-        if (c.keepsPicture) EXPECT_TRUE(before == after);
+        if (c.keepsPicture) {
+          EXPECT_TRUE(before == after);
+        }
       }
     }
   }

@@ -163,8 +163,7 @@ int matchcolorimage(const ImageDescriptor* source, ImageDescriptor* destination)
   // The display palette is almost always the rainbow palette, matched by table look-up fast
   // enough for live preview; any other palette is searched.
   if (palette.count == 256 && std::memcmp(palette.entries, rainbowPalette().entries, sizeof palette.entries) == 0) {
-    static const RainbowNearest rainbow;
-    return writeThroughPalette(in, out, palette, rainbow, false);
+    return writeThroughPalette(in, out, palette, rainbowNearest(), false);
   }
   try {
     NearestColour nearest(palette);
@@ -184,8 +183,7 @@ int colordither(const ImageDescriptor* source, ImageDescriptor* destination, int
   if (in.bits() == 1) return kBadBits;
   if (out.paletteCapacity < (mode == 256 ? 256 : 16)) return kBadBuffer;
   if (mode == 256) {
-    static const RainbowNearest rainbow;
-    result = writeThroughPalette(in, out, rainbowPalette(), rainbow, true);
+    result = writeThroughPalette(in, out, rainbowPalette(), rainbowNearest(), true);
   } else {
     try {
       CellNearest nearest(sixteenColourPalette());

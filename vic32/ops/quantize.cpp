@@ -273,6 +273,11 @@ const Palette& rainbowPalette() {
   return palette;
 }
 
+const RainbowNearest& rainbowNearest() {
+  static const RainbowNearest table;
+  return table;
+}
+
 RainbowNearest::RainbowNearest() {
   for (int v = 0; v < 256; ++v) {
     int level = (v + 25) / 51;

@@ -82,6 +82,8 @@ class RainbowNearest {
   uint8_t greyLevel_[766];
   uint8_t greyIndex_[766];
 };
+// The one look-up table of the rainbow palette, built at its first use.
+const RainbowNearest& rainbowNearest();
 
 // The sixteen colours of a standard 16-colour display, in its palette order.
 const Palette& sixteenColourPalette();
