@@ -39,7 +39,6 @@ class ByteReader {
   uint16_t le16() { uint16_t a = u8(); return static_cast<uint16_t>(a | u8() << 8); }
   uint32_t le32() { uint32_t a = le16(); return a | static_cast<uint32_t>(le16()) << 16; }
   uint16_t be16() { uint16_t a = u8(); return static_cast<uint16_t>(a << 8 | u8()); }
-  uint32_t be32() { uint32_t a = be16(); return a << 16 | be16(); }
   // Copies `count` bytes out, or fails without copying when fewer remain.
   bool bytes(uint8_t* out, std::size_t count) {
     if (count > remaining()) {
@@ -67,7 +66,6 @@ class ByteWriter {
   void le16(unsigned value) { u8(value & 0xFF); u8(value >> 8 & 0xFF); }
   void le32(uint32_t value) { le16(value & 0xFFFF); le16(value >> 16); }
   void be16(unsigned value) { u8(value >> 8 & 0xFF); u8(value & 0xFF); }
-  void be32(uint32_t value) { be16(value >> 16); be16(value & 0xFFFF); }
   void append(const uint8_t* data, std::size_t count) { bytes_.insert(bytes_.end(), data, data + count); }
   void text(const char* s) { while (*s) u8(static_cast<uint8_t>(*s++)); }
   // Overwrites a little-endian number already written.
