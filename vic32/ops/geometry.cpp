@@ -17,6 +17,16 @@ int openGeometryPair(const ImageDescriptor* source, ImageDescriptor* destination
   return kOk;
 }
 
+// As openGeometryPair, for the calls that keep the size (flip, mirror); a destination that shares
+// memory with the source is read from a detached copy kept in `keep`.
+int openSameSizePair(const ImageDescriptor* source, ImageDescriptor* destination, Image& in, Image& out,
+                     std::vector<uint8_t>& keep) {
+  int result = openGeometryPair(source, destination, in, out);
+  if (result != kOk) return result;
+  if (!sameSize(in, out)) return kBadRange;
+  return detachIfOverlapping(in, out, keep);
+}
+
 void copyPalette(const Image& in, const Image& out) {
   if (in.bits() > 8 || in.palette() == out.palette()) return;
   writePalette(out, in.palette(), in.paletteCapacity);
@@ -183,11 +193,9 @@ int rotate90(int direction, const ImageDescriptor* source, ImageDescriptor* dest
 
 int flipimage(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
-  int result = openGeometryPair(source, destination, in, out);
-  if (result != kOk) return result;
-  if (!sameSize(in, out)) return kBadRange;
   std::vector<uint8_t> keep;
-  if ((result = detachIfOverlapping(in, out, keep)) != kOk) return result;
+  int result = openSameSizePair(source, destination, in, out, keep);
+  if (result != kOk) return result;
   for (int y = 0; y < out.height(); ++y) std::memcpy(out.row(y), in.row(in.height() - 1 - y), out.view.stride);
   copyPalette(in, out);
   return kOk;
@@ -195,11 +203,9 @@ int flipimage(const ImageDescriptor* source, ImageDescriptor* destination) {
 
 int mirrorimage(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
-  int result = openGeometryPair(source, destination, in, out);
-  if (result != kOk) return result;
-  if (!sameSize(in, out)) return kBadRange;
   std::vector<uint8_t> keep;
-  if ((result = detachIfOverlapping(in, out, keep)) != kOk) return result;
+  int result = openSameSizePair(source, destination, in, out, keep);
+  if (result != kOk) return result;
   const int width = in.width();
   for (int y = 0; y < out.height(); ++y) {
     const uint8_t* src = in.row(y);
