@@ -250,7 +250,8 @@ void releaseCamera() {
 }
 
 std::int32_t firstFreeCameraId() {
-  for (std::int32_t bus : {static_cast<std::int32_t>(camwire::kBusUsb), static_cast<std::int32_t>(camwire::kBusParallel)}) {
+  for (std::int32_t bus :
+       {static_cast<std::int32_t>(camwire::kBusUsb), static_cast<std::int32_t>(camwire::kBusParallel)}) {
     for (const CameraRecord& record : discoveryBlock.records) {
       if (record.id != 0 && !record.inUse && record.busType == bus) return record.id;
     }

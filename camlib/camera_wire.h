@@ -14,7 +14,8 @@ constexpr std::uint32_t kVendorRequest = controlCode(0x802);  // 0x222008
 constexpr std::uint32_t kReadFrame = controlCode(0x803);      // 0x22200C
 constexpr std::uint32_t kGetDriverInfo = controlCode(0x807);  // 0x22201C
 static_assert(kGetInfo == 0x222004 && kVendorRequest == 0x222008 && kReadFrame == 0x22200C &&
-              kGetDriverInfo == 0x22201C, "control codes");
+                  kGetDriverInfo == 0x22201C,
+              "control codes");
 
 constexpr std::uint32_t kStatusOk = 0;
 constexpr std::uint32_t kStatusGone = 18;

@@ -13,7 +13,7 @@ using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
 using GetClassDevsFn = HDEVINFO(WINAPI*)(const GUID*, PCSTR, HWND, DWORD);
 using EnumInterfacesFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD, PSP_DEVICE_INTERFACE_DATA);
 using InterfaceDetailFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD,
-                                         PDWORD, PSP_DEVINFO_DATA);
+                                        PDWORD, PSP_DEVINFO_DATA);
 using DestroyListFn = BOOL(WINAPI*)(HDEVINFO);
 
 struct DeviceFiles {

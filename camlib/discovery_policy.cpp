@@ -6,8 +6,7 @@
 
 namespace camlib {
 
-DiscoveryMethods discoveryMethodsFor(std::uint32_t platformId, std::uint32_t majorVersion,
-                                     std::uint32_t minorVersion) {
+DiscoveryMethods discoveryMethodsFor(std::uint32_t platformId, std::uint32_t majorVersion, std::uint32_t minorVersion) {
   constexpr std::uint32_t kWindows9x = 1, kWindowsNt = 2;
   DiscoveryMethods methods;
   if (platformId == kWindows9x) {

@@ -12,8 +12,7 @@ struct DiscoveryMethods {
 };
 
 // platformId as GetVersionExA reports it: 1 = Windows 95/98/Me, 2 = NT.
-DiscoveryMethods discoveryMethodsFor(std::uint32_t platformId, std::uint32_t majorVersion,
-                                     std::uint32_t minorVersion);
+DiscoveryMethods discoveryMethodsFor(std::uint32_t platformId, std::uint32_t majorVersion, std::uint32_t minorVersion);
 
 // "\\.\QRVIDDEV0" ... "\\.\QRVIDDEVF" for digit 0-15.
 std::string fixedDevicePath(int digit);

@@ -88,7 +88,7 @@ extern "C" {
 LONG WINAPI QRVideoFrameRead(void* destination) {
   CameraSettings* settings = currentSettings();
   if (!settings || !settings->frameBuffer || !currentDevice()) return 0;
-  const FrameRead read = {settings->frameBuffer, settings->frameLength, settings->resolution,
+  const FrameRead read = {settings->frameBuffer,  settings->frameLength, settings->resolution,
                           settings->outputFormat, settings->outputWidth, settings->outputHeight};
   // Doubling and conversion happen while the mutex is still held, so that another thread's fetch
   // cannot rewrite the frame buffer halfway through them.

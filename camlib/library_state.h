@@ -92,8 +92,8 @@ struct CameraSettings {
   std::int32_t outputWidth;
   std::int32_t outputHeight;
   std::uint8_t* frameBuffer;  // kFrameBufferBytes, from QRAcquireLib to QRReleaseLib
-  std::int32_t frameLength;  // capture width x capture height x 2
-  std::int32_t cpuFeature;   // MMX present
+  std::int32_t frameLength;   // capture width x capture height x 2
+  std::int32_t cpuFeature;    // MMX present
   std::int32_t decoderAvailable;
   std::uint8_t* compressedBuffer;  // kCompressedBufferBytes, with the frame buffer
   qrjpeg::JpegDecoder* decoder;

@@ -6,9 +6,7 @@
 namespace camlib {
 
 // An argument above 255 taken as unsigned (so also any negative one) becomes 255.
-inline std::int32_t clampToByte(std::int32_t value) {
-  return static_cast<std::uint32_t>(value) > 255u ? 255 : value;
-}
+inline std::int32_t clampToByte(std::int32_t value) { return static_cast<std::uint32_t>(value) > 255u ? 255 : value; }
 
 // Exposure-control mode: the highest of bits 3, 2 and 0-1 decides.
 inline std::uint32_t exposureModeRegister(std::int32_t mode) {

@@ -95,7 +95,9 @@ LONG WINAPI QRSetAWBEn(LONG enable) {
   return storeAndWrite(&CameraSettings::awbEnabled, kRegAutoWhiteBalance, enable, onOff);
 }
 LONG WINAPI QRSetBLCEn(LONG level) { return setToneParameter(&CameraSettings::blcLevel, level); }
-LONG WINAPI QRSetBlueBal(LONG value) { return storeClampedAndWrite(&CameraSettings::blueBalance, kRegBlueBalance, value); }
+LONG WINAPI QRSetBlueBal(LONG value) {
+  return storeClampedAndWrite(&CameraSettings::blueBalance, kRegBlueBalance, value);
+}
 LONG WINAPI QRSetChromaSat(LONG value) {
   return storeClampedAndWrite(&CameraSettings::chromaSaturation, kRegChromaSaturation, value);
 }
@@ -184,9 +186,12 @@ LONG WINAPI QRSetResolution(LONG resolution) {
 }
 
 LONG WINAPI QRSetScanFreq(LONG value) { return storeOnly(&CameraSettings::scanFrequency, value); }
-LONG WINAPI QRSetSharpness(LONG value) { return storeClampedAndWrite(&CameraSettings::sharpness, kRegSharpness, value); }
+LONG WINAPI QRSetSharpness(LONG value) {
+  return storeClampedAndWrite(&CameraSettings::sharpness, kRegSharpness, value);
+}
 LONG WINAPI QRSetShutter(LONG value) {
-  return storeAndWrite(&CameraSettings::shutter, kRegShutter, value, [](LONG v) { return static_cast<std::uint32_t>(v); });
+  return storeAndWrite(&CameraSettings::shutter, kRegShutter, value,
+                       [](LONG v) { return static_cast<std::uint32_t>(v); });
 }
 LONG WINAPI QRSet60HzEn(LONG enable) { return storeAndWrite(&CameraSettings::mains60Hz, kRegMains60Hz, enable, onOff); }
 

@@ -23,7 +23,7 @@
 typedef struct QRCameraListEntry {
   LONG cameraId;  // 0: entry unused
   LONG inUse;
-  LONG busType;   // 1 parallel port, 2 USB
+  LONG busType;  // 1 parallel port, 2 USB
   LONG infoWord1;
   LONG deviceId;
   LONG portNumber;
@@ -137,17 +137,17 @@ LONG QRCAMLIB_API QRVideoFrameRead(void* destination);
 LONG QRCAMLIB_API QRGrabFrame(void);
 
 // Kept for callers of earlier camera models; they do nothing.
-LONG QRCAMLIB_API QRSetPPAEn(LONG enable);      // 0
-LONG QRCAMLIB_API QRGetPPAEn(void);             // 0
-LONG QRCAMLIB_API QRSetNegativeEn(LONG enable); // 1
-LONG QRCAMLIB_API QRSetGPOut(LONG value);       // 1
-LONG QRCAMLIB_API QRClearGPIn(LONG value);      // 1
-LONG QRCAMLIB_API QRGetNegativeEn(void);        // 1
-LONG QRCAMLIB_API QRGetGPOut(void);             // 1
-LONG QRCAMLIB_API QRGetPeakVideo(void);         // 1
-LONG QRCAMLIB_API QRWhiteBalance(void);         // 1
-LONG QRCAMLIB_API QRVideoLineRead(LONG a, LONG b);              // 1
-LONG QRCAMLIB_API QRVideoFrameDecompress(LONG a, LONG b);       // 1
+LONG QRCAMLIB_API QRSetPPAEn(LONG enable);                        // 0
+LONG QRCAMLIB_API QRGetPPAEn(void);                               // 0
+LONG QRCAMLIB_API QRSetNegativeEn(LONG enable);                   // 1
+LONG QRCAMLIB_API QRSetGPOut(LONG value);                         // 1
+LONG QRCAMLIB_API QRClearGPIn(LONG value);                        // 1
+LONG QRCAMLIB_API QRGetNegativeEn(void);                          // 1
+LONG QRCAMLIB_API QRGetGPOut(void);                               // 1
+LONG QRCAMLIB_API QRGetPeakVideo(void);                           // 1
+LONG QRCAMLIB_API QRWhiteBalance(void);                           // 1
+LONG QRCAMLIB_API QRVideoLineRead(LONG a, LONG b);                // 1
+LONG QRCAMLIB_API QRVideoFrameDecompress(LONG a, LONG b);         // 1
 LONG QRCAMLIB_API QRVideoLineDecompress(LONG a, LONG b, LONG c);  // 1
 
 #ifdef __cplusplus

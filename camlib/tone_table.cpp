@@ -14,13 +14,8 @@ struct CurveRow {
   int y[4];  // T0, T1, T2, T3
 };
 constexpr CurveRow kCurveRows[] = {
-    {0, {0, 0, 0, 0}},
-    {1, {3, 4, 8, 10}},
-    {16, {35, 66, 93, 111}},
-    {64, {102, 132, 155, 168}},
-    {128, {163, 183, 199, 206}},
-    {192, {213, 222, 230, 232}},
-    {255, {255, 255, 255, 255}},
+    {0, {0, 0, 0, 0}},           {1, {3, 4, 8, 10}},          {16, {35, 66, 93, 111}},     {64, {102, 132, 155, 168}},
+    {128, {163, 183, 199, 206}}, {192, {213, 222, 230, 232}}, {255, {255, 255, 255, 255}},
 };
 constexpr double kExponents[4] = {0.65, 0.48, 0.36, 0.31};
 
@@ -67,11 +62,16 @@ ToneTable buildToneTable(std::int32_t gamma, std::int32_t blcLevel) {
   for (int x = 0; x < 256; ++x) {
     const std::int32_t v = std::clamp(baseToneCurve(x, blcLevel), 0, 255);
     std::int32_t entry;
-    if (gamma <= 0) entry = v;
-    else if (gamma <= 64) entry = blend(v, t0[v], gamma);
-    else if (gamma <= 128) entry = blend(t0[v], t1[v], gamma - 64);
-    else if (gamma <= 192) entry = blend(t1[v], t2[v], gamma - 128);
-    else entry = blend(t2[v], t3[v], std::min(gamma, 255) - 192);
+    if (gamma <= 0)
+      entry = v;
+    else if (gamma <= 64)
+      entry = blend(v, t0[v], gamma);
+    else if (gamma <= 128)
+      entry = blend(t0[v], t1[v], gamma - 64);
+    else if (gamma <= 192)
+      entry = blend(t1[v], t2[v], gamma - 128);
+    else
+      entry = blend(t2[v], t3[v], std::min(gamma, 255) - 192);
     table[x] = static_cast<std::uint8_t>(entry & 0xFF);
   }
   return table;

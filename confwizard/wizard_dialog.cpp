@@ -14,10 +14,10 @@ struct ColourChoice {
 };
 
 const ColourChoice kColourChoices[] = {
-    {IDC_COLOURS_GREY, 2},     // "Black and White (256 Grey Scale)"
-    {IDC_COLOURS_RGB555, 4},   // "16bit RGB555 (64K Color)"
-    {IDC_COLOURS_RGB24, 8},    // "24bit RGB (16M True Color)"
-    {IDC_COLOURS_YUV9, 16},    // "YUV9 (Common Codex Format)"
+    {IDC_COLOURS_GREY, 2},    // "Black and White (256 Grey Scale)"
+    {IDC_COLOURS_RGB555, 4},  // "16bit RGB555 (64K Color)"
+    {IDC_COLOURS_RGB24, 8},   // "24bit RGB (16M True Color)"
+    {IDC_COLOURS_YUV9, 16},   // "YUV9 (Common Codex Format)"
 };
 
 // The initial value's bits are tested in this order; the first one set is ticked.

@@ -1,8 +1,8 @@
 // Resource and control ids of the shared profile dialogs (also included by profile_dialogs.rc).
 #pragma once
 
-#define IDD_CFGSAVE 4      // the profile manager, CFGSaveDialog
-#define IDD_ENTERNAME 6    // the profile name entry, EnterNameDlg
+#define IDD_CFGSAVE 4    // the profile manager, CFGSaveDialog
+#define IDD_ENTERNAME 6  // the profile name entry, EnterNameDlg
 
 #define IDC_PROFILE_LIST 401
 #define IDC_PROFILE_SAVE 402

@@ -47,13 +47,27 @@ bool CFGSaveDialog::onCommand(int id, int code, HWND control) {
     case IDC_PROFILE_LIST:
       if (code == LBN_SELCHANGE) selectionChanged();
       return true;
-    case IDC_PROFILE_SAVE: save(); return true;
-    case IDC_PROFILE_LOAD: load(); return true;
-    case IDC_PROFILE_RENAME: rename(); return true;
-    case IDC_PROFILE_REMOVE: remove(); return true;
-    case IDC_PROFILE_DEFAULTS: factoryDefaults(); return true;
-    case IDC_PROFILE_NEW: addNew(); return true;
-    case IDOK: close(); return true;
+    case IDC_PROFILE_SAVE:
+      save();
+      return true;
+    case IDC_PROFILE_LOAD:
+      load();
+      return true;
+    case IDC_PROFILE_RENAME:
+      rename();
+      return true;
+    case IDC_PROFILE_REMOVE:
+      remove();
+      return true;
+    case IDC_PROFILE_DEFAULTS:
+      factoryDefaults();
+      return true;
+    case IDC_PROFILE_NEW:
+      addNew();
+      return true;
+    case IDOK:
+      close();
+      return true;
   }
   return Dialog::onCommand(id, code, control);
 }

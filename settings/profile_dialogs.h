@@ -48,8 +48,8 @@ class CFGSaveDialog : public ui::Dialog {
   // `frontEndKey`: the front end's sub-key ("QRViewer", "AVI", "Twain"). `messages`: the front
   // end's message boxes (for the beep rule). `noticeCaption`: the caption of "Selected Profile not
   // found!" and "No more Profile Entries available!"; every other box says "Confirm Action".
-  CFGSaveDialog(HINSTANCE resources, std::string frontEndKey, const ui::Messages& messages,
-                std::string noticeCaption, ProfileRequests& requests);
+  CFGSaveDialog(HINSTANCE resources, std::string frontEndKey, const ui::Messages& messages, std::string noticeCaption,
+                ProfileRequests& requests);
 
   // The 0-based index of the selected profile, written as "Current Profile" by OK.
   LONG pendingIndex() const { return pending_; }

@@ -12,13 +12,18 @@ constexpr ValueKind SaveOnly = ValueKind::SaveOnly;
 constexpr ValueKind FrontEndKey = ValueKind::FrontEndKey;
 
 template <std::size_t N>
-constexpr std::size_t countOf(const ProfileValue (&)[N]) { return N; }
+constexpr std::size_t countOf(const ProfileValue (&)[N]) {
+  return N;
+}
 template <std::size_t N>
-constexpr std::size_t countOf(const char* const (&)[N]) { return N; }
+constexpr std::size_t countOf(const char* const (&)[N]) {
+  return N;
+}
 
 // The viewer: factory values are the loading defaults. "File Location" takes its factory text
 // from "Default File Location"; "Power On Flag" is written but never read.
 const ProfileValue kViewerValues[] = {
+    // clang-format off
     // value                          missing  factory
     {"Revision",                         79,     79, Number},
     {"Back Light",                        0,      0, Number},
@@ -70,10 +75,12 @@ const ProfileValue kViewerValues[] = {
     {"Main Window Width",               652,    652, Number},
     {"Main Window Height",              590,    590, Number},
     {"Power On Flag",                     1,      1, SaveOnly},
+    // clang-format on
 };
 
 // The capture driver, in load order. The five timed-profile values live in the "AVI" key itself.
 const ProfileValue kCaptureDriverValues[] = {
+    // clang-format off
     // value                          missing  factory
     {"Revision",                          0,     80, Number},
     {"BLC Value",                         0,      0, Number},
@@ -109,20 +116,50 @@ const ProfileValue kCaptureDriverValues[] = {
     {"Timed Profile 2 Start Time",        0,      0, FrontEndKey},
     {"Timed Profile 1",                   0,      0, FrontEndKey},
     {"Timed Profile 2",                   0,      0, FrontEndKey},
+    // clang-format on
 };
 
 // The driver writes its profile in an order of its own.
 const char* const kCaptureDriverSaveOrder[] = {
-    "Revision", "BLC Value", "Video Gain", "Frequency", "Shutter Value", "Red Balance", "Blue Balance",
-    "Color Saturation", "Gamma Value", "AGC Bias", "ASC Enable", "LED Enable", "LED Mode", "AWB Tracking",
-    "Image Quality", "Image Sharpness", "60Hz Power System", "Src Dialog Top", "Src Dialog Left",
-    "Format Dialog Top", "Format Dialog Left", "Mirror Preview", "Flip Preview", "Stream Enable", "Grab Button",
-    "Negative Enable", "Resolution", "Format", "ErrorMessages", "Timed Profile Enable",
-    "Timed Profile 1 Start Time", "Timed Profile 2 Start Time", "Timed Profile 1", "Timed Profile 2",
+    "Revision",
+    "BLC Value",
+    "Video Gain",
+    "Frequency",
+    "Shutter Value",
+    "Red Balance",
+    "Blue Balance",
+    "Color Saturation",
+    "Gamma Value",
+    "AGC Bias",
+    "ASC Enable",
+    "LED Enable",
+    "LED Mode",
+    "AWB Tracking",
+    "Image Quality",
+    "Image Sharpness",
+    "60Hz Power System",
+    "Src Dialog Top",
+    "Src Dialog Left",
+    "Format Dialog Top",
+    "Format Dialog Left",
+    "Mirror Preview",
+    "Flip Preview",
+    "Stream Enable",
+    "Grab Button",
+    "Negative Enable",
+    "Resolution",
+    "Format",
+    "ErrorMessages",
+    "Timed Profile Enable",
+    "Timed Profile 1 Start Time",
+    "Timed Profile 2 Start Time",
+    "Timed Profile 1",
+    "Timed Profile 2",
 };
 
 // The TWAIN source: loading defaults and factory values differ only in "Image Sharpness".
 const ProfileValue kTwainValues[] = {
+    // clang-format off
     // value                          missing  factory
     {"Revision",                          0,      0, Number},
     {"Video Gain",                      128,    128, Number},
@@ -148,24 +185,30 @@ const ProfileValue kTwainValues[] = {
     {"Flip",                              0,      0, Number},
     {"Button Mode",                       0,      0, Number},
     {"Rotate Image",                      0,      0, Number},
+    // clang-format on
 };
 
 }  // namespace
 
 const ProfileLayout kViewerLayout = {
-    "QRViewer", 79, kViewerValues, countOf(kViewerValues), nullptr, 0,
-    "Un-Named", "Default File Location", {nullptr, 0, 0},
+    "QRViewer", 79,         kViewerValues,           countOf(kViewerValues), nullptr,
+    0,          "Un-Named", "Default File Location", {nullptr, 0, 0},
 };
 
 const ProfileLayout kCaptureDriverLayout = {
-    "AVI", 80, kCaptureDriverValues, countOf(kCaptureDriverValues),
-    kCaptureDriverSaveOrder, countOf(kCaptureDriverSaveOrder),
-    "Name", nullptr, {"ASC Enable", 1, 3},
+    "AVI",
+    80,
+    kCaptureDriverValues,
+    countOf(kCaptureDriverValues),
+    kCaptureDriverSaveOrder,
+    countOf(kCaptureDriverSaveOrder),
+    "Name",
+    nullptr,
+    {"ASC Enable", 1, 3},
 };
 
 const ProfileLayout kTwainLayout = {
-    "Twain", 49, kTwainValues, countOf(kTwainValues), nullptr, 0,
-    "Un-Named", nullptr, {nullptr, 0, 0},
+    "Twain", 49, kTwainValues, countOf(kTwainValues), nullptr, 0, "Un-Named", nullptr, {nullptr, 0, 0},
 };
 
 const ProfileValue* findValue(const ProfileLayout& layout, const char* name) {

@@ -30,14 +30,14 @@ struct RevisionRule {
 };
 
 struct ProfileLayout {
-  const char* key;                 // the front end's sub-key under the product root
-  LONG revision;                   // written as "Revision" with every save
-  const ProfileValue* values;      // in load order
+  const char* key;             // the front end's sub-key under the product root
+  LONG revision;               // written as "Revision" with every save
+  const ProfileValue* values;  // in load order
   std::size_t count;
-  const char* const* saveOrder;    // names in save order; null: the load order
+  const char* const* saveOrder;  // names in save order; null: the load order
   std::size_t saveOrderCount;
-  const char* newProfileName;      // "Profile Name" of a profile key that a save has to create
-  const char* factoryTextSource;   // value of the front end's key that Text values take at factory defaults
+  const char* newProfileName;     // "Profile Name" of a profile key that a save has to create
+  const char* factoryTextSource;  // value of the front end's key that Text values take at factory defaults
   RevisionRule currentRevisionRule;
 };
 

@@ -26,8 +26,8 @@ HKEY openComposed(LPCSTR subKey1, LPCSTR subKey2, bool create) {
     return nullptr;
   }
   HKEY key = nullptr;
-  g_lastStatus = create ? RegCreateKeyA(HKEY_LOCAL_MACHINE, g_path, &key)
-                        : RegOpenKeyA(HKEY_LOCAL_MACHINE, g_path, &key);
+  g_lastStatus =
+      create ? RegCreateKeyA(HKEY_LOCAL_MACHINE, g_path, &key) : RegOpenKeyA(HKEY_LOCAL_MACHINE, g_path, &key);
   return g_lastStatus == ERROR_SUCCESS ? key : nullptr;
 }
 
@@ -139,17 +139,11 @@ LONG WINAPI RegGetVal(LPCSTR valueName, LONG defaultValue) {
   return readNumber(g_currentKey, valueName, number) ? number : defaultValue;
 }
 
-LONG WINAPI RegGetString(LPCSTR valueName, LPSTR output) {
-  return readString(g_currentKey, valueName, output);
-}
+LONG WINAPI RegGetString(LPCSTR valueName, LPSTR output) { return readString(g_currentKey, valueName, output); }
 
-LONG WINAPI RegSaveVal(LPCSTR valueName, LONG value) {
-  return writeNumber(g_currentKey, valueName, value);
-}
+LONG WINAPI RegSaveVal(LPCSTR valueName, LONG value) { return writeNumber(g_currentKey, valueName, value); }
 
-LONG WINAPI RegSaveString(LPCSTR valueName, LPCSTR text) {
-  return writeString(g_currentKey, valueName, text);
-}
+LONG WINAPI RegSaveString(LPCSTR valueName, LPCSTR text) { return writeString(g_currentKey, valueName, text); }
 
 LONG WINAPI ExtRegGetVal(LPCSTR subKey1, LPCSTR subKey2, LPCSTR valueName) {
   LONG number = 0;

@@ -39,5 +39,5 @@ LONG QUORELREG_API ExtRegDeleteProfile(LPCSTR subKey1, LPCSTR subKey2);
 #endif
 
 // Sizes the callers rely on.
-#define QUORELREG_MAX_STRING 255   // characters of a string value; buffers hold 256 bytes
-#define QUORELREG_MAX_PATH 263     // characters of a composed key path
+#define QUORELREG_MAX_STRING 255  // characters of a string value; buffers hold 256 bytes
+#define QUORELREG_MAX_PATH 263    // characters of a composed key path

@@ -31,8 +31,10 @@ int main(int argc, char** argv) {
   int count = 0;
   bool unreadable = false;
   auto run = [&](const std::filesystem::path& path) {
-    if (runFile(path)) ++count;
-    else unreadable = true;
+    if (runFile(path))
+      ++count;
+    else
+      unreadable = true;
   };
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] == '-') continue;

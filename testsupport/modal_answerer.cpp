@@ -65,8 +65,8 @@ void ModalAnswerer::answer(HWND dialog) {
     // A box without the planned button would otherwise hand the code under test an answer it can
     // never get (or never close): the test fails, and the box is left as its default button does.
     if (!GetDlgItem(dialog, plan.button)) {
-      ADD_FAILURE() << "the planned button " << plan.button << " is not on \"" << modal.caption << "\" ("
-                    << modal.text << ")";
+      ADD_FAILURE() << "the planned button " << plan.button << " is not on \"" << modal.caption << "\" (" << modal.text
+                    << ")";
       plan.button = defaultButton;
     }
   }

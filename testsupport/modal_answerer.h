@@ -17,17 +17,17 @@
 namespace qrtest {
 
 struct ModalAnswer {
-  int button;              // the control id to click (IDOK, IDYES, IDNO, IDCANCEL, ...)
-  int editId = 0;          // when non-zero, this edit control gets `editText` first
+  int button;      // the control id to click (IDOK, IDYES, IDNO, IDCANCEL, ...)
+  int editId = 0;  // when non-zero, this edit control gets `editText` first
   std::string editText;
 };
 
 struct SeenModal {
   std::string caption;
-  std::string text;        // a message box's text (empty for other dialogs)
+  std::string text;          // a message box's text (empty for other dialogs)
   std::vector<int> buttons;  // the standard buttons present (IDOK ... IDNO), in id order
-  bool hasIcon = false;    // a message box showed an icon
-  int pressed = 0;         // the button that was clicked
+  bool hasIcon = false;      // a message box showed an icon
+  int pressed = 0;           // the button that was clicked
   bool planned = true;
 };
 

@@ -88,7 +88,8 @@ int capture(long frames, long resolution, const std::string& path) {
   }
   const DWORD elapsed = GetTickCount() - start;
   QRReleaseLib();
-  std::printf("%ld frames of %d x %d in %lu ms\n", frames, mode.outputWidth, mode.outputHeight, static_cast<unsigned long>(elapsed));
+  std::printf("%ld frames of %d x %d in %lu ms\n", frames, mode.outputWidth, mode.outputHeight,
+              static_cast<unsigned long>(elapsed));
   if (!writeBmp(path, bgr, mode.outputWidth, mode.outputHeight)) {
     std::fprintf(stderr, "qrcapture: could not write %s\n", path.c_str());
     return 1;
@@ -105,10 +106,15 @@ int main(int argc, char** argv) {
   bool usageError = false;
   for (int i = 1; i < argc && !usageError; ++i) {
     const bool hasValue = i + 1 < argc;
-    if (!std::strcmp(argv[i], "-n") && hasValue && parseCount(argv[i + 1], 1, 100000, frames)) ++i;
-    else if (!std::strcmp(argv[i], "-r") && hasValue && parseCount(argv[i + 1], 0, camlib::kResolutionCount - 1, resolution)) ++i;
-    else if (argv[i][0] != '-' && path.empty()) path = argv[i];
-    else usageError = true;
+    if (!std::strcmp(argv[i], "-n") && hasValue && parseCount(argv[i + 1], 1, 100000, frames))
+      ++i;
+    else if (!std::strcmp(argv[i], "-r") && hasValue &&
+             parseCount(argv[i + 1], 0, camlib::kResolutionCount - 1, resolution))
+      ++i;
+    else if (argv[i][0] != '-' && path.empty())
+      path = argv[i];
+    else
+      usageError = true;
   }
   if (usageError || path.empty()) {
     std::fputs("usage: qrcapture [-n FRAMES] [-r RESOLUTION 0-6] FILE.bmp\n", stderr);

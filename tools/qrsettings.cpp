@@ -33,8 +33,10 @@ void printValues(const char* frontEnd, const std::string& profile) {
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS) continue;
     data[dataSize] = 0;
-    if (type == REG_SZ) std::printf("    %-28s = %s\n", name, reinterpret_cast<char*>(data));
-    else if (type == REG_DWORD) std::printf("    %-28s = %lu (dword)\n", name, *reinterpret_cast<DWORD*>(data));
+    if (type == REG_SZ)
+      std::printf("    %-28s = %s\n", name, reinterpret_cast<char*>(data));
+    else if (type == REG_DWORD)
+      std::printf("    %-28s = %lu (dword)\n", name, *reinterpret_cast<DWORD*>(data));
   }
   RegCloseKey(key);
 }

@@ -30,14 +30,28 @@ int ScrollBar::requestedPosition(WPARAM request) const {
   int position = info.nPos;
   int page = info.nPage > 0 ? static_cast<int>(info.nPage) : 1;
   switch (LOWORD(request)) {
-    case SB_LINEUP: position -= 1; break;
-    case SB_LINEDOWN: position += 1; break;
-    case SB_PAGEUP: position -= page; break;
-    case SB_PAGEDOWN: position += page; break;
+    case SB_LINEUP:
+      position -= 1;
+      break;
+    case SB_LINEDOWN:
+      position += 1;
+      break;
+    case SB_PAGEUP:
+      position -= page;
+      break;
+    case SB_PAGEDOWN:
+      position += page;
+      break;
     case SB_THUMBPOSITION:
-    case SB_THUMBTRACK: position = static_cast<short>(HIWORD(request)); break;
-    case SB_TOP: position = info.nMin; break;
-    case SB_BOTTOM: position = info.nMax; break;
+    case SB_THUMBTRACK:
+      position = static_cast<short>(HIWORD(request));
+      break;
+    case SB_TOP:
+      position = info.nMin;
+      break;
+    case SB_BOTTOM:
+      position = info.nMax;
+      break;
   }
   // With a page, the thumb's last position is max - page + 1.
   int last = info.nPage > 0 ? info.nMax - static_cast<int>(info.nPage) + 1 : info.nMax;

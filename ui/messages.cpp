@@ -8,8 +8,10 @@ namespace ui {
 
 int Messages::show(HWND owner, const std::string& text, UINT style, const std::string& caption) const {
   if (soundsOn()) {
-    if (beep_) beep_(style & MB_ICONMASK);
-    else MessageBeep(style & MB_ICONMASK);
+    if (beep_)
+      beep_(style & MB_ICONMASK);
+    else
+      MessageBeep(style & MB_ICONMASK);
   }
   return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
 }

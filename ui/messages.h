@@ -12,8 +12,7 @@ class Messages {
  public:
   // `soundsOn` is asked at every box; without it the boxes never beep. `beep` makes the sound
   // (MessageBeep with the box's icon type unless given).
-  explicit Messages(std::string caption, std::function<bool()> soundsOn = {},
-                    std::function<void(UINT)> beep = {})
+  explicit Messages(std::string caption, std::function<bool()> soundsOn = {}, std::function<void(UINT)> beep = {})
       : caption_(std::move(caption)), soundsOn_(std::move(soundsOn)), beep_(std::move(beep)) {}
 
   const std::string& caption() const { return caption_; }

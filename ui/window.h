@@ -33,8 +33,8 @@ class Window : public WindowBase {
 
   // Registers the window class `className` once per process (arrow cursor, window-coloured
   // background) and creates the window. Returns the handle, or null on failure.
-  HWND create(const char* className, const char* title, DWORD style, DWORD exStyle, int x, int y, int width,
-              int height, HWND parent, HMENU menu = nullptr);
+  HWND create(const char* className, const char* title, DWORD style, DWORD exStyle, int x, int y, int width, int height,
+              HWND parent, HMENU menu = nullptr);
 
  protected:
   // Every message of the window; the default passes it to DefWindowProc.

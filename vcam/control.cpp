@@ -93,9 +93,8 @@ LONG WINAPI VCamGetDeviceStatus(LONG index, VCamDeviceStatus* status) {
 
 LONG WINAPI VCamReadRegister(LONG index, LONG reg, DWORD* value) {
   if (!value || reg < 0 || reg >= VCAM_REGISTER_COUNT) return 0;
-  return withPresentDevice(index, [reg, value](DeviceRecord& record) {
-    *value = vcam::registerValue(record, static_cast<DWORD>(reg));
-  });
+  return withPresentDevice(
+      index, [reg, value](DeviceRecord& record) { *value = vcam::registerValue(record, static_cast<DWORD>(reg)); });
 }
 
 LONG WINAPI VCamReadToneTable(LONG index, BYTE* table256) {

@@ -85,11 +85,12 @@ extern "C" HDEVINFO WINAPI VCamSetupDiGetClassDevsA(const GUID* classGuid, PCSTR
 }
 
 extern "C" BOOL WINAPI VCamSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA deviceInfo, const GUID* classGuid,
-                                                        DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
+                                                       DWORD memberIndex, PSP_DEVICE_INTERFACE_DATA interfaceData) {
   Enumeration* list = ours(set);
   if (!list) {
-    auto forward = systemEntry<BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD, PSP_DEVICE_INTERFACE_DATA)>(
-        "SetupDiEnumDeviceInterfaces");
+    auto forward =
+        systemEntry<BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD, PSP_DEVICE_INTERFACE_DATA)>(
+            "SetupDiEnumDeviceInterfaces");
     if (!forward) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
@@ -111,8 +112,8 @@ extern "C" BOOL WINAPI VCamSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO
 }
 
 extern "C" BOOL WINAPI VCamSetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
-                                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
-                                                             PDWORD requiredSize, PSP_DEVINFO_DATA deviceInfo) {
+                                                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                                            PDWORD requiredSize, PSP_DEVINFO_DATA deviceInfo) {
   Enumeration* list = ours(set);
   if (!list) {
     auto forward = systemEntry<BOOL(WINAPI*)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_A,

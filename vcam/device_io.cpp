@@ -73,7 +73,8 @@ void writeRegister(DeviceRecord& record, const camwire::VendorRequest& request, 
   const DWORD length = std::min<DWORD>(request.length, camwire::kTableSize);
   if (request.index == camlib::kRegToneTable) std::memcpy(registers.toneTable, data, length);
   if (request.index == camlib::kRegQuantTable) {
-    for (DWORD i = 0; i + 1 < length; i += 2) registers.quantTable[i / 2] = static_cast<WORD>(data[i] | (data[i + 1] << 8));
+    for (DWORD i = 0; i + 1 < length; i += 2)
+      registers.quantTable[i / 2] = static_cast<WORD>(data[i] | (data[i + 1] << 8));
   }
 }
 
@@ -197,7 +198,8 @@ void applyFeedback(const OpenDevice& device, const qrvcam::SceneFeedback& moved)
   DeviceRecord* record = state ? liveRecord(*state, device) : nullptr;
   if (!record) return;
   for (int i = 0; i < moved.count && i < 4; ++i) {
-    if (moved.moved[i].reg < RegisterFile::kRegisterCount) record->registers.values[moved.moved[i].reg] = moved.moved[i].value;
+    if (moved.moved[i].reg < RegisterFile::kRegisterCount)
+      record->registers.values[moved.moved[i].reg] = moved.moved[i].value;
   }
 }
 
@@ -239,7 +241,8 @@ Reply answerReadFrame(const OpenDevice& device, const camwire::FrameRequest& req
   }
   waitForFrameTime(pacing);
   qrvcam::SceneFeedback moved;
-  reply.bytesStored = static_cast<DWORD>(produceFrame(job, registers, request.length ? buffer : nullptr, request.length, &moved));
+  reply.bytesStored =
+      static_cast<DWORD>(produceFrame(job, registers, request.length ? buffer : nullptr, request.length, &moved));
   applyFeedback(device, moved);
   return replyWith(reply);
 }
@@ -254,11 +257,16 @@ bool readInput(const void* input, DWORD inputSize, T& value) {
 // Output size of each request; 0 for a code the camera does not know.
 DWORD replySize(DWORD code) {
   switch (code) {
-    case camwire::kGetInfo: return sizeof(camwire::CameraInfoReply);
-    case camwire::kVendorRequest: return sizeof(DWORD);
-    case camwire::kReadFrame: return sizeof(camwire::FrameReply);
-    case camwire::kGetDriverInfo: return sizeof(camwire::DriverInfoReply);
-    default: return 0;
+    case camwire::kGetInfo:
+      return sizeof(camwire::CameraInfoReply);
+    case camwire::kVendorRequest:
+      return sizeof(DWORD);
+    case camwire::kReadFrame:
+      return sizeof(camwire::FrameReply);
+    case camwire::kGetDriverInfo:
+      return sizeof(camwire::DriverInfoReply);
+    default:
+      return 0;
   }
 }
 
@@ -308,7 +316,8 @@ using namespace vcam;
 
 extern "C" HANDLE WINAPI VCamCreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                                          DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (!path || !isCameraPath(path)) return CreateFileA(path, access, shareMode, security, disposition, flags, templateFile);
+  if (!path || !isCameraPath(path))
+    return CreateFileA(path, access, shareMode, security, disposition, flags, templateFile);
   int index = -1;
   DWORD generation = 0;
   {

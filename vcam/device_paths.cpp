@@ -55,7 +55,8 @@ bool parseInterfacePath(const char* path, int& index, std::uint32_t& generation)
   int consumed = 0;
   if (std::sscanf(path + prefix, "%2d&%lu%n", &parsedIndex, &parsedGeneration, &consumed) != 2) return false;
   const char* rest = path + prefix + consumed;
-  if (std::strlen(rest) != sizeof kInterfaceSuffix - 1 || !equalsIgnoringCase(rest, kInterfaceSuffix, std::strlen(rest)))
+  if (std::strlen(rest) != sizeof kInterfaceSuffix - 1 ||
+      !equalsIgnoringCase(rest, kInterfaceSuffix, std::strlen(rest)))
     return false;
   if (parsedIndex < 0 || parsedIndex > 15) return false;
   // Only the exact spelling we hand out names a device (no "+5", no leading blanks).

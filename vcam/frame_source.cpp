@@ -24,8 +24,8 @@ std::size_t replayFile(const char* path, std::uint8_t* buffer, std::size_t capac
 
 }  // namespace
 
-std::size_t produceFrame(const FrameJob& job, const RegisterFile& registers, std::uint8_t* buffer,
-                         std::size_t capacity, qrvcam::SceneFeedback* moved) {
+std::size_t produceFrame(const FrameJob& job, const RegisterFile& registers, std::uint8_t* buffer, std::size_t capacity,
+                         qrvcam::SceneFeedback* moved) {
   if (moved) moved->count = 0;
   if (job.replayPath[0]) return replayFile(job.replayPath, buffer, capacity);
   const qrvcam::SceneRegisters scene = sceneRegisters(registers);

@@ -25,8 +25,8 @@ struct FrameJob {
 // rows otherwise; `moved` (may be null) receives the registers the camera's automatic exposure and
 // white balance changed, which the register file must take before the next frame. A replayed
 // frame is the file's bytes (length 0 when it cannot be read) and moves nothing.
-std::size_t produceFrame(const FrameJob& job, const RegisterFile& registers, std::uint8_t* buffer,
-                         std::size_t capacity, qrvcam::SceneFeedback* moved);
+std::size_t produceFrame(const FrameJob& job, const RegisterFile& registers, std::uint8_t* buffer, std::size_t capacity,
+                         qrvcam::SceneFeedback* moved);
 
 // The registers as the scene renderer reads them (each register's low 16 bits, the two tables).
 inline qrvcam::SceneRegisters sceneRegisters(const RegisterFile& registers) {

@@ -48,28 +48,44 @@ bool parsePlugOptions(int argc, char** argv, VCamDevice& device) {
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
     long number = 0;
-    if (!std::strcmp(arg, "usb")) device.busType = 2;
-    else if (!std::strcmp(arg, "parallel")) device.busType = 1;
-    else if (!std::strcmp(arg, "fixed")) device.publish = VCAM_PUBLISH_FIXED_PATH;
-    else if (!std::strcmp(arg, "interface")) device.publish = VCAM_PUBLISH_INTERFACE;
-    else if (!std::strcmp(arg, "both")) device.publish = VCAM_PUBLISH_FIXED_PATH | VCAM_PUBLISH_INTERFACE;
-    else if (startsWith(arg, "serial=")) copyText(device.serial, arg + 7);
-    else if (startsWith(arg, "id=") && parseNumber(arg + 3, number)) device.deviceId = number;
-    else if (startsWith(arg, "port=") && parseNumber(arg + 5, number)) device.portNumber = number;
-    else if (startsWith(arg, "address=") && parseNumber(arg + 8, number)) device.portAddress = number;
-    else if (startsWith(arg, "mode=") && parseNumber(arg + 5, number)) device.portMode = number;
-    else return false;
+    if (!std::strcmp(arg, "usb"))
+      device.busType = 2;
+    else if (!std::strcmp(arg, "parallel"))
+      device.busType = 1;
+    else if (!std::strcmp(arg, "fixed"))
+      device.publish = VCAM_PUBLISH_FIXED_PATH;
+    else if (!std::strcmp(arg, "interface"))
+      device.publish = VCAM_PUBLISH_INTERFACE;
+    else if (!std::strcmp(arg, "both"))
+      device.publish = VCAM_PUBLISH_FIXED_PATH | VCAM_PUBLISH_INTERFACE;
+    else if (startsWith(arg, "serial="))
+      copyText(device.serial, arg + 7);
+    else if (startsWith(arg, "id=") && parseNumber(arg + 3, number))
+      device.deviceId = number;
+    else if (startsWith(arg, "port=") && parseNumber(arg + 5, number))
+      device.portNumber = number;
+    else if (startsWith(arg, "address=") && parseNumber(arg + 8, number))
+      device.portAddress = number;
+    else if (startsWith(arg, "mode=") && parseNumber(arg + 5, number))
+      device.portMode = number;
+    else
+      return false;
   }
   return true;
 }
 
 const char* codeName(DWORD code) {
   switch (code) {
-    case camwire::kGetInfo: return "get-info";
-    case camwire::kVendorRequest: return "vendor";
-    case camwire::kReadFrame: return "read-frame";
-    case camwire::kGetDriverInfo: return "driver-info";
-    default: return "?";
+    case camwire::kGetInfo:
+      return "get-info";
+    case camwire::kVendorRequest:
+      return "vendor";
+    case camwire::kReadFrame:
+      return "read-frame";
+    case camwire::kGetDriverInfo:
+      return "driver-info";
+    default:
+      return "?";
   }
 }
 
@@ -80,8 +96,9 @@ int listCameras() {
     if (!status.present) continue;
     const VCamDevice& d = status.device;
     std::printf("%2d %-8s id=0x%04lX serial=\"%.*s\"%s%s%s%s frames=%lu\n", i, d.busType == 1 ? "parallel" : "usb",
-                static_cast<unsigned long>(d.deviceId), VCAM_TEXT_SIZE, d.serial, status.open ? " open" : "", status.gone ? " gone" : "",
-                status.button ? " button" : "", (d.publish & VCAM_PUBLISH_INTERFACE) ? " interface" : "",
+                static_cast<unsigned long>(d.deviceId), VCAM_TEXT_SIZE, d.serial, status.open ? " open" : "",
+                status.gone ? " gone" : "", status.button ? " button" : "",
+                (d.publish & VCAM_PUBLISH_INTERFACE) ? " interface" : "",
                 static_cast<unsigned long>(status.framesDelivered));
   }
   return 0;
@@ -91,7 +108,9 @@ int showRegisters(int index) {
   for (int reg = 0; reg < VCAM_REGISTER_COUNT; ++reg) {
     DWORD value = 0;
     if (!VCamReadRegister(index, reg, &value)) return 1;
-    if (value) std::printf("register %2d = %lu (0x%lX)\n", reg, static_cast<unsigned long>(value), static_cast<unsigned long>(value));
+    if (value)
+      std::printf("register %2d = %lu (0x%lX)\n", reg, static_cast<unsigned long>(value),
+                  static_cast<unsigned long>(value));
   }
   return 0;
 }
@@ -102,7 +121,8 @@ int showLog() {
   VCamLogEntry entry;
   for (LONG i = first; i < total; ++i) {
     if (VCamReadLog(i, &entry, 1) != 1) break;
-    std::printf("%5ld dev %lu %-11s", static_cast<long>(i), static_cast<unsigned long>(entry.device), codeName(entry.code));
+    std::printf("%5ld dev %lu %-11s", static_cast<long>(i), static_cast<unsigned long>(entry.device),
+                codeName(entry.code));
     if (entry.code == camwire::kVendorRequest)
       std::printf(" dir %lu req 0x%02lX value %lu index %lu length %lu", static_cast<unsigned long>(entry.direction),
                   static_cast<unsigned long>(entry.request), static_cast<unsigned long>(entry.value),
@@ -154,7 +174,9 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const int status = run(argc, argv);
-  if (status == 2) std::fputs(kUsage, stderr);
-  else if (status == 1) std::fputs("qrvcamctl: failed (no such camera, or the state could not be opened)\n", stderr);
+  if (status == 2)
+    std::fputs(kUsage, stderr);
+  else if (status == 1)
+    std::fputs("qrvcamctl: failed (no such camera, or the state could not be opened)\n", stderr);
   return status;
 }

@@ -30,8 +30,8 @@ void AverageChromaRows(const uint8_t* a, const uint8_t* b, int pairs, uint8_t* u
 // Four rows of width pixels (stride bytes apart) into four rows of luminance (lumaStride apart) and
 // the chroma of their width / 4 blocks of 4 x 4 pixels (two pairs in each row):
 // u[i] = (sum of block i's eight U) >> 3, likewise v[i].
-void ConvertStripYvu410(const uint8_t* rows, size_t stride, int width, uint8_t* luma, size_t lumaStride,
-                        uint8_t* u, uint8_t* v);
+void ConvertStripYvu410(const uint8_t* rows, size_t stride, int width, uint8_t* luma, size_t lumaStride, uint8_t* u,
+                        uint8_t* v);
 // width pixels of Y0 U Y1 V into 2 x width pixels: Y0 U Y0 V Y1 U Y1 V.
 void DoublePixelsRow(const uint8_t* src, int width, uint8_t* dst);
 

@@ -14,9 +14,9 @@ extern const uint8_t kZigzagToNatural[64 + 16];
 // A Huffman table as the interchange format lists it: the number of codes of each length 1..16
 // and the symbols in code order.
 struct HuffmanSpec {
-    uint8_t counts[16];
-    const uint8_t* symbols;
-    int symbolCount;
+  uint8_t counts[16];
+  const uint8_t* symbols;
+  int symbolCount;
 };
 
 // The typical tables of ITU-T T.81 Annex K: K.3 luminance DC, K.4 chrominance DC, K.5 luminance

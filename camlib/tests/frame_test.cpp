@@ -29,7 +29,7 @@ constexpr std::uint8_t kUnwritten = 0x3C;
 struct Mode {
   int outputWidth, outputHeight, captureWidth, captureHeight;
 };
-const Mode kModes[] = {{640, 480, 640, 480}, {320, 240, 320, 240}, {160, 120, 160, 120}, {352, 288, 352, 288},
+const Mode kModes[] = {{640, 480, 640, 480}, {320, 240, 320, 240},  {160, 120, 160, 120}, {352, 288, 352, 288},
                        {176, 144, 176, 144}, {1280, 960, 640, 480}, {120, 96, 120, 96}};
 
 // Destination size by format, in eighths of a byte per output pixel; format 4 is the capture.
@@ -148,7 +148,9 @@ class FrameCapture : public camlibtest::CameraLibrary {
     return path;
   }
 
-  void replay(const std::string& name, const Bytes& bytes) { ASSERT_GE(VCamQueueReplay(0, writeFile(name, bytes).c_str()), 1); }
+  void replay(const std::string& name, const Bytes& bytes) {
+    ASSERT_GE(VCamQueueReplay(0, writeFile(name, bytes).c_str()), 1);
+  }
 
   std::vector<std::string> files_;
 };
@@ -238,7 +240,8 @@ TEST_F(FrameCapture, PicturesAreShownUprightAndUnmirroredUnlessAskedInEveryForma
     LONG mirror;
     bool barsAtTop, rightToLeft;
   };
-  const Case cases[] = {{false, 0, true, false}, {false, 1, true, true}, {true, 0, false, false}, {true, 1, false, true}};
+  const Case cases[] = {
+      {false, 0, true, false}, {false, 1, true, true}, {true, 0, false, false}, {true, 1, false, true}};
   const int w = 160, h = 120;
   const int topBand = h / 8, bottomBand = h - 1 - h / 8;
   for (int format = 0; format < 6; ++format) {
@@ -330,7 +333,8 @@ TEST_F(FrameCapture, WithoutTheMutexWithin3SecondsTheOldPictureIsConvertedAgain)
     bool otherProcess;
   };
   for (const Case& c : {Case{2, false}, Case{5, false}, Case{1, true}}) {
-    SCOPED_TRACE("resolution " + std::to_string(c.resolution) + (c.otherProcess ? ", another process" : ", another thread"));
+    SCOPED_TRACE("resolution " + std::to_string(c.resolution) +
+                 (c.otherProcess ? ", another process" : ", another thread"));
     select(c.resolution, 0);
     const std::size_t bytes = destinationBytes(c.resolution, 0);
     const Bytes before = read(bytes);
@@ -442,9 +446,14 @@ TEST_F(FrameCapture, BrokenStreamsNeverWritePastTheBuffersAndRefusedOnesKeepTheP
   };
   const Bytes empty;
   const Case cases[] = {
-      {"too-large", &tooLarge, true},   {"wrong-sampling", &wrongSampling, true}, {"huffman-table", &withHuffmanTable, false},
-      {"garbage", &garbage, false},     {"many-ff", &manyFF, false},              {"truncated", &truncated, false},
-      {"header-only", &headerOnly, false}, {"empty", &empty, false},
+      {"too-large", &tooLarge, true},
+      {"wrong-sampling", &wrongSampling, true},
+      {"huffman-table", &withHuffmanTable, false},
+      {"garbage", &garbage, false},
+      {"many-ff", &manyFF, false},
+      {"truncated", &truncated, false},
+      {"header-only", &headerOnly, false},
+      {"empty", &empty, false},
   };
   for (int resolution : {0, 5, 6}) {
     for (int format = 0; format < 6; ++format) {

@@ -25,16 +25,17 @@ TEST_F(CameraLibrary, NoCameraAcquiresNothingAndReportsError17) {
 
 TEST_F(CameraLibrary, ExportsThatNeedACameraDoNothingWithoutOne) {
   ASSERT_EQ(1, QRAcquireLib());  // nothing plugged in
-  LONG (WINAPI* const setters[])(LONG) = {
-      QRSetAGCMode, QRSetAutoBias, QRSetAWBEn,    QRSetBLCEn,  QRSetBlueBal,    QRSetChromaSat, QRSetFastGrabEn,
-      QRSetFrameTime, QRSetGain,   QRSetGamma,    QRSetInvertEn, QRSetLEDEn,    QRSetMirrorEn,  QRSetNF,
-      QRSetOutputFormat, QRSetPowerEn, QRSetQuality, QRSetRedBal, QRSetResolution, QRSetScanFreq, QRSetSharpness,
-      QRSetShutter, QRSet60HzEn};
+  LONG(WINAPI* const setters[])
+  (LONG) = {QRSetAGCMode,    QRSetAutoBias,  QRSetAWBEn,        QRSetBLCEn,   QRSetBlueBal,  QRSetChromaSat,
+            QRSetFastGrabEn, QRSetFrameTime, QRSetGain,         QRSetGamma,   QRSetInvertEn, QRSetLEDEn,
+            QRSetMirrorEn,   QRSetNF,        QRSetOutputFormat, QRSetPowerEn, QRSetQuality,  QRSetRedBal,
+            QRSetResolution, QRSetScanFreq,  QRSetSharpness,    QRSetShutter, QRSet60HzEn};
   for (auto setter : setters) EXPECT_EQ(0, setter(3));
-  LONG (WINAPI* const getters[])() = {
-      QRGetAGCMode, QRGetAutoBias, QRGetAWBEn, QRGetBLCEn, QRGetBlueBal, QRGetChromaSat, QRGetFastGrabEn,
-      QRGetGain, QRGetGamma, QRGetGPIn, QRGetInvertEn, QRGetLEDEn, QRGetMirrorEn, QRGetNF, QRGetOutputFormat,
-      QRGetPowerEn, QRGetQuality, QRGetRedBal, QRGetResolution, QRGetScanFreq, QRGetSharpness, QRGetShutter, QRGet60HzEn};
+  LONG(WINAPI* const getters[])
+  () = {QRGetAGCMode,    QRGetAutoBias, QRGetAWBEn,        QRGetBLCEn,   QRGetBlueBal,  QRGetChromaSat,
+        QRGetFastGrabEn, QRGetGain,     QRGetGamma,        QRGetGPIn,    QRGetInvertEn, QRGetLEDEn,
+        QRGetMirrorEn,   QRGetNF,       QRGetOutputFormat, QRGetPowerEn, QRGetQuality,  QRGetRedBal,
+        QRGetResolution, QRGetScanFreq, QRGetSharpness,    QRGetShutter, QRGet60HzEn};
   for (auto getter : getters) EXPECT_EQ(0, getter());
   LONG frameTime = -1;
   EXPECT_EQ(1, QRGetFrameTime(&frameTime));
@@ -121,6 +122,7 @@ TEST_F(CameraLibrary, UsbCamerasAreChosenBeforeParallelPortCameras) {
 
 // The start-up programming, register by register (tables: value 0, 256-byte data stage).
 const std::vector<camlibtest::RegisterWrite> kStartupSequence = {
+    // clang-format off
     {23, 1, 0},   {38, 0, 0},   {9, 1, 0},    {1, 1, 0},    {37, 256, 0}, {37, 256, 0}, {5, 50, 0},
     {7, 125, 0},  {19, 0, 0},   {17, 0, 0},   {36, 125, 0}, {13, 0, 256},  // gamma 75: tone table
     /* BLC 0 equals the stored 0: nothing sent */
@@ -130,6 +132,7 @@ const std::vector<camlibtest::RegisterWrite> kStartupSequence = {
     {6, 0, 0},    {27, 160, 0}, {28, 120, 0}, {29, 160, 0}, {30, 120, 0}, {31, 0, 0},  {32, 0, 0}, {6, 1, 0},
     {6, 0, 0},    {10, 0x10, 0}, {6, 1, 0},  // output format 0, compressed frames
     {20, 0, 0},
+    // clang-format on
 };
 
 TEST_F(CameraLibrary, AcquireLibSendsTheStartUpSequenceInOrder) {
@@ -204,12 +207,12 @@ TEST_F(CameraLibrary, CameraListHasTheDocumentedLayout) {
   EXPECT_EQ(7u, word(52));
   // Entries start at 56, 548 bytes each, packed in table order.
   const size_t first = 56, second = 56 + 548;
-  EXPECT_NE(0u, word(first));               // ID
-  EXPECT_EQ(0u, word(first + 4));           // not in use
-  EXPECT_EQ(2u, word(first + 8));           // bus type
+  EXPECT_NE(0u, word(first));                   // ID
+  EXPECT_EQ(0u, word(first + 4));               // not in use
+  EXPECT_EQ(2u, word(first + 8));               // bus type
   EXPECT_EQ(0x100u + 0x403, word(first + 12));  // InfoWord1
-  EXPECT_EQ(0x403u, word(first + 16));      // device identifier
-  EXPECT_EQ(0x200u, word(first + 32));      // InfoWord2
+  EXPECT_EQ(0x403u, word(first + 16));          // device identifier
+  EXPECT_EQ(0x200u, word(first + 32));          // InfoWord2
   EXPECT_STREQ("Quorel USB camera", reinterpret_cast<const char*>(raw + first + 36));
   EXPECT_STREQ("USB-SERIAL", reinterpret_cast<const char*>(raw + first + 36 + 256));
   EXPECT_STREQ("QRVIDDEV0", reinterpret_cast<const char*>(raw + first + 420));

@@ -83,9 +83,14 @@ TEST_F(Parameters, CachedSettersSkipTheCameraForAnUnchangedValue) {
     LONG first, again;
   };
   const Case cases[] = {
-      {"agc", QRSetAGCMode, 4, 4},        {"mirror", QRSetMirrorEn, 1, 1}, {"invert", QRSetInvertEn, 1, 1},
-      {"gamma", QRSetGamma, 100, 100},    {"gamma clamped", QRSetGamma, 300, 255},
-      {"blc clamped", QRSetBLCEn, 999, 255}, {"format", QRSetOutputFormat, 3, 3}, {"resolution", QRSetResolution, 0, 0},
+      {"agc", QRSetAGCMode, 4, 4},
+      {"mirror", QRSetMirrorEn, 1, 1},
+      {"invert", QRSetInvertEn, 1, 1},
+      {"gamma", QRSetGamma, 100, 100},
+      {"gamma clamped", QRSetGamma, 300, 255},
+      {"blc clamped", QRSetBLCEn, 999, 255},
+      {"format", QRSetOutputFormat, 3, 3},
+      {"resolution", QRSetResolution, 0, 0},
       {"quality", QRSetQuality, 100, 100},
   };
   for (const Case& c : cases) {
@@ -114,7 +119,10 @@ TEST_F(Parameters, QualityIsComparedBeforeClampingSo300SendsAgainAfter255) {
 }
 
 TEST_F(Parameters, QuantisationTableFollowsQuality) {
-  struct Case { LONG quality; WORD firstStep; };
+  struct Case {
+    LONG quality;
+    WORD firstStep;
+  };
   const Case cases[] = {{50, 28}, {150, 16}, {220, 4}, {-5, 4}};  // 90 %, 50 %, 15 % of 32; -5 clamps to 255
   for (const Case& c : cases) {
     ASSERT_EQ(1, QRSetQuality(c.quality));
@@ -148,15 +156,25 @@ TEST_F(Parameters, ToneTableCombinesGammaAndBlcLevel) {
 }
 
 TEST_F(Parameters, ResolutionProgramsTheCaptureSize) {
-  struct Case { LONG code; DWORD width, height; };
-  const Case cases[] = {{0, 640, 480}, {1, 320, 240}, {3, 352, 288}, {4, 176, 144}, {5, 640, 480}, {6, 120, 96}, {2, 160, 120}};
+  struct Case {
+    LONG code;
+    DWORD width, height;
+  };
+  const Case cases[] = {{0, 640, 480}, {1, 320, 240}, {3, 352, 288}, {4, 176, 144},
+                        {5, 640, 480}, {6, 120, 96},  {2, 160, 120}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
     VCamClearLog();
     ASSERT_EQ(1, QRSetResolution(c.code));
     EXPECT_EQ(c.code, QRGetResolution());
-    camlibtest::expectRegisterWrites({{6, 0, 0}, {27, c.width, 0}, {28, c.height, 0}, {29, c.width, 0},
-                                      {30, c.height, 0}, {31, 0, 0}, {32, 0, 0}, {6, 1, 0}});
+    camlibtest::expectRegisterWrites({{6, 0, 0},
+                                      {27, c.width, 0},
+                                      {28, c.height, 0},
+                                      {29, c.width, 0},
+                                      {30, c.height, 0},
+                                      {31, 0, 0},
+                                      {32, 0, 0},
+                                      {6, 1, 0}});
   }
 }
 
@@ -182,7 +200,10 @@ TEST_F(Parameters, OutputFormatRestartsCaptureForCompressedFrames) {
 }
 
 TEST_F(Parameters, FlipDependsOnTheFormatCurrentWhenInvertIsSet) {
-  struct Case { LONG format, invert; DWORD flip; };
+  struct Case {
+    LONG format, invert;
+    DWORD flip;
+  };
   const Case cases[] = {{0, 1, 0}, {3, 0, 0}, {3, 1, 1}, {1, 0, 1}, {5, 1, 1}, {2, 1, 0}};
   for (const Case& c : cases) {
     ASSERT_EQ(1, QRSetOutputFormat(c.format));

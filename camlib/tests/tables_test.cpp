@@ -16,8 +16,11 @@ namespace {
 using namespace camlib;
 
 TEST(ToneCurves, PassThroughTheGivenRowsAndRiseMonotonically) {
-  struct Row { int x; int y[4]; };
-  const Row rows[] = {{0, {0, 0, 0, 0}},           {1, {3, 4, 8, 10}},         {16, {35, 66, 93, 111}},
+  struct Row {
+    int x;
+    int y[4];
+  };
+  const Row rows[] = {{0, {0, 0, 0, 0}},          {1, {3, 4, 8, 10}},          {16, {35, 66, 93, 111}},
                       {64, {102, 132, 155, 168}}, {128, {163, 183, 199, 206}}, {192, {213, 222, 230, 232}},
                       {255, {255, 255, 255, 255}}};
   for (int c = 0; c < 4; ++c) {
@@ -46,23 +49,41 @@ TEST(ToneTable, GammaZeroWithoutBlcIsTheIdentity) {
 }
 
 TEST(ToneTable, BaseCurveLiftsShadowsByTheBlcLevel) {
-  struct Case { int x, blc, expected; };
+  struct Case {
+    int x, blc, expected;
+  };
   const Case cases[] = {
-      {0, 0, 0},     {63, 0, 63},    {64, 0, 64},    {255, 0, 255},
+      {0, 0, 0},
+      {63, 0, 63},
+      {64, 0, 64},
+      {255, 0, 255},
       // b = 100: h = 50; below 64 the slope is 114/64, above the curve flattens
-      {10, 100, 17}, {63, 100, 112}, {64, 100, 114}, {200, 100, 214}, {255, 100, 255},
+      {10, 100, 17},
+      {63, 100, 112},
+      {64, 100, 114},
+      {200, 100, 214},
+      {255, 100, 255},
       // b = 255: h = 127, clipped at 255
-      {63, 255, 188}, {255, 255, 255}, {255, 1000, 255},
+      {63, 255, 188},
+      {255, 255, 255},
+      {255, 1000, 255},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, baseToneCurve(c.x, c.blc)) << c.x << "," << c.blc;
 }
 
 TEST(ToneTable, GammaBlendsBetweenNeighbouringCurves) {
   const ToneCurve &t0 = gammaCurve(0), &t1 = gammaCurve(1), &t2 = gammaCurve(2), &t3 = gammaCurve(3);
-  struct Case { int gamma; int x; int expected; };
+  struct Case {
+    int gamma;
+    int x;
+    int expected;
+  };
   const Case cases[] = {
-      {64, 16, t0[16]},    {128, 16, t1[16]},   {192, 16, t2[16]},
-      {32, 16, 16 + ((t0[16] - 16) * 32) / 64}, {96, 100, t0[100] + ((t1[100] - t0[100]) * 32) / 64},
+      {64, 16, t0[16]},
+      {128, 16, t1[16]},
+      {192, 16, t2[16]},
+      {32, 16, 16 + ((t0[16] - 16) * 32) / 64},
+      {96, 100, t0[100] + ((t1[100] - t0[100]) * 32) / 64},
       {160, 200, t1[200] + ((t2[200] - t1[200]) * 32) / 64},
       {255, 16, t2[16] + ((t3[16] - t2[16]) * 63) / 64},
   };
@@ -77,13 +98,16 @@ TEST(QuantTable, BaseIsAnnexKDoubledInZigZagOrder) {
   const int chrominanceStart[] = {34, 36, 36, 48};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(luminanceStart[i], base[i]);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(chrominanceStart[i], base[64 + i]);
-  EXPECT_EQ(198, base[63]);   // K.1 bottom-right 99
-  EXPECT_EQ(198, base[127]);  // K.2 bottom-right 99
+  EXPECT_EQ(198, base[63]);                                     // K.1 bottom-right 99
+  EXPECT_EQ(198, base[127]);                                    // K.2 bottom-right 99
   EXPECT_EQ(242, *std::max_element(base.begin(), base.end()));  // K.1's 121
 }
 
 TEST(QuantTable, QualityChoosesTheScale) {
-  struct Case { int quality; int keepPercent; };
+  struct Case {
+    int quality;
+    int keepPercent;
+  };
   const Case cases[] = {{0, 90}, {99, 90}, {100, 50}, {200, 50}, {201, 15}, {250, 15}, {255, 15}};
   for (const Case& c : cases) {
     const QuantTable table = buildQuantTable(c.quality);
@@ -108,26 +132,37 @@ TEST(QuantTable, BytesAreLittleEndianWords) {
 }
 
 TEST(ParameterRules, ClampTreatsNegativeArgumentsAsLarge) {
-  struct Case { int in, out; };
+  struct Case {
+    int in, out;
+  };
   const Case cases[] = {{0, 0}, {255, 255}, {256, 255}, {300, 255}, {-1, 255}, {-300, 255}, {100, 100}};
   for (const Case& c : cases) EXPECT_EQ(c.out, clampToByte(c.in)) << c.in;
 }
 
 TEST(ParameterRules, ExposureModeFollowsTheHighestBit) {
-  struct Case { int mode; unsigned reg; };
+  struct Case {
+    int mode;
+    unsigned reg;
+  };
   const Case cases[] = {{12, 3}, {8, 3}, {4, 2}, {6, 2}, {2, 1}, {1, 1}, {3, 1}, {16, 0}, {0, 0}, {-1, 3}};
   for (const Case& c : cases) EXPECT_EQ(c.reg, exposureModeRegister(c.mode)) << c.mode;
 }
 
 TEST(ParameterRules, FlipIsSetWhenExactlyOneOfInvertAndBottomUpHolds) {
-  struct Case { int invert, format; unsigned reg; };
+  struct Case {
+    int invert, format;
+    unsigned reg;
+  };
   const Case cases[] = {{0, 0, 1}, {0, 2, 1}, {0, 3, 0}, {0, 5, 0}, {0, -1, 0},
                         {1, 0, 0}, {1, 1, 0}, {1, 4, 1}, {7, 3, 1}, {1, -1, 1}};
   for (const Case& c : cases) EXPECT_EQ(c.reg, flipRegister(c.invert, c.format)) << c.invert << "," << c.format;
 }
 
 TEST(DiscoveryPolicy, MethodsFollowTheWindowsVersion) {
-  struct Case { unsigned platform, major, minor; bool fixed, interfaceClass; };
+  struct Case {
+    unsigned platform, major, minor;
+    bool fixed, interfaceClass;
+  };
   const Case cases[] = {
       {1, 4, 0, true, false},  // Windows 95
       {1, 4, 10, true, true},  // Windows 98

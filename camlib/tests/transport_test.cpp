@@ -110,7 +110,8 @@ TEST_F(Transport, FrameRequestReportsTheFrameLength) {
   plug(0, usbCamera(1));
   device_ = openDevice("\\\\.\\QRVIDDEV0");
   std::vector<std::uint8_t> buffer(1024);
-  EXPECT_EQ(0u, requestFrame(device_, buffer.data(), static_cast<std::uint32_t>(buffer.size())));  // empty frames for now
+  EXPECT_EQ(0u,
+            requestFrame(device_, buffer.data(), static_cast<std::uint32_t>(buffer.size())));  // empty frames for now
   VCamDeviceStatus status;
   ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
   EXPECT_EQ(1u, status.framesDelivered);

@@ -105,7 +105,11 @@ TEST_F(Wizard, StoredYuv9IsTickedAndOkWritesItAgain) {
 }
 
 TEST_F(Wizard, NothingTickedForValuesWithoutAChoiceBit) {
-  struct Case { DWORD stored; int button; DWORD written; };
+  struct Case {
+    DWORD stored;
+    int button;
+    DWORD written;
+  };
   const Case cases[] = {{0, IDOK, 0}, {1, IDOK, 0}, {0, IDC_CLOSE, 0}, {1, IDC_CLOSE, 1}, {0x21, IDC_CLOSE, 0x21}};
   for (const Case& c : cases) {
     deleteConferencingKey();
@@ -119,11 +123,15 @@ TEST_F(Wizard, NothingTickedForValuesWithoutAChoiceBit) {
 }
 
 TEST_F(Wizard, InitialChoiceFollowsTheBitPrecedenceOfTheLowByte) {
-  struct Case { DWORD stored; int ticked; LONG initial; };
+  struct Case {
+    DWORD stored;
+    int ticked;
+    LONG initial;
+  };
   const Case cases[] = {
       {8 | 16, IDC_COLOURS_RGB24, 24}, {16 | 2 | 4, IDC_COLOURS_YUV9, 22}, {2 | 4, IDC_COLOURS_GREY, 6},
-      {4, IDC_COLOURS_RGB555, 4}, {0x0110, IDC_COLOURS_YUV9, 16},  // only the low byte counts
-      {0x88, IDC_COLOURS_RGB24, -120},                            // sign-extended
+      {4, IDC_COLOURS_RGB555, 4},      {0x0110, IDC_COLOURS_YUV9, 16},  // only the low byte counts
+      {0x88, IDC_COLOURS_RGB24, -120},                                  // sign-extended
   };
   for (const Case& c : cases) {
     deleteConferencingKey();
@@ -137,7 +145,10 @@ TEST_F(Wizard, InitialChoiceFollowsTheBitPrecedenceOfTheLowByte) {
 }
 
 TEST_F(Wizard, ChoicesAreMutuallyExclusive) {
-  struct Case { int id; DWORD value; };
+  struct Case {
+    int id;
+    DWORD value;
+  };
   const Case cases[] = {{IDC_COLOURS_GREY, 2}, {IDC_COLOURS_RGB555, 4}, {IDC_COLOURS_RGB24, 8}, {IDC_COLOURS_YUV9, 16}};
   for (const Case& c : cases) {
     deleteConferencingKey();
@@ -191,7 +202,9 @@ TEST_F(Wizard, CleanUpMovesOnPastKeysItCannotReadOrDelete) {
 // Escape, or the frame closed from outside (the task list), act as Close: the device key removed
 // at start is written back with the initial value rather than left deleted.
 TEST_F(Wizard, LeavingOtherwiseActsAsClose) {
-  struct Case { const char* how; };
+  struct Case {
+    const char* how;
+  };
   const Case cases[] = {{"escape"}, {"frame"}};
   for (const Case& c : cases) {
     deleteConferencingKey();

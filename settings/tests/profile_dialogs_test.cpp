@@ -40,8 +40,8 @@ class ProfileDialog : public qrtest::RegistrySandbox {
   // Opens the dialog modeless so the test can press its buttons one at a time; the answerer is
   // made afterwards so that it leaves the dialog itself alone.
   void open(const char* noticeCaption = "Quorel Digital Camera Twain Driver") {
-    dialog_.reset(new profiles::CFGSaveDialog(GetModuleHandleA(nullptr), kLayout.key, messages_, noticeCaption,
-                                              frontEnd_));
+    dialog_.reset(
+        new profiles::CFGSaveDialog(GetModuleHandleA(nullptr), kLayout.key, messages_, noticeCaption, frontEnd_));
     ASSERT_NE(nullptr, dialog_->createModeless(nullptr));
     answerer_.reset(new qrtest::ModalAnswerer);
   }
@@ -108,8 +108,10 @@ TEST_F(ProfileDialog, NewCreatesNineProfilesAndRefusesTheTenth) {
   EXPECT_TRUE(entries().empty());
   for (int n = 1; n <= 10; ++n) {
     answerer_->plan(IDYES);
-    if (n <= 9) answerer_->planText(IDC_PROFILE_NAME, "Room " + std::to_string(n), IDOK);
-    else answerer_->plan(IDOK);
+    if (n <= 9)
+      answerer_->planText(IDC_PROFILE_NAME, "Room " + std::to_string(n), IDOK);
+    else
+      answerer_->plan(IDOK);
     press(IDC_PROFILE_NEW);
   }
   ASSERT_EQ(0u, answerer_->plansLeft());
@@ -247,7 +249,9 @@ TEST_F(ProfileDialog, LoadWritesCurrentProfileAndAsksTheFrontEnd) {
 }
 
 TEST_F(ProfileDialog, LoadOfAMissingProfileIsRefusedUnderTheFrontEndsCaption) {
-  struct Case { const char* caption; };
+  struct Case {
+    const char* caption;
+  };
   const Case cases[] = {{"QR3Viewer"}, {"Sentrio V2 DigiCam AVI Driver"}, {"Confirm Action"}};
   for (const Case& c : cases) {
     qrtest::deleteProductKey();

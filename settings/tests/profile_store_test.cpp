@@ -27,7 +27,12 @@ std::string pathOf(const ProfileLayout& layout, const profiles::ProfileValue& va
 class ProfileStore : public qrtest::RegistrySandbox {};
 
 TEST_F(ProfileStore, TablesHoldTheFrontEndsValueSets) {
-  struct Case { const ProfileLayout* layout; const char* key; long revision; std::size_t numbers; };
+  struct Case {
+    const ProfileLayout* layout;
+    const char* key;
+    long revision;
+    std::size_t numbers;
+  };
   // Viewer: 48 numbers, "File Location" and "Power On Flag"; driver: 29 and 5 timed values.
   const Case cases[] = {{&profiles::kViewerLayout, "QRViewer", 79, 48},
                         {&profiles::kCaptureDriverLayout, "AVI", 80, 29},
@@ -54,7 +59,10 @@ TEST_F(ProfileStore, TablesHoldTheFrontEndsValueSets) {
 
 // Through a plain load and through the start-up revision check alike.
 TEST_F(ProfileStore, MissingProfileLoadsFactoryValuesAndIsCreatedWithThem) {
-  struct Case { const char* how; bool (*load)(ProfileSettings&); };
+  struct Case {
+    const char* how;
+    bool (*load)(ProfileSettings&);
+  };
   const Case cases[] = {{"load", [](ProfileSettings& s) { return profiles::loadProfile(s); }},
                         {"start-up", profiles::startUpProfile}};
   for (const Case& c : cases) {
@@ -132,12 +140,15 @@ TEST_F(ProfileStore, ProfileOfTheFrontEndsRevisionIsNotWrittenAtStartUp) {
 }
 
 TEST_F(ProfileStore, CaptureDriverTurnsAscEnable1Into3OnlyInAProfileOfRevision80) {
-  struct Case { long revision; long stored; long loaded; const char* storedAfter; };
+  struct Case {
+    long revision;
+    long stored;
+    long loaded;
+    const char* storedAfter;
+  };
   const Case cases[] = {
-      {80, 1, 3, "1"},  // loaded as 3, profile not rewritten
-      {80, 7, 7, "7"},
-      {80, 0, 0, "0"},
-      {79, 1, 1, "1"},  // another revision: kept as 1 and saved back with 80
+      {80, 1, 3, "1"},                                    // loaded as 3, profile not rewritten
+      {80, 7, 7, "7"}, {80, 0, 0, "0"}, {79, 1, 1, "1"},  // another revision: kept as 1 and saved back with 80
       {0, 1, 1, "1"},
   };
   const ProfileLayout& layout = profiles::kCaptureDriverLayout;
@@ -180,7 +191,10 @@ TEST_F(ProfileStore, CaptureDriverKeepsTimedProfileValuesInItsOwnKey) {
 // profile is there or has to be made from factory values.
 TEST_F(ProfileStore, KeptValuesAreNeitherReadNorReset) {
   const ProfileLayout& layout = profiles::kCaptureDriverLayout;
-  struct Case { bool profileStored; long videoGain; };
+  struct Case {
+    bool profileStored;
+    long videoGain;
+  };
   const Case cases[] = {{true, 10}, {false, 127}};
   for (const Case& c : cases) {
     qrtest::deleteProductKey();
@@ -253,7 +267,10 @@ TEST_F(ProfileStore, FactoryDefaultsResetValuesAndIndexWithoutWriting) {
 // When a save finds no profile key, the key it creates is the one "Current Profile" names, so the
 // next start loads what was saved (rather than a profile 1 that may belong to someone else).
 TEST_F(ProfileStore, SaveWithoutAProfileKeyCreatesTheOneCurrentProfileNames) {
-  struct Case { const char* stored; long index; };
+  struct Case {
+    const char* stored;
+    long index;
+  };
   const Case cases[] = {{"4", 4}, {nullptr, 0}, {"12", 0}, {"-3", 0}, {"abc", 0}};
   for (const ProfileLayout* layout : kLayouts) {
     for (const Case& c : cases) {

@@ -9,15 +9,19 @@
 
 namespace {
 
-using qrtest::kProductKey;
 using qrtest::keyExists;
+using qrtest::kProductKey;
 using qrtest::readRawValue;
 using qrtest::writeRawValue;
 
 const std::string kViewerKey = std::string(kProductKey) + "\\QRViewer";
 
 TEST(RegistryPath, ComposesRootAndUpToTwoSubKeys) {
-  struct Case { const char* key1; const char* key2; const char* expected; };
+  struct Case {
+    const char* key1;
+    const char* key2;
+    const char* expected;
+  };
   const Case cases[] = {
       {nullptr, nullptr, "Software\\Orvane Imaging"},
       {"QRViewer", nullptr, "Software\\Orvane Imaging\\QRViewer"},
@@ -48,10 +52,22 @@ TEST(RegistryPath, ProfileKeyNamesAreIndexPlusOne) {
 }
 
 TEST(RegistryPath, ParsesDecimalTextLikeTheStoreReadsIt) {
-  struct Case { const char* text; long expected; };
+  struct Case {
+    const char* text;
+    long expected;
+  };
   const Case cases[] = {
-      {"12", 12}, {"-5", -5}, {"  +7", 7}, {"\t-0042", -42}, {"12abc", 12}, {"", 0}, {"abc", 0},
-      {"-", 0}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"99999999999999999999", INT_MAX},
+      {"12", 12},
+      {"-5", -5},
+      {"  +7", 7},
+      {"\t-0042", -42},
+      {"12abc", 12},
+      {"", 0},
+      {"abc", 0},
+      {"-", 0},
+      {"2147483647", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"99999999999999999999", INT_MAX},
       {"-99999999999999999999", INT_MIN},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, quorelreg::parseDecimal(c.text)) << '"' << c.text << '"';
@@ -181,12 +197,19 @@ TEST_F(QuorelReg, OneShotCallsLeaveTheCurrentKeyUsable) {
 }
 
 TEST_F(QuorelReg, CreateNewUserProfileOpensTheKeyAfterTheCurrentIndex) {
-  struct Case { const char* stored; const char* expectedKey; };
-  const Case cases[] = {{nullptr, "UserProfile1"}, {"0", "UserProfile1"}, {"3", "UserProfile4"},
-                        {"8", "UserProfile9"}, {"9", "UserProfile10"}};
+  struct Case {
+    const char* stored;
+    const char* expectedKey;
+  };
+  const Case cases[] = {{nullptr, "UserProfile1"},
+                        {"0", "UserProfile1"},
+                        {"3", "UserProfile4"},
+                        {"8", "UserProfile9"},
+                        {"9", "UserProfile10"}};
   for (const Case& c : cases) {
     qrtest::deleteProductKey();
-    if (c.stored) writeRawValue(kViewerKey, "Current Profile", REG_SZ, c.stored, static_cast<DWORD>(strlen(c.stored) + 1));
+    if (c.stored)
+      writeRawValue(kViewerKey, "Current Profile", REG_SZ, c.stored, static_cast<DWORD>(strlen(c.stored) + 1));
     ASSERT_EQ(1, CreateNewUserProfile("QRViewer"));
     ASSERT_EQ(1, RegSaveString("Profile Name", "Un-Named"));  // lands in the current key
     ASSERT_EQ(1, CloseKey());

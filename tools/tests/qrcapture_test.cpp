@@ -39,7 +39,9 @@ class Capture : public qrtest::VirtualCameraTest {
   std::string path_;
 };
 
-DWORD word32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<DWORD>(b[at + 3]) << 24; }
+DWORD word32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<DWORD>(b[at + 3]) << 24;
+}
 
 TEST_F(Capture, SavesTheLastFrameAsAnUprightBmp) {
   qrtest::plug(0, qrtest::usbCamera(0x0403, "CAP"));

@@ -116,10 +116,18 @@ TEST_F(Controls, ScrollRequestsStayInsideRangeAndPage) {
   ui::ScrollBar bar(dialog.handle(), IDC_UI_SCROLL);
   bar.setRange(0, 109, 10);  // positions 0..100 with a page of 10
   bar.setPosition(50);
-  struct Case { WPARAM request; int expected; };
+  struct Case {
+    WPARAM request;
+    int expected;
+  };
   const Case cases[] = {
-      {SB_LINEDOWN, 51}, {SB_LINEUP, 49}, {SB_PAGEDOWN, 60}, {SB_PAGEUP, 40},
-      {MAKEWPARAM(SB_THUMBTRACK, 77), 77}, {SB_TOP, 0}, {SB_BOTTOM, 100},
+      {SB_LINEDOWN, 51},
+      {SB_LINEUP, 49},
+      {SB_PAGEDOWN, 60},
+      {SB_PAGEUP, 40},
+      {MAKEWPARAM(SB_THUMBTRACK, 77), 77},
+      {SB_TOP, 0},
+      {SB_BOTTOM, 100},
       {MAKEWPARAM(SB_THUMBPOSITION, 500), 100},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, bar.requestedPosition(c.request)) << LOWORD(c.request);
@@ -132,12 +140,14 @@ TEST_F(Controls, ScrollRequestsStayInsideRangeAndPage) {
 TEST(Messages, CarryTheFrontEndsCaptionAndBeepOnlyWhenSoundsAreOn) {
   bool sounds = false;
   std::vector<UINT> beeps;
-  ui::Messages messages("QR3Viewer", [&] { return sounds; }, [&](UINT type) { beeps.push_back(type); });
+  ui::Messages messages(
+      "QR3Viewer", [&] { return sounds; }, [&](UINT type) { beeps.push_back(type); });
   qrtest::ModalAnswerer answerer;
   answerer.plan(IDOK);
   answerer.plan(IDNO);
   answerer.plan(IDOK);
-  EXPECT_EQ(IDOK, messages.show(nullptr, "Out of Timers, SnapShot button may be inoperative", MB_OK | MB_ICONEXCLAMATION));
+  EXPECT_EQ(IDOK,
+            messages.show(nullptr, "Out of Timers, SnapShot button may be inoperative", MB_OK | MB_ICONEXCLAMATION));
   EXPECT_TRUE(beeps.empty());
   sounds = true;
   EXPECT_EQ(IDNO, messages.show(nullptr, "Save?", MB_YESNO | MB_ICONQUESTION));

@@ -12,22 +12,22 @@ namespace qrvcam {
 // Stores at most capacity bytes and counts every byte, so that a short buffer still learns the
 // stream's full length.
 class ByteSink {
-public:
-    ByteSink(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
-    void put(uint8_t b) {
-        if (count_ < capacity_) out_[count_] = b;
-        ++count_;
-    }
-    void put16(int v) {
-        put(static_cast<uint8_t>(v >> 8));
-        put(static_cast<uint8_t>(v));
-    }
-    size_t count() const { return count_; }
+ public:
+  ByteSink(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
+  void put(uint8_t b) {
+    if (count_ < capacity_) out_[count_] = b;
+    ++count_;
+  }
+  void put16(int v) {
+    put(static_cast<uint8_t>(v >> 8));
+    put(static_cast<uint8_t>(v));
+  }
+  size_t count() const { return count_; }
 
-private:
-    uint8_t* out_;
-    size_t capacity_;
-    size_t count_ = 0;
+ private:
+  uint8_t* out_;
+  size_t capacity_;
+  size_t count_ = 0;
 };
 
 // picture: packed Y0 U Y1 V, width even; quant: 64 luminance then 64 chrominance steps in zig-zag

@@ -24,7 +24,6 @@ size_t renderFrame(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* ou
 
 // The picture itself, before encoding: packed Y0 U Y1 V, width x 2 bytes a row; out must hold
 // width x height x 2 bytes. Returns false for a size the camera cannot take.
-bool renderPicture(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out,
-                   SceneFeedback* moved);
+bool renderPicture(const SceneRegisters& regs, uint32_t frameNumber, uint8_t* out, SceneFeedback* moved);
 
 }  // namespace qrvcam

@@ -34,20 +34,20 @@ using camlib::kRegShutter;
 using camlib::kRegToneTable;
 
 struct SceneRegisters {
-    uint16_t reg[kSceneRegisterCount];  // indexed by register number
-    uint8_t tone[256];                  // register 13: applied to red, green and blue
-    uint16_t quant[128];                // register 25: luminance then chrominance, zig-zag order
+  uint16_t reg[kSceneRegisterCount];  // indexed by register number
+  uint8_t tone[256];                  // register 13: applied to red, green and blue
+  uint16_t quant[128];                // register 25: luminance then chrominance, zig-zag order
 };
 
 // Registers the camera's automatic exposure and white balance changed after a picture; the
 // register file takes these values before the next one.
 struct SceneFeedback {
-    struct Move {
-        uint8_t reg;
-        uint16_t value;
-    };
-    int count = 0;
-    Move moved[4];
+  struct Move {
+    uint8_t reg;
+    uint16_t value;
+  };
+  int count = 0;
+  Move moved[4];
 };
 
 }  // namespace qrvcam

@@ -316,8 +316,10 @@ TEST_F(VirtualCameraFrames, RawAndCompressedFramesAreTheSceneAtTheCaptureSize) {
     ASSERT_GT(length, 0u);
     std::vector<BYTE> want(length);
     qrvcam::renderFrame(regs, frameNumber, want.data(), want.size(), nullptr);
-    if (kind == 0) EXPECT_EQ(160u * 120 * 2, length);
-    else EXPECT_TRUE(want[0] == 0xFF && want[1] == 0xD8);
+    if (kind == 0)
+      EXPECT_EQ(160u * 120 * 2, length);
+    else
+      EXPECT_TRUE(want[0] == 0xFF && want[1] == 0xD8);
 
     std::vector<BYTE> got(160 * 120 * 2 + 64, 0x5A);
     const FrameAnswer answer = requestFrame(h_, got.data(), 160 * 120 * 2);

@@ -36,9 +36,18 @@ class ByteReader {
     }
     return data_[position_++];
   }
-  uint16_t le16() { uint16_t a = u8(); return static_cast<uint16_t>(a | u8() << 8); }
-  uint32_t le32() { uint32_t a = le16(); return a | static_cast<uint32_t>(le16()) << 16; }
-  uint16_t be16() { uint16_t a = u8(); return static_cast<uint16_t>(a << 8 | u8()); }
+  uint16_t le16() {
+    uint16_t a = u8();
+    return static_cast<uint16_t>(a | u8() << 8);
+  }
+  uint32_t le32() {
+    uint32_t a = le16();
+    return a | static_cast<uint32_t>(le16()) << 16;
+  }
+  uint16_t be16() {
+    uint16_t a = u8();
+    return static_cast<uint16_t>(a << 8 | u8());
+  }
   // Copies `count` bytes out, or fails without copying when fewer remain.
   bool bytes(uint8_t* out, std::size_t count) {
     if (count > remaining()) {
@@ -63,11 +72,22 @@ class ByteWriter {
   std::vector<uint8_t>& bytes() { return bytes_; }
   std::size_t size() const { return bytes_.size(); }
   void u8(unsigned value) { bytes_.push_back(static_cast<uint8_t>(value)); }
-  void le16(unsigned value) { u8(value & 0xFF); u8(value >> 8 & 0xFF); }
-  void le32(uint32_t value) { le16(value & 0xFFFF); le16(value >> 16); }
-  void be16(unsigned value) { u8(value >> 8 & 0xFF); u8(value & 0xFF); }
+  void le16(unsigned value) {
+    u8(value & 0xFF);
+    u8(value >> 8 & 0xFF);
+  }
+  void le32(uint32_t value) {
+    le16(value & 0xFFFF);
+    le16(value >> 16);
+  }
+  void be16(unsigned value) {
+    u8(value >> 8 & 0xFF);
+    u8(value & 0xFF);
+  }
   void append(const uint8_t* data, std::size_t count) { bytes_.insert(bytes_.end(), data, data + count); }
-  void text(const char* s) { while (*s) u8(static_cast<uint8_t>(*s++)); }
+  void text(const char* s) {
+    while (*s) u8(static_cast<uint8_t>(*s++));
+  }
   // Overwrites a little-endian number already written.
   void patchLe32(std::size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<uint8_t>(value >> (8 * i));

@@ -52,9 +52,10 @@ int decodeUncompressed(const uint8_t* pixels, const DibLayout& layout, Picture& 
       case 16:
       case 32:
         for (int x = 0; x < layout.width; ++x) {
-          uint32_t value = layout.bits == 16 ? static_cast<uint32_t>(in[2 * x] | in[2 * x + 1] << 8)
-                                             : static_cast<uint32_t>(in[4 * x] | in[4 * x + 1] << 8 |
-                                                                     in[4 * x + 2] << 16 | uint32_t(in[4 * x + 3]) << 24);
+          uint32_t value = layout.bits == 16
+                               ? static_cast<uint32_t>(in[2 * x] | in[2 * x + 1] << 8)
+                               : static_cast<uint32_t>(in[4 * x] | in[4 * x + 1] << 8 | in[4 * x + 2] << 16 |
+                                                       uint32_t(in[4 * x + 3]) << 24);
           out[3 * x] = maskedChannel(value, layout.masks[2]);
           out[3 * x + 1] = maskedChannel(value, layout.masks[1]);
           out[3 * x + 2] = maskedChannel(value, layout.masks[0]);
@@ -111,7 +112,7 @@ int parseDibHeader(const uint8_t* dib, std::size_t size, DibLayout& layout, int 
   layout.headerSize = in.le32();
   if (in.failed()) return bad;
   int planes;
-  uint32_t used = 0;  // biClrUsed
+  uint32_t used = 0;              // biClrUsed
   if (layout.headerSize == 12) {  // OS/2 core header: 16-bit sizes, three-byte palette entries
     layout.width = in.le16();
     layout.height = in.le16();
@@ -155,11 +156,18 @@ int parseDibHeader(const uint8_t* dib, std::size_t size, DibLayout& layout, int 
   }
   if (in.failed() || planes != 1 || !validDepth(layout.bits)) return bad;
   switch (layout.compression) {
-    case kDibRgb: break;
-    case kDibRle8: if (layout.bits != 8 || layout.topDown) return bad; break;
-    case kDibRle4: if (layout.bits != 4 || layout.topDown) return bad; break;
-    case kDibBitfields: break;
-    default: return kBadCompression;
+    case kDibRgb:
+      break;
+    case kDibRle8:
+      if (layout.bits != 8 || layout.topDown) return bad;
+      break;
+    case kDibRle4:
+      if (layout.bits != 4 || layout.topDown) return bad;
+      break;
+    case kDibBitfields:
+      break;
+    default:
+      return kBadCompression;
   }
   layout.paletteOffset = layout.compression == kDibBitfields && layout.headerSize == 40 ? 52 : layout.headerSize;
   // Above 8 bits a non-zero biClrUsed announces a colour table for palette screens; in a packed

@@ -16,11 +16,11 @@ constexpr std::size_t kTrustedDibBytes = std::size_t(1) << 30;
 struct DibLayout {
   uint32_t headerSize = 0;
   int width = 0;
-  int height = 0;       // always positive
+  int height = 0;  // always positive
   bool topDown = false;
-  int bits = 0;         // 1, 4, 8, 16, 24 or 32
+  int bits = 0;  // 1, 4, 8, 16, 24 or 32
   uint32_t compression = kDibRgb;
-  int colors = 0;       // palette entries present
+  int colors = 0;  // palette entries present
   int paletteEntryBytes = 4;
   uint32_t masks[3] = {0, 0, 0};  // red, green, blue, for 16 and 32 bits
   uint32_t sizeImage = 0;

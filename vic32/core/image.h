@@ -40,13 +40,13 @@ static_assert(sizeof(RgbQuad) == 4, "RGBQUAD layout");
 // The caller-owned record of one image, in the field order the callers rely on. A null `bmh`
 // means the descriptor holds no image.
 struct ImageDescriptor {
-  uint8_t* ibuff;                 // pixel buffer: the first byte of the bottom row (DIB order)
-  int32_t stx, sty, endx, endy;   // image area, inclusive (recttoimagearea / imageareatorect)
-  int32_t buffwidth;              // bytes per row, a multiple of four
-  vic::RgbQuad* palette;          // palette entries, null for 24-bit images
-  int32_t colors;                 // palette colour count: 0 for 24-bit, else 2, 16 or 256
-  int32_t imgtype;                // non-zero: a grey image
-  vic::BitmapInfoHeader* bmh;     // header at the start of the packed bitmap, or null
+  uint8_t* ibuff;                // pixel buffer: the first byte of the bottom row (DIB order)
+  int32_t stx, sty, endx, endy;  // image area, inclusive (recttoimagearea / imageareatorect)
+  int32_t buffwidth;             // bytes per row, a multiple of four
+  vic::RgbQuad* palette;         // palette entries, null for 24-bit images
+  int32_t colors;                // palette colour count: 0 for 24-bit, else 2, 16 or 256
+  int32_t imgtype;               // non-zero: a grey image
+  vic::BitmapInfoHeader* bmh;    // header at the start of the packed bitmap, or null
 };
 
 namespace vic {
@@ -54,31 +54,31 @@ namespace vic {
 // Result codes: 0 for success, or one of these.
 enum Result : int {
   kOk = 0,
-  kBadRange = -1,             // "Value(s) out of range"
-  kDiskFull = -3,             // "Disk full, file not written"
-  kCannotOpen = -4,           // "Cannot open file"
-  kBadData = -5,              // "Invalid Data"
-  kBadTif = -6,               // "Unreadable TIF format"
-  kBadTifBits = -8,           // "Unsupported TIF bits per sample"
-  kBadCompression = -9,       // "Unsupported compression scheme"
-  kCannotCreate = -10,        // "Cannot create"
-  kBadFileType = -11,         // "Unreadable filetype"
-  kCompressedDib = -12,       // "DIB is compressed and can not be processed"
-  kNoMemory = -14,            // "Insufficient memory"
-  kBadPiw = -15,              // "Unreadable PIW format" (no PIW reader here; the code keeps its text)
-  kBadPcx = -16,              // "Unreadable PCX format"
-  kBadGif = -17,              // "Unreadable GIF format"
-  kPrinterError = -18,        // "Printer error"
-  kBadTga = -25,              // "Unreadable Targa format"
-  kBadBits = -26,             // "Image bits per pixel not supported by function"
-  kBadBmp = -27,              // "Unreadable BMP format"
-  kTimedOut = -34,            // "Function timed out"
-  kLockFailed = -40,          // "Error in locking memory"
-  kPrintBusy = -41,           // "Print function is busy"
-  kBadBuffer = -42,           // "Invalid image buffer address"
-  kBadJpeg = -43,             // "Unreadable JPG format"
-  kG4TooManyChanges = -44,    // "Group 4 image has too many color changes in a row"
-  kNoPrinter = -100,          // "No default system printer detected"
+  kBadRange = -1,           // "Value(s) out of range"
+  kDiskFull = -3,           // "Disk full, file not written"
+  kCannotOpen = -4,         // "Cannot open file"
+  kBadData = -5,            // "Invalid Data"
+  kBadTif = -6,             // "Unreadable TIF format"
+  kBadTifBits = -8,         // "Unsupported TIF bits per sample"
+  kBadCompression = -9,     // "Unsupported compression scheme"
+  kCannotCreate = -10,      // "Cannot create"
+  kBadFileType = -11,       // "Unreadable filetype"
+  kCompressedDib = -12,     // "DIB is compressed and can not be processed"
+  kNoMemory = -14,          // "Insufficient memory"
+  kBadPiw = -15,            // "Unreadable PIW format" (no PIW reader here; the code keeps its text)
+  kBadPcx = -16,            // "Unreadable PCX format"
+  kBadGif = -17,            // "Unreadable GIF format"
+  kPrinterError = -18,      // "Printer error"
+  kBadTga = -25,            // "Unreadable Targa format"
+  kBadBits = -26,           // "Image bits per pixel not supported by function"
+  kBadBmp = -27,            // "Unreadable BMP format"
+  kTimedOut = -34,          // "Function timed out"
+  kLockFailed = -40,        // "Error in locking memory"
+  kPrintBusy = -41,         // "Print function is busy"
+  kBadBuffer = -42,         // "Invalid image buffer address"
+  kBadJpeg = -43,           // "Unreadable JPG format"
+  kG4TooManyChanges = -44,  // "Group 4 image has too many color changes in a row"
+  kNoPrinter = -100,        // "No default system printer detected"
 };
 
 // A checked view of a descriptor's image, for the pixel code. Rows are addressed top-down here
@@ -86,8 +86,8 @@ enum Result : int {
 struct ImageView {
   int width = 0;
   int height = 0;
-  int bits = 0;        // 1, 8 or 24
-  int stride = 0;      // bytes per row
+  int bits = 0;    // 1, 8 or 24
+  int stride = 0;  // bytes per row
   uint8_t* bottomRow = nullptr;
   RgbQuad* palette = nullptr;
   int colors = 0;

@@ -12,7 +12,8 @@ vic::FileInfo* asInfo(VicFileInfo* info) { return reinterpret_cast<vic::FileInfo
 
 // An encoder with its option or quality bound, as saveFile calls encoders.
 auto withOption(int (*encode)(const vic::Picture&, int, std::vector<uint8_t>&), LONG option) {
-  return [encode, option](const vic::Picture& picture, std::vector<uint8_t>& out) { return encode(picture, option, out); };
+  return
+      [encode, option](const vic::Picture& picture, std::vector<uint8_t>& out) { return encode(picture, option, out); };
 }
 
 }  // namespace
@@ -49,7 +50,9 @@ LONG WINAPI savebmp(const char* name, const ImageDescriptor* image, LONG option)
 
 LONG WINAPI gifinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::gifInfo, asInfo(info)); }
 LONG WINAPI loadgif(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeGif, image); }
-LONG WINAPI savegif(const char* name, const ImageDescriptor* image) { return vic::saveFile(name, image, vic::encodeGif); }
+LONG WINAPI savegif(const char* name, const ImageDescriptor* image) {
+  return vic::saveFile(name, image, vic::encodeGif);
+}
 
 LONG WINAPI jpeginfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::jpegInfo, asInfo(info)); }
 LONG WINAPI loadjpg(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeJpeg, image); }
@@ -59,7 +62,9 @@ LONG WINAPI savejpg(const char* name, const ImageDescriptor* image, LONG quality
 
 LONG WINAPI pcxinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::pcxInfo, asInfo(info)); }
 LONG WINAPI loadpcx(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodePcx, image); }
-LONG WINAPI savepcx(const char* name, const ImageDescriptor* image) { return vic::saveFile(name, image, vic::encodePcx); }
+LONG WINAPI savepcx(const char* name, const ImageDescriptor* image) {
+  return vic::saveFile(name, image, vic::encodePcx);
+}
 
 LONG WINAPI tgainfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::tgaInfo, asInfo(info)); }
 LONG WINAPI loadtga(const char* name, ImageDescriptor* image) { return vic::loadFile(name, vic::decodeTga, image); }
@@ -73,6 +78,8 @@ LONG WINAPI savetif(const char* name, const ImageDescriptor* image, LONG option)
   return vic::saveFile(name, image, withOption(vic::encodeTiff, option));
 }
 
-LONG WINAPI saveeps(const char* name, const ImageDescriptor* image) { return vic::saveFile(name, image, vic::encodeEps); }
+LONG WINAPI saveeps(const char* name, const ImageDescriptor* image) {
+  return vic::saveFile(name, image, vic::encodeEps);
+}
 
 }  // extern "C"

@@ -69,8 +69,9 @@ int bmpInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
   std::size_t pixelOffset;
   int result = parseBmp(data, size, layout, pixelOffset);
   if (result != kOk) return result;
-  info = FileInfo{layout.width, layout.height, layout.imageBits(), layout.bits,
-                  static_cast<int32_t>(layout.compression), 0, layout.colors};
+  info = FileInfo{
+      layout.width, layout.height, layout.imageBits(), layout.bits, static_cast<int32_t>(layout.compression), 0,
+      layout.colors};
   return kOk;
 }
 

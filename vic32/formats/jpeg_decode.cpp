@@ -21,7 +21,7 @@ struct HuffmanTable {
   bool defined = false;
   uint8_t fastLength[512];  // codes of up to 9 bits, looked up by the next 9 bits
   uint8_t fastSymbol[512];
-  int maxCode[18];          // largest code of each length, -1 when none
+  int maxCode[18];  // largest code of each length, -1 when none
   int valueOffset[17];
   uint8_t symbols[256];
 };
@@ -60,7 +60,8 @@ bool buildHuffman(const uint8_t counts[16], const uint8_t* symbols, int total, H
 // notes reads past the end of the file.
 class BitStream {
  public:
-  BitStream(const uint8_t* data, std::size_t size, std::size_t position) : data_(data), size_(size), position_(position) {}
+  BitStream(const uint8_t* data, std::size_t size, std::size_t position)
+      : data_(data), size_(size), position_(position) {}
 
   std::size_t position() const { return position_; }
   bool overran() const { return overran_; }
@@ -107,7 +108,8 @@ class BitStream {
     count_ = 0;
     atMarker_ = false;
     while (position_ + 1 < size_ && data_[position_] == 0xFF && data_[position_ + 1] == 0xFF) ++position_;
-    if (position_ + 1 < size_ && data_[position_] == 0xFF && data_[position_ + 1] >= 0xD0 && data_[position_ + 1] <= 0xD7) {
+    if (position_ + 1 < size_ && data_[position_] == 0xFF && data_[position_ + 1] >= 0xD0 &&
+        data_[position_ + 1] <= 0xD7) {
       position_ += 2;
     }
   }
@@ -149,9 +151,9 @@ class BitStream {
 
 struct Component {
   int id = 0, h = 1, v = 1, quantTable = 0;
-  int blocksWide = 0, blocksHigh = 0;      // storage, padded to whole MCUs
-  int usedWide = 0, usedHigh = 0;          // blocks that cover the image
-  std::vector<int16_t> coefficients;       // 64 per block, natural order
+  int blocksWide = 0, blocksHigh = 0;  // storage, padded to whole MCUs
+  int usedWide = 0, usedHigh = 0;      // blocks that cover the image
+  std::vector<int16_t> coefficients;   // 64 per block, natural order
   int dcPredictor = 0;
   int dcTable = 0, acTable = 0;
   int16_t* block(int x, int y) { return coefficients.data() + (static_cast<std::size_t>(y) * blocksWide + x) * 64; }
@@ -240,11 +242,25 @@ class Decoder {
     ByteReader in(data_ + position_ + 2, length - 2);
     position_ += length;
     switch (marker) {
-      case 0xC0: case 0xC1: case 0xC2: return readFrame(in, marker == 0xC2);
-      case 0xC3: case 0xC5: case 0xC6: case 0xC7: case 0xC9: case 0xCA: case 0xCB: case 0xCD: case 0xCE: case 0xCF:
+      case 0xC0:
+      case 0xC1:
+      case 0xC2:
+        return readFrame(in, marker == 0xC2);
+      case 0xC3:
+      case 0xC5:
+      case 0xC6:
+      case 0xC7:
+      case 0xC9:
+      case 0xCA:
+      case 0xCB:
+      case 0xCD:
+      case 0xCE:
+      case 0xCF:
         return kBadJpeg;  // lossless, hierarchical and arithmetic coding are not supported
-      case 0xC4: return readHuffman(in);
-      case 0xDB: return readQuant(in);
+      case 0xC4:
+        return readHuffman(in);
+      case 0xDB:
+        return readQuant(in);
       case 0xDD:
         restartInterval_ = in.be16();
         return in.failed() ? kBadJpeg : kOk;
@@ -254,7 +270,8 @@ class Decoder {
           adobeTransform_ = in.data()[11];
         }
         return kOk;
-      default: return kOk;
+      default:
+        return kOk;
     }
   }
 

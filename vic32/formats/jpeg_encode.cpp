@@ -243,7 +243,8 @@ int encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
           for (int x = 0; x < 8; ++x) {
             int sx = mx + 2 * x, sy = my + 2 * y;
             block[y * 8 + x] = (sampleAt(source, sx, sy) + sampleAt(source, sx + 1, sy) + sampleAt(source, sx, sy + 1) +
-                                sampleAt(source, sx + 1, sy + 1)) / 4;
+                                sampleAt(source, sx + 1, sy + 1)) /
+                               4;
           }
         }
         encodeBlock(block, plane ? crCoder : cbCoder, entropy);

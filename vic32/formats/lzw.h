@@ -19,7 +19,10 @@ class LzwEncoder {
   // Codes 0 .. 2^minimumCodeSize - 1 stand for the bytes; then come the clear and end codes.
   // New strings get codes below `codeLimit`.
   LzwEncoder(Packer& packer, int minimumCodeSize, int codeLimit, bool earlyChange)
-      : packer_(packer), minimum_(minimumCodeSize), clear_(1 << minimumCodeSize), limit_(codeLimit),
+      : packer_(packer),
+        minimum_(minimumCodeSize),
+        clear_(1 << minimumCodeSize),
+        limit_(codeLimit),
         early_(earlyChange ? 1 : 0) {
     reset();
     packer_.put(clear_, codeSize_);

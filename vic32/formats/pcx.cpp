@@ -61,7 +61,12 @@ int pcxInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
   PcxHeader h;
   int result = parseHeader(data, size, h);
   if (result != kOk) return result;
-  info = FileInfo{h.width, h.height, h.imageBits(), h.bitsPerPixel * h.planes, h.encoding, 0,
+  info = FileInfo{h.width,
+                  h.height,
+                  h.imageBits(),
+                  h.bitsPerPixel * h.planes,
+                  h.encoding,
+                  0,
                   h.imageBits() == 24 ? 0 : 1 << std::min(8, h.bitsPerPixel * h.planes)};
   return kOk;
 }
@@ -191,7 +196,8 @@ int encodePcx(const Picture& picture, std::vector<uint8_t>& out) {
       std::copy(row, row + (picture.width * bitsPerPixel + 7) / 8, line.begin());
     }
     // Each plane line is encoded on its own so that no run crosses it.
-    for (int p = 0; p < planes; ++p) encodeRun(file, line.data() + static_cast<std::size_t>(p) * bytesPerLine, bytesPerLine);
+    for (int p = 0; p < planes; ++p)
+      encodeRun(file, line.data() + static_cast<std::size_t>(p) * bytesPerLine, bytesPerLine);
   }
   if (picture.bits == 8) {
     file.u8(12);

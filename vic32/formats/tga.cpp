@@ -72,7 +72,12 @@ int tgaInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
   int result = parseHeader(in, h);
   if (result != kOk) return result;
   bool colour = h.baseType() == 2;
-  info = FileInfo{h.width, h.height, colour ? 24 : 8, h.pixelDepth, h.runLength() ? 1 : 0, h.imageType,
+  info = FileInfo{h.width,
+                  h.height,
+                  colour ? 24 : 8,
+                  h.pixelDepth,
+                  h.runLength() ? 1 : 0,
+                  h.imageType,
                   h.colorMapType ? h.mapLength : 0};
   return kOk;
 }

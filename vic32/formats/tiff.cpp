@@ -15,10 +15,25 @@ namespace vic {
 namespace {
 
 enum Tag : uint16_t {
-  kImageWidth = 256, kImageLength = 257, kBitsPerSample = 258, kCompression = 259, kPhotometric = 262,
-  kFillOrder = 266, kStripOffsets = 273, kSamplesPerPixel = 277, kRowsPerStrip = 278, kStripByteCounts = 279,
-  kXResolution = 282, kYResolution = 283, kPlanarConfig = 284, kT4Options = 292, kT6Options = 293,
-  kResolutionUnit = 296, kPredictor = 317, kColorMap = 320, kTileWidth = 322,
+  kImageWidth = 256,
+  kImageLength = 257,
+  kBitsPerSample = 258,
+  kCompression = 259,
+  kPhotometric = 262,
+  kFillOrder = 266,
+  kStripOffsets = 273,
+  kSamplesPerPixel = 277,
+  kRowsPerStrip = 278,
+  kStripByteCounts = 279,
+  kXResolution = 282,
+  kYResolution = 283,
+  kPlanarConfig = 284,
+  kT4Options = 292,
+  kT6Options = 293,
+  kResolutionUnit = 296,
+  kPredictor = 317,
+  kColorMap = 320,
+  kTileWidth = 322,
 };
 enum Compression { kNone = 1, kHuffman = 2, kFaxGroup3 = 3, kFaxGroup4 = 4, kLzw = 5, kPackBits = 32773 };
 enum Photometric { kWhiteIsZero = 0, kBlackIsZero = 1, kRgb = 2, kPalette = 3 };
@@ -48,11 +63,24 @@ struct Field {
 
 int typeBytes(int type) {
   switch (type) {
-    case kByte: case kAscii: case 6: case 7: return 1;
-    case kShort: case 8: return 2;
-    case kLong: case 9: case 11: return 4;
-    case kRational: case 10: case 12: return 8;
-    default: return 0;
+    case kByte:
+    case kAscii:
+    case 6:
+    case 7:
+      return 1;
+    case kShort:
+    case 8:
+      return 2;
+    case kLong:
+    case 9:
+    case 11:
+      return 4;
+    case kRational:
+    case 10:
+    case 12:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -105,34 +133,62 @@ class IfdParser {
   uint32_t value(const Field& field, uint32_t index) const {
     std::size_t at = field.valueAt + static_cast<std::size_t>(index) * typeBytes(field.type);
     switch (field.type) {
-      case kByte: return file_.data_[at];
-      case kShort: return file_.u16(at);
-      case kLong: return file_.u32(at);
-      default: return 0;
+      case kByte:
+        return file_.data_[at];
+      case kShort:
+        return file_.u16(at);
+      case kLong:
+        return file_.u32(at);
+      default:
+        return 0;
     }
   }
   uint32_t first(const Field& field) const { return field.count ? value(field, 0) : 0; }
 
   bool store(uint16_t tag, const Field& field, TiffImage& image) {
     switch (tag) {
-      case kImageWidth: image.width = first(field); break;
-      case kImageLength: image.height = first(field); break;
+      case kImageWidth:
+        image.width = first(field);
+        break;
+      case kImageLength:
+        image.height = first(field);
+        break;
       case kBitsPerSample:
         image.bitsPerSample = static_cast<int>(first(field));
         for (uint32_t i = 1; i < field.count; ++i) {
           if (value(field, i) != value(field, 0)) image.bitsPerSample = -1;  // mixed depths
         }
         break;
-      case kCompression: image.compression = static_cast<int>(first(field)); break;
-      case kPhotometric: image.photometric = static_cast<int>(first(field)); break;
-      case kFillOrder: image.fillOrder = static_cast<int>(first(field)); break;
-      case kSamplesPerPixel: image.samplesPerPixel = static_cast<int>(first(field)); break;
-      case kRowsPerStrip: image.rowsPerStrip = first(field); break;
-      case kPlanarConfig: image.planar = static_cast<int>(first(field)); break;
-      case kT4Options: image.t4Options = first(field); break;
-      case kPredictor: image.predictor = static_cast<int>(first(field)); break;
-      case kColorMap: image.colorMap = field; break;
-      case kTileWidth: image.tiled = true; break;
+      case kCompression:
+        image.compression = static_cast<int>(first(field));
+        break;
+      case kPhotometric:
+        image.photometric = static_cast<int>(first(field));
+        break;
+      case kFillOrder:
+        image.fillOrder = static_cast<int>(first(field));
+        break;
+      case kSamplesPerPixel:
+        image.samplesPerPixel = static_cast<int>(first(field));
+        break;
+      case kRowsPerStrip:
+        image.rowsPerStrip = first(field);
+        break;
+      case kPlanarConfig:
+        image.planar = static_cast<int>(first(field));
+        break;
+      case kT4Options:
+        image.t4Options = first(field);
+        break;
+      case kPredictor:
+        image.predictor = static_cast<int>(first(field));
+        break;
+      case kColorMap:
+        image.colorMap = field;
+        break;
+      case kTileWidth:
+        image.tiled = true;
+        break;
       case kStripOffsets:
       case kStripByteCounts: {
         if (field.count > 1000000) return false;
@@ -141,7 +197,8 @@ class IfdParser {
         for (uint32_t i = 0; i < field.count; ++i) list[i] = value(field, i);
         break;
       }
-      default: break;
+      default:
+        break;
     }
     return true;
   }
@@ -154,11 +211,17 @@ int checkImage(const TiffImage& image) {
   if (image.width == 0 || image.height == 0 || image.tiled || image.stripOffsets.empty()) return kBadTif;
   if (image.planar != 1 && image.planar != 2) return kBadTif;
   switch (image.compression) {
-    case kNone: case kLzw: case kPackBits: break;
-    case kHuffman: case kFaxGroup3: case kFaxGroup4:
+    case kNone:
+    case kLzw:
+    case kPackBits:
+      break;
+    case kHuffman:
+    case kFaxGroup3:
+    case kFaxGroup4:
       if (image.bitsPerSample != 1 || image.samplesPerPixel != 1) return kBadTif;
       break;
-    default: return kBadCompression;
+    default:
+      return kBadCompression;
   }
   if (image.bitsPerSample != 1 && image.bitsPerSample != 4 && image.bitsPerSample != 8) return kBadTifBits;
   int photometric = image.photometric;
@@ -242,7 +305,9 @@ int decodeStrip(const TiffImage& image, const uint8_t* data, std::size_t size, u
       if (size < expected) return kBadTif;
       out.assign(data, data + expected);
       break;
-    case kPackBits: ok = decodePackBits(data, size, out, expected); break;
+    case kPackBits:
+      ok = decodePackBits(data, size, out, expected);
+      break;
     case kLzw: {
       MsbFirstBits bits(data, size);
       ok = decodeLzw(bits, 8, true, out, expected);
@@ -255,7 +320,9 @@ int decodeStrip(const TiffImage& image, const uint8_t* data, std::size_t size, u
       if (image.t4Options & 2) return kBadCompression;  // uncompressed mode
       ok = decodeFax(data, size, FaxCoding::kGroup3, image.t4Options & 1, image.width, rows, out);
       break;
-    case kFaxGroup4: ok = decodeFax(data, size, FaxCoding::kGroup4, false, image.width, rows, out); break;
+    case kFaxGroup4:
+      ok = decodeFax(data, size, FaxCoding::kGroup4, false, image.width, rows, out);
+      break;
   }
   if (!ok || out.size() < expected) return kBadTif;
   if (image.predictor == 2 && image.bitsPerSample == 8) {
@@ -270,9 +337,12 @@ int decodeStrip(const TiffImage& image, const uint8_t* data, std::size_t size, u
 
 uint8_t sampleAt(const uint8_t* row, uint32_t index, int bits) {
   switch (bits) {
-    case 8: return row[index];
-    case 4: return static_cast<uint8_t>(index & 1 ? row[index / 2] & 0x0F : row[index / 2] >> 4);
-    default: return static_cast<uint8_t>(bitAt(row, index));
+    case 8:
+      return row[index];
+    case 4:
+      return static_cast<uint8_t>(index & 1 ? row[index / 2] & 0x0F : row[index / 2] >> 4);
+    default:
+      return static_cast<uint8_t>(bitAt(row, index));
   }
 }
 
@@ -346,7 +416,10 @@ void writeIfd(ByteWriter& file, std::vector<OutField> fields) {
     file.le32(count);
     ByteWriter packed;
     for (uint32_t v : f.values) {
-      if (f.type == kShort) packed.le16(v); else packed.le32(v);
+      if (f.type == kShort)
+        packed.le16(v);
+      else
+        packed.le32(v);
     }
     if (static_cast<std::size_t>(bytes) * count <= 4) {
       while (packed.size() < 4) packed.u8(0);
@@ -374,7 +447,8 @@ std::vector<uint8_t> encodePackBits(const uint8_t* row, std::size_t count) {
       continue;
     }
     std::size_t literal = 1;
-    while (x + literal < count && literal < 128 && !(x + literal + 1 < count && row[x + literal] == row[x + literal + 1])) {
+    while (x + literal < count && literal < 128 &&
+           !(x + literal + 1 < count && row[x + literal] == row[x + literal + 1])) {
       ++literal;
     }
     out.u8(static_cast<unsigned>(literal - 1));
@@ -416,8 +490,12 @@ int tiffInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
   if (result != kOk) return result;
   result = checkImage(image);
   if (result != kOk) return result;
-  info = FileInfo{static_cast<int32_t>(image.width), static_cast<int32_t>(image.height), imageBitsOf(image),
-                  image.bitsPerSample * image.samplesPerPixel, image.compression, image.photometric,
+  info = FileInfo{static_cast<int32_t>(image.width),
+                  static_cast<int32_t>(image.height),
+                  imageBitsOf(image),
+                  image.bitsPerSample * image.samplesPerPixel,
+                  image.compression,
+                  image.photometric,
                   image.photometric == kRgb ? 0 : 1 << image.bitsPerSample};
   return kOk;
 }
@@ -503,8 +581,9 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
   file.u8('I');
   file.le16(42);
   file.le32(0);  // the IFD offset, patched once known
-  uint32_t rowsPerStrip = option >= 3 ? static_cast<uint32_t>(picture.height)
-                                      : static_cast<uint32_t>(std::max<std::size_t>(1, 8192 / std::max<std::size_t>(rowBytes, 1)));
+  uint32_t rowsPerStrip =
+      option >= 3 ? static_cast<uint32_t>(picture.height)
+                  : static_cast<uint32_t>(std::max<std::size_t>(1, 8192 / std::max<std::size_t>(rowBytes, 1)));
   rowsPerStrip = std::min<uint32_t>(rowsPerStrip, static_cast<uint32_t>(picture.height));
   std::vector<uint32_t> offsets, counts;
   for (uint32_t first = 0; first < static_cast<uint32_t>(picture.height); first += rowsPerStrip) {
@@ -513,7 +592,9 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
     offsets.push_back(static_cast<uint32_t>(file.size()));
     std::size_t before = file.size();
     switch (compression) {
-      case kNone: file.append(strip, rowBytes * count); break;
+      case kNone:
+        file.append(strip, rowBytes * count);
+        break;
       case kPackBits:
         for (uint32_t r = 0; r < count; ++r) {  // PackBits never runs across rows
           std::vector<uint8_t> packed = encodePackBits(strip + rowBytes * r, rowBytes);

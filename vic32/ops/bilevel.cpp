@@ -11,7 +11,8 @@ namespace vic {
 bool ScatterDither::start(int width) {
   width_ = width;
   rowNumber_ = 0;
-  return tryAllocate(errors_, static_cast<size_t>(width) + 2) && tryAllocate(nextErrors_, static_cast<size_t>(width) + 2);
+  return tryAllocate(errors_, static_cast<size_t>(width) + 2) &&
+         tryAllocate(nextErrors_, static_cast<size_t>(width) + 2);
 }
 
 void ScatterDither::row(const uint8_t* grey, uint8_t* bits) {
@@ -47,7 +48,8 @@ struct Screen {
       return dx * dx + dy * dy;
     };
     std::stable_sort(order, order + 64, [&](int a, int b) { return distance(a) < distance(b); });
-    for (int rank = 0; rank < 64; ++rank) darkness[order[rank] / 8][order[rank] % 8] = static_cast<uint8_t>(rank * 4 + 2);
+    for (int rank = 0; rank < 64; ++rank)
+      darkness[order[rank] / 8][order[rank] % 8] = static_cast<uint8_t>(rank * 4 + 2);
   }
 };
 

@@ -15,11 +15,15 @@ int WINAPI rotate90(int direction, ImageDescriptor* s, ImageDescriptor* d) { ret
 int WINAPI flipimage(ImageDescriptor* s, ImageDescriptor* d) { return vic::flipimage(s, d); }
 int WINAPI mirrorimage(ImageDescriptor* s, ImageDescriptor* d) { return vic::mirrorimage(s, d); }
 
-int WINAPI convertrgbtopal(int colors, ImageDescriptor* s, ImageDescriptor* d) { return vic::convertrgbtopal(colors, s, d); }
+int WINAPI convertrgbtopal(int colors, ImageDescriptor* s, ImageDescriptor* d) {
+  return vic::convertrgbtopal(colors, s, d);
+}
 int WINAPI convertpaltorgb(ImageDescriptor* s, ImageDescriptor* d) { return vic::convertpaltorgb(s, d); }
 int WINAPI colortogray(ImageDescriptor* s, ImageDescriptor* d) { return vic::colortogray(s, d); }
 int WINAPI reduceimagecolors(ImageDescriptor* s, ImageDescriptor* d) { return vic::reduceimagecolors(s, d); }
-int WINAPI convert8bitto1bit(int mode, ImageDescriptor* s, ImageDescriptor* d) { return vic::convert8bitto1bit(mode, s, d); }
+int WINAPI convert8bitto1bit(int mode, ImageDescriptor* s, ImageDescriptor* d) {
+  return vic::convert8bitto1bit(mode, s, d);
+}
 int WINAPI convert1bitto8bit(ImageDescriptor* s, ImageDescriptor* d) { return vic::convert1bitto8bit(s, d); }
 int WINAPI rainbowpalette(ImageDescriptor* d) { return vic::rainbowpalette(d); }
 int WINAPI matchcolorimage(ImageDescriptor* s, ImageDescriptor* d) { return vic::matchcolorimage(s, d); }
@@ -52,8 +56,8 @@ int WINAPI subimage(ImageDescriptor* a, ImageDescriptor* b, ImageDescriptor* d) 
 
 int WINAPI printimage(HWND window, HDC printer, int mode, ImageDescriptor* image, const VIC32PRINTAREA* area,
                       int frameWidth, VIC32PRINTABORTPROC abort) {
-  return vic::printImage(window, printer, mode, image, reinterpret_cast<const vic::PrintArea*>(area), frameWidth,
-                         abort, nullptr);
+  return vic::printImage(window, printer, mode, image, reinterpret_cast<const vic::PrintArea*>(area), frameWidth, abort,
+                         nullptr);
 }
 
 }  // extern "C"

@@ -103,7 +103,8 @@ void convolve(const Levels& in, Levels& out, const int kernel[9], int divisor) {
 }
 
 int convolveImage(const ImageDescriptor* source, ImageDescriptor* destination, const int kernel[9], int divisor) {
-  return levelOperation(source, destination, [&](const Levels& in, Levels& out) { convolve(in, out, kernel, divisor); });
+  return levelOperation(source, destination,
+                        [&](const Levels& in, Levels& out) { convolve(in, out, kernel, divisor); });
 }
 
 // Two images of the same kind and size combined level by level into a third.

@@ -22,8 +22,8 @@ namespace vic {
 // Geometry.
 int resize(const ImageDescriptor* source, ImageDescriptor* destination);
 int rotate90(int direction, const ImageDescriptor* source, ImageDescriptor* destination);  // 0 cw, 1 ccw
-int flipimage(const ImageDescriptor* source, ImageDescriptor* destination);    // top to bottom
-int mirrorimage(const ImageDescriptor* source, ImageDescriptor* destination);  // left to right
+int flipimage(const ImageDescriptor* source, ImageDescriptor* destination);                // top to bottom
+int mirrorimage(const ImageDescriptor* source, ImageDescriptor* destination);              // left to right
 
 // Colour depth.
 int convertrgbtopal(int colors, const ImageDescriptor* source, ImageDescriptor* destination);

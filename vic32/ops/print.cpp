@@ -189,8 +189,8 @@ int thousandthsToPixels(int32_t value, int pixelsPerInch) {
 
 }  // namespace
 
-int printImage(HWND window, HDC printer, int mode, const ImageDescriptor* image, const PrintArea* area,
-               int frameWidth, PrintAbortProc abort, const char* outputFile) {
+int printImage(HWND window, HDC printer, int mode, const ImageDescriptor* image, const PrintArea* area, int frameWidth,
+               PrintAbortProc abort, const char* outputFile) {
   (void)window;
   BusyMark busy;
   if (!busy.acquired) return kPrintBusy;

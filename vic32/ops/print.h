@@ -30,7 +30,7 @@ enum PrintMode { kPrintAsIs = 0, kPrintHalftone = 1, kPrintScatter = 2 };
 // kPrintBusy while another print runs in this process, kBadBuffer, kBadRange (mode, area, frame),
 // kNoMemory, or kPrinterError when the printer refuses a step. `outputFile` (may be null) is
 // handed to StartDoc as the output file.
-int printImage(HWND window, HDC printer, int mode, const ImageDescriptor* image, const PrintArea* area,
-               int frameWidth, PrintAbortProc abort, const char* outputFile);
+int printImage(HWND window, HDC printer, int mode, const ImageDescriptor* image, const PrintArea* area, int frameWidth,
+               PrintAbortProc abort, const char* outputFile);
 
 }  // namespace vic

@@ -148,7 +148,8 @@ bool medianCutPalette(const Image& image, int colours, Palette& palette) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  boxes.push_back(Box{0, static_cast<int>(order.size()), squaredErrorOf(bins, order, 0, static_cast<int>(order.size()))});
+  boxes.push_back(
+      Box{0, static_cast<int>(order.size()), squaredErrorOf(bins, order, 0, static_cast<int>(order.size()))});
   while (static_cast<int>(boxes.size()) < colours) {
     int worst = -1;
     for (int i = 0; i < static_cast<int>(boxes.size()); ++i)
@@ -167,10 +168,9 @@ bool medianCutPalette(const Image& image, int colours, Palette& palette) {
       }
     }
     if (bestAxis < 0) break;  // distinct cells always differ along some axis
-    int split = static_cast<int>(
-        std::partition(order.begin() + box.begin, order.begin() + box.end,
-                       [&](int b) { return bins[b].coordinate[bestAxis] < bestCut; }) -
-        order.begin());
+    int split = static_cast<int>(std::partition(order.begin() + box.begin, order.begin() + box.end,
+                                                [&](int b) { return bins[b].coordinate[bestAxis] < bestCut; }) -
+                                 order.begin());
     boxes[worst] = Box{box.begin, split, squaredErrorOf(bins, order, box.begin, split)};
     boxes.push_back(Box{split, box.end, squaredErrorOf(bins, order, split, box.end)});
   }
@@ -218,9 +218,9 @@ int NearestColour::search(int red, int green, int blue) const {
   if (bySum_.empty()) return 0;
   const int n = static_cast<int>(bySum_.size());
   const int sum = red + green + blue;
-  int start = static_cast<int>(std::lower_bound(bySum_.begin(), bySum_.end(), sum,
-                                                [](const Entry& e, int s) { return e.sum < s; }) -
-                               bySum_.begin());
+  int start = static_cast<int>(
+      std::lower_bound(bySum_.begin(), bySum_.end(), sum, [](const Entry& e, int s) { return e.sum < s; }) -
+      bySum_.begin());
   int best = 1 << 20, bestIndex = bySum_[std::min(start, n - 1)].index;
   auto consider = [&](const Entry& e) {
     int dr = e.red - red, dg = e.green - green, db = e.blue - blue;
@@ -296,10 +296,10 @@ RainbowNearest::RainbowNearest() {
 
 const Palette& sixteenColourPalette() {
   static const Palette palette = [] {
-    static const uint8_t rgb[16][3] = {
-        {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0},   {0, 0, 128},   {128, 0, 128},
-        {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-        {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+    static const uint8_t rgb[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                       {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                                       {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                       {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
     Palette p;
     for (int i = 0; i < 16; ++i) p.entries[i] = RgbQuad{rgb[i][2], rgb[i][1], rgb[i][0], 0};
     p.count = 16;

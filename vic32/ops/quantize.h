@@ -38,8 +38,8 @@ class NearestColour {
     uint8_t index;
     int16_t sum;  // red + green + blue
   };
-  std::vector<Entry> bySum_;  // the palette sorted by sum, searched outwards
-  std::vector<uint32_t> cache_; // colour key | 1 << 24 (valid), index in the top byte
+  std::vector<Entry> bySum_;     // the palette sorted by sum, searched outwards
+  std::vector<uint32_t> cache_;  // colour key | 1 << 24 (valid), index in the top byte
 };
 
 // Nearest palette colour to the centre of the colour's cell of 4 x 4 x 4 levels, each cell
@@ -107,7 +107,8 @@ int writeThroughPalette(const Image& in, const Image& out, const Palette& palett
     RgbQuad slots[256];
     paletteSlots(in, slots);
     uint8_t map[256];
-    for (int i = 0; i < 256; ++i) map[i] = static_cast<uint8_t>(nearest(slots[i].rgbRed, slots[i].rgbGreen, slots[i].rgbBlue));
+    for (int i = 0; i < 256; ++i)
+      map[i] = static_cast<uint8_t>(nearest(slots[i].rgbRed, slots[i].rgbGreen, slots[i].rgbBlue));
     for (int y = 0; y < in.height(); ++y) {
       const uint8_t* src = in.row(y);
       uint8_t* dst = out.row(y);

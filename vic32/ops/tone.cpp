@@ -131,7 +131,8 @@ int negative(const ImageDescriptor* source, ImageDescriptor* destination) {
 int exchangelevel(int low, int high, int level, const ImageDescriptor* source, ImageDescriptor* destination) {
   if (!isLevel(low) || !isLevel(high) || !isLevel(level) || low > high) return kBadRange;
   Table table;
-  for (int i = 0; i < 256; ++i) table[i] = (i >= low && i <= high) ? static_cast<uint8_t>(level) : static_cast<uint8_t>(i);
+  for (int i = 0; i < 256; ++i)
+    table[i] = (i >= low && i <= high) ? static_cast<uint8_t>(level) : static_cast<uint8_t>(i);
   return applyTable(source, destination, table);
 }
 

@@ -49,7 +49,7 @@ int VIC32OPS_API changebright(int amount, ImageDescriptor* source, ImageDescript
 int VIC32OPS_API histobrighten(ImageDescriptor* source, ImageDescriptor* destination);
 int VIC32OPS_API brightenmidrange(ImageDescriptor* source, ImageDescriptor* destination);
 int VIC32OPS_API usetable(const BYTE* red, const BYTE* green, const BYTE* blue, ImageDescriptor* source,
-                              ImageDescriptor* destination);
+                          ImageDescriptor* destination);
 int VIC32OPS_API negative(ImageDescriptor* source, ImageDescriptor* destination);
 int VIC32OPS_API calcavglevel(ImageDescriptor* source, LONG* average, LONG* darkAverage, LONG* lightAverage);
 int VIC32OPS_API kodalith(int level, ImageDescriptor* source, ImageDescriptor* destination);
@@ -66,7 +66,7 @@ int VIC32OPS_API subimage(ImageDescriptor* first, ImageDescriptor* second, Image
 /* Printing: mode 0 as is, 1 black-and-white halftone, 2 black-and-white scatter; frameWidth 0 to
    20 picture pixels. A job stopped by the callback is abandoned and gives 0. */
 int VIC32OPS_API printimage(HWND window, HDC printer, int mode, ImageDescriptor* image, const VIC32PRINTAREA* area,
-                                int frameWidth, VIC32PRINTABORTPROC abort);
+                            int frameWidth, VIC32PRINTABORTPROC abort);
 
 #ifdef __cplusplus
 }

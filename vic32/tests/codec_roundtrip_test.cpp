@@ -35,10 +35,14 @@ struct LosslessCase {
 
 Picture pictureOf(int bits, int width, int height) {
   switch (bits) {
-    case 1: return victest::bilevelPicture(width, height);
-    case 8: return victest::palettePicture(width, height);
-    case 9: return victest::greyPicture(width, height);
-    default: return victest::colourPicture(width, height);
+    case 1:
+      return victest::bilevelPicture(width, height);
+    case 8:
+      return victest::palettePicture(width, height);
+    case 9:
+      return victest::greyPicture(width, height);
+    default:
+      return victest::colourPicture(width, height);
   }
 }
 
@@ -220,28 +224,23 @@ TEST(DamagedFiles, HostileHeadersAreRefused) {
     std::vector<uint8_t> file;
     int expected;
   };
-  std::vector<uint8_t> hugeBmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
-                                  0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> hugeBmp = {'B', 'M',  0,    0, 0, 0,    0,    0, 0, 0, 54, 0,  0, 0, 40, 0, 0,
+                                  0,   0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 1, 0,  24, 0, 0, 0,  0, 0};
   hugeBmp.resize(54, 0);
   std::vector<uint8_t> tiffLoop = {'I', 'I', 42, 0, 8, 0, 0, 0, 0xFF, 0xFF};
-  std::vector<uint8_t> gifNoTable = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0,
-                                     0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B};
+  std::vector<uint8_t> gifNoTable = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0,    0,    0, 0x2C, 0,
+                                     0,   0,   0,   2,   0,   2,   0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B};
   std::vector<uint8_t> jpegTwelveBit = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 12, 0, 8, 0, 8, 1, 1, 0x11, 0, 0xFF, 0xD9};
   std::vector<uint8_t> jpegArithmetic = {0xFF, 0xD8, 0xFF, 0xC9, 0, 11, 8, 0, 8, 0, 8, 1, 1, 0x11, 0, 0xFF, 0xD9};
   std::vector<uint8_t> tgaNoSize(18, 0);
   std::vector<uint8_t> pcxBadPlanes(128, 0);
   pcxBadPlanes[0] = 0x0A, pcxBadPlanes[2] = 1, pcxBadPlanes[3] = 2, pcxBadPlanes[65] = 1;
   const Case cases[] = {
-      {&kBmp, hugeBmp, vic::kNoMemory},
-      {&kBmp, {'B', 'M'}, vic::kBadBmp},
-      {&kTiff, tiffLoop, vic::kBadTif},
-      {&kTiff, {'X', 'X', 42, 0}, vic::kBadTif},
-      {&kGif, gifNoTable, vic::kBadGif},
-      {&kJpeg, jpegTwelveBit, vic::kBadJpeg},
-      {&kJpeg, jpegArithmetic, vic::kBadJpeg},
-      {&kJpeg, {0xFF, 0xD8, 0xFF, 0xD9}, vic::kBadJpeg},
-      {&kTga, tgaNoSize, vic::kBadTga},
-      {&kPcx, pcxBadPlanes, vic::kBadPcx},
+      {&kBmp, hugeBmp, vic::kNoMemory},        {&kBmp, {'B', 'M'}, vic::kBadBmp},
+      {&kTiff, tiffLoop, vic::kBadTif},        {&kTiff, {'X', 'X', 42, 0}, vic::kBadTif},
+      {&kGif, gifNoTable, vic::kBadGif},       {&kJpeg, jpegTwelveBit, vic::kBadJpeg},
+      {&kJpeg, jpegArithmetic, vic::kBadJpeg}, {&kJpeg, {0xFF, 0xD8, 0xFF, 0xD9}, vic::kBadJpeg},
+      {&kTga, tgaNoSize, vic::kBadTga},        {&kPcx, pcxBadPlanes, vic::kBadPcx},
   };
   for (const Case& c : cases) {
     Picture picture;

@@ -142,10 +142,12 @@ TEST(Vic32Dll, SavedFilesLoadBackThroughEveryFormat) {
     Load load;
   };
   const Case cases[] = {
+      // clang-format off
       {"a.bmp", 24, 0, savebmp, bmpinfo, loadbmp},  {"b.bmp", 8, 1, savebmp, bmpinfo, loadbmp},
       {"c.gif", 8, 0, saveGif, gifinfo, loadgif},   {"d.pcx", 1, 0, savePcx, pcxinfo, loadpcx},
       {"e.tga", 24, 1, savetga, tgainfo, loadtga},  {"f.tif", 24, 1, savetif, tiffinfo, loadtif},
       {"g.tif", 8, 2, savetif, tiffinfo, loadtif},  {"h.tif", 1, 3, savetif, tiffinfo, loadtif},
+      // clang-format on
       {"i.tif", 1, 4, savetif, tiffinfo, loadtif},
   };
   for (const Case& c : cases) {

@@ -50,10 +50,14 @@ class WrittenFiles : public testing::Test {
 
 Picture pictureOf(int bits) {
   switch (bits) {
-    case 1: return victest::bilevelPicture(83, 29);
-    case 8: return victest::palettePicture(83, 29);
-    case 9: return victest::greyPicture(83, 29);
-    default: return victest::colourPicture(83, 29);
+    case 1:
+      return victest::bilevelPicture(83, 29);
+    case 8:
+      return victest::palettePicture(83, 29);
+    case 9:
+      return victest::greyPicture(83, 29);
+    default:
+      return victest::colourPicture(83, 29);
   }
 }
 
@@ -117,8 +121,8 @@ TEST_F(WrittenFiles, GifWithALocalTableAsGiflibReadsIt) {
   ASSERT_EQ(vic::kOk, vic::encodeGif(picture, bytes));
   std::vector<uint8_t> table(bytes.begin() + 13, bytes.begin() + 13 + 768);
   bytes.erase(bytes.begin() + 13, bytes.begin() + 13 + 768);
-  bytes[10] &= 0x7F;                                 // no global table
-  bytes[13 + 9] = 0x87;                              // local table of 256 entries
+  bytes[10] &= 0x7F;     // no global table
+  bytes[13 + 9] = 0x87;  // local table of 256 entries
   bytes.insert(bytes.begin() + 13 + 10, table.begin(), table.end());
   std::string file = path("local.gif");
   ASSERT_TRUE(victest::writeBytes(file, bytes));
@@ -134,8 +138,8 @@ TEST_F(WrittenFiles, TiffOfEveryCompressionIsDecodedByLibtiff) {
   struct Case {
     int option, bits;
   };
-  const Case cases[] = {{0, 24}, {1, 24}, {2, 24}, {0, 8}, {1, 8}, {2, 9}, {1, 9},
-                        {0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}};
+  const Case cases[] = {{0, 24}, {1, 24}, {2, 24}, {0, 8}, {1, 8}, {2, 9},
+                        {1, 9},  {0, 1},  {1, 1},  {2, 1}, {3, 1}, {4, 1}};
   for (const Case& c : cases) {
     std::string name = "o" + std::to_string(c.option) + "b" + std::to_string(c.bits) + ".tif";
     SCOPED_TRACE(name);
@@ -179,7 +183,8 @@ TEST_F(WrittenFiles, JpegIsDecodedByDjpegWithinTheStatedBound) {
   for (const Case& c : cases) {
     std::string name = "q" + std::to_string(c.quality) + "_" + std::to_string(index++) + ".jpg";
     SCOPED_TRACE(name);
-    std::string file = write(name, [&](std::vector<uint8_t>& out) { return vic::encodeJpeg(c.picture, c.quality, out); });
+    std::string file =
+        write(name, [&](std::vector<uint8_t>& out) { return vic::encodeJpeg(c.picture, c.quality, out); });
     std::string output;
     ASSERT_EQ(0, victest::run("djpeg -dct float -nosmooth -outfile " + file + ".pnm " + file, &output)) << output;
     EXPECT_EQ("", output);  // no warnings about the stream
@@ -217,8 +222,8 @@ TEST_F(WrittenFiles, EpsIsRenderedByGhostscriptInsideItsBoundingBox) {
     EXPECT_NE(std::string::npos, text.find("%%BoundingBox: 0 0 83 29\n"));
     std::string output;
     std::string rendered = file + ".ppm";
-    ASSERT_EQ(0, victest::run("gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -r72 -sDEVICE=ppmraw -sOutputFile=" + rendered +
-                                  " " + file,
+    ASSERT_EQ(0, victest::run("gs -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop -r72 -sDEVICE=ppmraw -sOutputFile=" +
+                                  rendered + " " + file,
                               &output))
         << output;
     victest::RgbImage seen;

@@ -298,7 +298,8 @@ TEST(Records, ResultTextsAreTheCallersTexts) {
 // --- files through descriptors ---
 
 int saveTiffLzw(const char* name, const ImageDescriptor* d) {
-  return vic::saveFile(name, d, [](const vic::Picture& p, std::vector<uint8_t>& out) { return vic::encodeTiff(p, 1, out); });
+  return vic::saveFile(name, d,
+                       [](const vic::Picture& p, std::vector<uint8_t>& out) { return vic::encodeTiff(p, 1, out); });
 }
 
 TEST(Files, LoadFillsTheImageAreaAndRefusesAnotherDepth) {
@@ -341,8 +342,9 @@ TEST(Files, AFailedSaveLeavesTheOldFileAsItWas) {
   small.rlim_cur = 4096;
   signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &small);
-  int result = vic::saveFile(name.c_str(), &image.d,
-                             [](const vic::Picture& p, std::vector<uint8_t>& out) { return vic::encodeTiff(p, 0, out); });
+  int result = vic::saveFile(name.c_str(), &image.d, [](const vic::Picture& p, std::vector<uint8_t>& out) {
+    return vic::encodeTiff(p, 0, out);
+  });
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(vic::kDiskFull, result);
   EXPECT_EQ(old, victest::readBytes(name));

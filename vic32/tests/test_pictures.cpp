@@ -38,8 +38,8 @@ vic::Picture palettePicture(int width, int height) {
   vic::Picture p;
   p.allocate(width, height, 8);
   for (int i = 0; i < 256; ++i) {
-    p.palette[i] = vic::RgbQuad{static_cast<uint8_t>(i * 37), static_cast<uint8_t>(255 - i),
-                                static_cast<uint8_t>(i * 11 + 3), 0};
+    p.palette[i] =
+        vic::RgbQuad{static_cast<uint8_t>(i * 37), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 11 + 3), 0};
   }
   uint32_t state = 3;
   for (int y = 0; y < height; ++y) {
@@ -66,10 +66,14 @@ vic::Picture bilevelPicture(int width, int height) {
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       bool on;
-      if (y % 7 == 0) on = x % 2;                        // the worst case: a change at every pixel
-      else if (y % 7 == 1) on = (nextRandom(state) & 3) == 0;
-      else if (y % 7 == 2) on = false;                   // all white
-      else on = ((x + 3 * y) / 9) % 2;                   // diagonal bands
+      if (y % 7 == 0)
+        on = x % 2;  // the worst case: a change at every pixel
+      else if (y % 7 == 1)
+        on = (nextRandom(state) & 3) == 0;
+      else if (y % 7 == 2)
+        on = false;  // all white
+      else
+        on = ((x + 3 * y) / 9) % 2;  // diagonal bands
       if (on) p.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
     }
   }
@@ -169,8 +173,8 @@ ScratchDirectories scratchDirectories;
 }  // namespace
 
 std::string scratchDirectory(const std::string& name) {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("vic32_" + name + "_" + std::to_string(::getpid()));
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vic32_" + name + "_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   scratchDirectories.paths.push_back(dir);

@@ -8,9 +8,9 @@
 namespace qrtest {
 
 struct ReferencePicture {
-    bool ok = false;
-    int width = 0, height = 0;
-    std::vector<uint8_t> packed;  // Y0 Cb Y1 Cr, width x 2 bytes a row
+  bool ok = false;
+  int width = 0, height = 0;
+  std::vector<uint8_t> packed;  // Y0 Cb Y1 Cr, width x 2 bytes a row
 };
 
 // Decodes to raw Y, Cb, Cr planes (no upsampling) and packs them as the camera decoder does.

@@ -131,8 +131,7 @@ int main(int argc, char** argv) {
   double readOnly = haveFiles ? convertMicros(input, "") : -1;
 
   std::printf("640 x 480 24-bit picture; memcpy of its %zu bytes: %.1f us (median)\n", bytes, memcpyMicros);
-  std::printf("ImageMagick: convert -limit thread 1 ... -bench 10, less reading the picture (%.0f us)\n\n",
-              readOnly);
+  std::printf("ImageMagick: convert -limit thread 1 ... -bench 10, less reading the picture (%.0f us)\n\n", readOnly);
   std::printf("%-34s %10s %9s %14s %10s\n", "operation", "vic32 us", "x memcpy", "convert us", "x vic32");
   for (const Row& row : rows) {
     int result = vic::kOk;

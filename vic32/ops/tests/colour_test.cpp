@@ -66,7 +66,8 @@ TEST(Vic32Ops, RgbToPaletteOfACameraPictureKeepsItsColours) {
         }
       // Error diffusion pushes some error out over the left and right edges.
       bool edge = bx == 0 || bx == 152;
-      for (double s : sum) (edge ? worstEdgeBlock : worstBlock) = std::max(edge ? worstEdgeBlock : worstBlock, std::abs(s / 64));
+      for (double s : sum)
+        (edge ? worstEdgeBlock : worstBlock) = std::max(edge ? worstEdgeBlock : worstBlock, std::abs(s / 64));
     }
   EXPECT_LT(worstBlock, 2.0);
   EXPECT_LT(worstEdgeBlock, 3.0);
@@ -86,9 +87,12 @@ TEST(Vic32Ops, PaletteToRgbAndBackIsTheIdentity) {
 }
 
 TEST(Vic32Ops, ColourToGreyGivesLuminanceAndMarksTheImageGrey) {
-  struct Case { Bgr colour; int grey; };
-  const Case cases[] = {{{0, 0, 255}, 77}, {{0, 255, 0}, 149}, {{255, 0, 0}, 29}, {{255, 255, 255}, 255},
-                        {{0, 0, 0}, 0},    {{90, 90, 90}, 90}};
+  struct Case {
+    Bgr colour;
+    int grey;
+  };
+  const Case cases[] = {{{0, 0, 255}, 77},      {{0, 255, 0}, 149}, {{255, 0, 0}, 29},
+                        {{255, 255, 255}, 255}, {{0, 0, 0}, 0},     {{90, 90, 90}, 90}};
   TestImage in(6, 1, 24), out(6, 1, 8);
   for (int i = 0; i < 6; ++i) in.setBgr(i, 0, cases[i].colour);
   ASSERT_EQ(kOk, colortogray(&in.d, &out.d));
@@ -186,8 +190,12 @@ TEST(Vic32Ops, MatchColourWorksWithAnyPalette) {
 // Dithering to a fixed palette: a colour the palette holds stays exact; one it lacks is mixed so
 // that the average over an area is right.
 TEST(Vic32Ops, ColourDitherMixesColoursThePaletteLacks) {
-  struct Case { int mode; Bgr flat; int maxIndex; };
-  const Case cases[] = {{0, {128, 128, 128}, 16},  {16, {0, 255, 255}, 16}, {0, {40, 90, 200}, 16},
+  struct Case {
+    int mode;
+    Bgr flat;
+    int maxIndex;
+  };
+  const Case cases[] = {{0, {128, 128, 128}, 16},  {16, {0, 255, 255}, 16},    {0, {40, 90, 200}, 16},
                         {16, {100, 100, 100}, 16}, {256, {51, 102, 153}, 256}, {256, {30, 77, 140}, 256}};
   for (const Case& c : cases) {
     TestImage in(48, 48, 24), out(48, 48, 8);

@@ -14,12 +14,34 @@ using vic::test::TestImage;
 TEST(Vic32OpsExports, EveryCallIsExportedUndecorated) {
   HMODULE dll = GetModuleHandleA("vic32.dll");
   ASSERT_NE(nullptr, dll);
-  const char* const names[] = {
-      "resize", "rotate90", "flipimage", "mirrorimage", "convertrgbtopal", "convertpaltorgb", "colortogray",
-      "reduceimagecolors", "convert8bitto1bit", "convert1bitto8bit", "rainbowpalette", "matchcolorimage",
-      "colordither", "changebright", "histobrighten", "brightenmidrange", "usetable", "negative", "calcavglevel",
-      "kodalith", "exchangelevel", "sharpengentle", "blur", "outline", "matrixconv", "addimage", "subimage",
-      "printimage"};
+  const char* const names[] = {"resize",
+                               "rotate90",
+                               "flipimage",
+                               "mirrorimage",
+                               "convertrgbtopal",
+                               "convertpaltorgb",
+                               "colortogray",
+                               "reduceimagecolors",
+                               "convert8bitto1bit",
+                               "convert1bitto8bit",
+                               "rainbowpalette",
+                               "matchcolorimage",
+                               "colordither",
+                               "changebright",
+                               "histobrighten",
+                               "brightenmidrange",
+                               "usetable",
+                               "negative",
+                               "calcavglevel",
+                               "kodalith",
+                               "exchangelevel",
+                               "sharpengentle",
+                               "blur",
+                               "outline",
+                               "matrixconv",
+                               "addimage",
+                               "subimage",
+                               "printimage"};
   for (const char* name : names) EXPECT_NE(nullptr, reinterpret_cast<void*>(GetProcAddress(dll, name))) << name;
 }
 

@@ -30,8 +30,10 @@ TEST(Vic32Ops, EmbossOfAFlatPictureIsFlat128) {
   for (int bits : {8, 24}) {
     for (int level : {0, 77, 255}) {
       TestImage image(9, 7, bits);
-      if (bits == 8) image.fill([&](int, int) { return level; });
-      else image.fill([&](int, int) { return Bgr{uint8_t(level), uint8_t(level), uint8_t(level)}; });
+      if (bits == 8)
+        image.fill([&](int, int) { return level; });
+      else
+        image.fill([&](int, int) { return Bgr{uint8_t(level), uint8_t(level), uint8_t(level)}; });
       ASSERT_EQ(kOk, emboss(image));
       for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 9; ++x) ASSERT_EQ(128, image.colour(x, y).g) << bits << " bits, level " << level;
@@ -134,16 +136,33 @@ TEST(Vic32Ops, EveryCallRefusesAnUnusableDescriptor) {
   const uint8_t table[256] = {};
   int32_t level = 0;
   for (ImageDescriptor* bad : {&empty, &badStride}) {
-    const int results[] = {
-        resize(bad, &good.d), rotate90(0, bad, &good.d), flipimage(&good.d, bad), mirrorimage(bad, &good.d),
-        convertrgbtopal(256, bad, &good8.d), convertpaltorgb(bad, &good.d), colortogray(bad, &good8.d),
-        reduceimagecolors(bad, &good8.d), convert8bitto1bit(0, bad, &good8.d), convert1bitto8bit(bad, &good8.d),
-        rainbowpalette(bad), matchcolorimage(bad, &good8.d), colordither(bad, &good8.d, 0),
-        changebright(1, bad, &good.d), histobrighten(bad, &good.d), brightenmidrange(&good.d, bad),
-        usetable(table, table, table, bad, &good.d), negative(bad, &good.d), calcavglevel(bad, &level, &level, &level),
-        kodalith(1, bad, &good.d), exchangelevel(0, 1, 2, bad, &good.d), sharpengentle(bad, &good.d),
-        blur(&good.d, bad), outline(bad, &good.d), matrixconv(kEmbossLeft, bad, &good.d),
-        addimage(bad, &good.d, &good.d), subimage(&good.d, &good.d, bad)};
+    const int results[] = {resize(bad, &good.d),
+                           rotate90(0, bad, &good.d),
+                           flipimage(&good.d, bad),
+                           mirrorimage(bad, &good.d),
+                           convertrgbtopal(256, bad, &good8.d),
+                           convertpaltorgb(bad, &good.d),
+                           colortogray(bad, &good8.d),
+                           reduceimagecolors(bad, &good8.d),
+                           convert8bitto1bit(0, bad, &good8.d),
+                           convert1bitto8bit(bad, &good8.d),
+                           rainbowpalette(bad),
+                           matchcolorimage(bad, &good8.d),
+                           colordither(bad, &good8.d, 0),
+                           changebright(1, bad, &good.d),
+                           histobrighten(bad, &good.d),
+                           brightenmidrange(&good.d, bad),
+                           usetable(table, table, table, bad, &good.d),
+                           negative(bad, &good.d),
+                           calcavglevel(bad, &level, &level, &level),
+                           kodalith(1, bad, &good.d),
+                           exchangelevel(0, 1, 2, bad, &good.d),
+                           sharpengentle(bad, &good.d),
+                           blur(&good.d, bad),
+                           outline(bad, &good.d),
+                           matrixconv(kEmbossLeft, bad, &good.d),
+                           addimage(bad, &good.d, &good.d),
+                           subimage(&good.d, &good.d, bad)};
     for (size_t i = 0; i < sizeof results / sizeof results[0]; ++i) EXPECT_EQ(kBadBuffer, results[i]) << "call " << i;
   }
 }

@@ -102,7 +102,7 @@ TEST(Vic32Ops, SingleDotLandsWhereTheTurnSends) {
     TestImage in(4, 3, 24), out(c.outWidth, c.outHeight, 24);
     in.setBgr(0, 0, Bgr{1, 2, 3});
     std::string name = c.name;
-    int result = name == "clockwise"          ? rotate90(0, &in.d, &out.d)
+    int result = name == "clockwise"           ? rotate90(0, &in.d, &out.d)
                  : name == "counter-clockwise" ? rotate90(1, &in.d, &out.d)
                  : name == "mirror"            ? mirrorimage(&in.d, &out.d)
                                                : flipimage(&in.d, &out.d);

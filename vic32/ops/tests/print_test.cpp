@@ -99,8 +99,10 @@ TEST_F(Printing, BandsTileTheAreaAndEachIsAnnouncedToTheCallback) {
   const int cases[][2] = {{0, 24}, {0, 8}, {0, 1}, {1, 8}, {2, 8}, {2, 24}};  // mode, bits
   for (auto [mode, bits] : cases) {
     TestImage image(640, 480, bits);
-    if (bits == 24) image.fill([](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 99}; });
-    else image.fill([mask = bits == 8 ? 255 : 1](int x, int y) { return (x + y) & mask; });
+    if (bits == 24)
+      image.fill([](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 99}; });
+    else
+      image.fill([mask = bits == 8 ? 255 : 1](int x, int y) { return (x + y) & mask; });
     g_bands.clear();
     DeleteFileA(output_.c_str());
     ASSERT_EQ(kOk, print(mode, image, kArea, 0)) << "mode " << mode << ", " << bits << " bits";

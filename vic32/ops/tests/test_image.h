@@ -35,13 +35,22 @@ class TestImage {
   int bits() const { return d.bmh->biBitCount; }
   uint8_t* row(int y) const { return d.ibuff + static_cast<size_t>(height() - 1 - y) * d.buffwidth; }
 
-  Bgr bgr(int x, int y) const { const uint8_t* p = row(y) + 3 * x; return Bgr{p[0], p[1], p[2]}; }
-  void setBgr(int x, int y, Bgr c) { uint8_t* p = row(y) + 3 * x; p[0] = c.b; p[1] = c.g; p[2] = c.r; }
-  int index(int x, int y) const {
-    return bits() == 8 ? row(y)[x] : (row(y)[x >> 3] >> (7 - (x & 7))) & 1;
+  Bgr bgr(int x, int y) const {
+    const uint8_t* p = row(y) + 3 * x;
+    return Bgr{p[0], p[1], p[2]};
   }
+  void setBgr(int x, int y, Bgr c) {
+    uint8_t* p = row(y) + 3 * x;
+    p[0] = c.b;
+    p[1] = c.g;
+    p[2] = c.r;
+  }
+  int index(int x, int y) const { return bits() == 8 ? row(y)[x] : (row(y)[x >> 3] >> (7 - (x & 7))) & 1; }
   void setIndex(int x, int y, int v) {
-    if (bits() == 8) { row(y)[x] = static_cast<uint8_t>(v); return; }
+    if (bits() == 8) {
+      row(y)[x] = static_cast<uint8_t>(v);
+      return;
+    }
     uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
     row(y)[x >> 3] = static_cast<uint8_t>(v ? row(y)[x >> 3] | mask : row(y)[x >> 3] & ~mask);
   }
@@ -52,11 +61,14 @@ class TestImage {
     return Bgr{e.rgbBlue, e.rgbGreen, e.rgbRed};
   }
   // Fills every pixel from f(x, y): a Bgr for 24-bit images, an index otherwise.
-  template <class F> void fill(F f) {
+  template <class F>
+  void fill(F f) {
     for (int y = 0; y < height(); ++y)
       for (int x = 0; x < width(); ++x) {
-        if constexpr (std::is_same_v<decltype(f(0, 0)), Bgr>) setBgr(x, y, f(x, y));
-        else setIndex(x, y, f(x, y));
+        if constexpr (std::is_same_v<decltype(f(0, 0)), Bgr>)
+          setBgr(x, y, f(x, y));
+        else
+          setIndex(x, y, f(x, y));
       }
   }
   bool samePixels(const TestImage& o) const {
