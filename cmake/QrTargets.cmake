@@ -21,20 +21,33 @@ endfunction()
 # qr_dll(name DEF file.def SOURCES ... LIBS ...): a DLL with exports from a .def file.
 function(qr_dll name)
   cmake_parse_arguments(D "" "DEF;SUFFIX" "SOURCES;LIBS" ${ARGN})
-  add_library(${name} SHARED ${D_SOURCES} ${D_DEF})
+  get_filename_component(def_path ${D_DEF} ABSOLUTE)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # 64-bit Windows has one calling convention and no @N decoration: the test build exports the
+    # same names from a copy of the .def file without it, and the linker's import library serves.
+    file(READ ${def_path} def_text)
+    string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
+    get_filename_component(def_name ${def_path} NAME)
+    set(def_path ${CMAKE_CURRENT_BINARY_DIR}/${def_name})
+    file(WRITE ${def_path} "${def_text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${D_DEF})
+  endif()
+  add_library(${name} SHARED ${D_SOURCES} ${def_path})
   target_link_libraries(${name} PRIVATE ${D_LIBS})
+  if(D_SUFFIX)
+    set_target_properties(${name} PROPERTIES SUFFIX ${D_SUFFIX})
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    return()
+  endif()
   # The .def file lists the __stdcall names with their @N decoration; --kill-at exports them
   # undecorated. The linker's own import library would then name the undecorated symbols, which
   # callers compiled with WINAPI cannot link against, so dlltool remakes it: decorated symbols
   # that import the undecorated names.
   target_link_options(${name} PRIVATE -Wl,--kill-at)
-  get_filename_component(def_path ${D_DEF} ABSOLUTE)
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND i686-w64-mingw32-dlltool -k -d ${def_path} -D $<TARGET_FILE_NAME:${name}> -l $<TARGET_LINKER_FILE:${name}>
     VERBATIM)
-  if(D_SUFFIX)
-    set_target_properties(${name} PROPERTIES SUFFIX ${D_SUFFIX})
-  endif()
 endfunction()
 
 # qr_fuzz(fuzz_name SOURCES ... LIBS ...): a fuzz target (native build only). Its seed corpus is the
@@ -62,4 +75,35 @@ function(qr_fuzz name)
   endif()
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   set_tests_properties(${name}_corpus PROPERTIES TIMEOUT 300)
+endfunction()
+
+# qr_check_imports(list target...): every existing target links the compatibility runtime (user
+# mode), and a step of the default build checks its imports against imports/<list>.txt.
+function(qr_check_imports list)
+  set(files)
+  set(targets)
+  foreach(target IN LISTS ARGN)
+    if(NOT TARGET ${target})
+      continue()
+    endif()
+    if(list STREQUAL "win32")
+      target_link_libraries(${target} PRIVATE qr_compat_runtime)
+    endif()
+    list(APPEND files $<TARGET_FILE:${target}>)
+    list(APPEND targets ${target})
+  endforeach()
+  if(NOT targets)
+    return()
+  endif()
+  set(list_file ${PROJECT_SOURCE_DIR}/imports/${list}.txt)
+  set(stamp ${CMAKE_BINARY_DIR}/imports-${list}.ok)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${PROJECT_SOURCE_DIR}/imports/check ${list_file} ${files}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${targets} ${list_file} ${PROJECT_SOURCE_DIR}/imports/check
+    COMMENT "Checking the imports of the deliverables (${list})"
+    VERBATIM)
+  add_custom_target(check_imports_${list} ALL DEPENDS ${stamp})
+  # The same check as a test (it runs natively; scripts/test runs it on every machine).
+  add_test(NAME imports_${list} COMMAND ${PROJECT_SOURCE_DIR}/imports/check ${list_file} ${files})
 endfunction()

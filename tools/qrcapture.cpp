@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "qrcamlib.h"
+#include "replace_file.h"
 #include "register_map.h"
 
 namespace {
@@ -55,7 +56,7 @@ bool writeBmp(const std::string& path, const std::vector<BYTE>& bgr, int width, 
          (stride == rowBytes || std::fwrite(padding, 1, stride - rowBytes, out) == stride - rowBytes);
   }
   ok = std::fclose(out) == 0 && ok;
-  if (ok) ok = MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  if (ok) ok = compat::replaceFile(temporary.c_str(), path.c_str());
   if (!ok) DeleteFileA(temporary.c_str());
   return ok;
 }

@@ -6,10 +6,23 @@
 
 namespace ui {
 
+namespace {
+
+// InitCommonControlsEx came with comctl32 4.70; the 4.00 of Windows 95 and NT 4.0 has only
+// InitCommonControls, which registers the same Windows 95 classes.
+void initCommonControls() {
+  using InitEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  HMODULE comctl = GetModuleHandleA("COMCTL32.DLL");
+  auto initEx = comctl ? reinterpret_cast<InitEx>(GetProcAddress(comctl, "InitCommonControlsEx")) : nullptr;
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+  if (!initEx || !initEx(&controls)) InitCommonControls();
+}
+
+}  // namespace
+
 Application::Application(HINSTANCE instance, std::string name, std::string helpFile)
     : instance_(instance), name_(std::move(name)), helpFile_(std::move(helpFile)) {
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&controls);
+  initCommonControls();
 }
 
 int Application::run(WindowBase* idle) {

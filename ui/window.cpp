@@ -7,11 +7,12 @@ namespace {
 // The module this code is linked into. Window classes are registered for it, so that a front end
 // that is a DLL (capture driver, TWAIN source) has classes of its own that leave with it, rather
 // than classes of the host program that point into whichever DLL registered them first.
+// A module's handle is the base of its image, which VirtualQuery names for any address inside it
+// (GetModuleHandleEx, which asks the same, is Windows XP and later).
 HINSTANCE codeModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&codeModule), &module);
-  return module;
+  MEMORY_BASIC_INFORMATION memory = {};
+  if (!VirtualQuery(reinterpret_cast<LPCVOID>(&codeModule), &memory, sizeof memory)) return GetModuleHandleA(nullptr);
+  return static_cast<HINSTANCE>(memory.AllocationBase);
 }
 
 }  // namespace

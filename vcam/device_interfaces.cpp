@@ -6,12 +6,12 @@
 
 #include <cstddef>
 #include <cstring>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "camera_wire.h"
+#include "critical_section.h"
 #include "device_paths.h"
 #include "shared_state.h"
 
@@ -24,14 +24,14 @@ struct Enumeration {
   std::vector<std::string> paths;
 };
 
-std::mutex enumerationsMutex;
+CriticalSection enumerationsSection;
 std::set<Enumeration*>& enumerations() {
   static std::set<Enumeration*> live;
   return live;
 }
 
 Enumeration* ours(HDEVINFO set) {
-  std::lock_guard<std::mutex> guard(enumerationsMutex);
+  SectionGuard guard(enumerationsSection);
   auto it = enumerations().find(static_cast<Enumeration*>(set));
   return it == enumerations().end() ? nullptr : *it;
 }
@@ -79,7 +79,7 @@ extern "C" HDEVINFO WINAPI VCamSetupDiGetClassDevsA(const GUID* classGuid, PCSTR
       }
     }
   }
-  std::lock_guard<std::mutex> guard(enumerationsMutex);
+  SectionGuard guard(enumerationsSection);
   enumerations().insert(list);
   return static_cast<HDEVINFO>(list);
 }
@@ -147,7 +147,7 @@ extern "C" BOOL WINAPI VCamSetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DE
 extern "C" BOOL WINAPI VCamSetupDiDestroyDeviceInfoList(HDEVINFO set) {
   Enumeration* list = nullptr;
   {
-    std::lock_guard<std::mutex> guard(enumerationsMutex);
+    SectionGuard guard(enumerationsSection);
     auto it = enumerations().find(static_cast<Enumeration*>(set));
     if (it != enumerations().end()) {
       list = *it;

@@ -8,11 +8,10 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "camera_wire.h"
+#include "critical_section.h"
 #include "device_paths.h"
 #include "frame_source.h"
 #include "register_map.h"
@@ -22,7 +21,7 @@ namespace vcam {
 
 namespace {
 
-std::mutex handlesMutex;
+CriticalSection handlesSection;
 std::map<HANDLE, OpenDevice>& openHandles() {
   static std::map<HANDLE, OpenDevice> handles;
   return handles;
@@ -83,7 +82,7 @@ void writeRegister(DeviceRecord& record, const camwire::VendorRequest& request, 
 bool dataStageUsable(const camwire::VendorRequest& request, bool forWriting) {
   if (request.length == 0) return true;
   if (request.length > 4096 || request.buffer == 0) return false;
-  void* buffer = reinterpret_cast<void*>(static_cast<UINT_PTR>(request.buffer));
+  void* buffer = reinterpret_cast<void*>(request.buffer);
   return forWriting ? !IsBadWritePtr(buffer, request.length) : !IsBadReadPtr(buffer, request.length);
 }
 
@@ -167,7 +166,7 @@ Reply answerVendorRequest(SharedState& state, const OpenDevice& device, const ca
   appendLog(state, entry);
   const bool reading = request.direction == camwire::kCameraToHost;
   if (!dataStageUsable(request, reading)) return failure(ERROR_NOACCESS);
-  BYTE* data = reinterpret_cast<BYTE*>(static_cast<UINT_PTR>(request.buffer));
+  BYTE* data = reinterpret_cast<BYTE*>(request.buffer);
   if (present && reading && request.request == camwire::kReadRegister) {
     const DWORD value = readRegister(*record, request.index);
     const BYTE answer[2] = {static_cast<BYTE>(value & 0xFF), static_cast<BYTE>(value >> 8)};
@@ -206,15 +205,19 @@ void applyFeedback(const OpenDevice& device, const qrvcam::SceneFeedback& moved)
 // Frames are at least `pacing` ms apart (per process, as a driver's frame clock would be).
 void waitForFrameTime(DWORD pacing) {
   using Clock = std::chrono::steady_clock;
-  static std::mutex clockMutex;
+  static CriticalSection clockSection;
   static Clock::time_point lastFrame;
-  std::lock_guard<std::mutex> guard(clockMutex);
-  if (pacing) std::this_thread::sleep_until(lastFrame + std::chrono::milliseconds(pacing));
+  SectionGuard guard(clockSection);
+  if (pacing) {
+    const auto wait = lastFrame + std::chrono::milliseconds(pacing) - Clock::now();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    if (ms > 0) Sleep(static_cast<DWORD>(ms));
+  }
   lastFrame = Clock::now();
 }
 
 Reply answerReadFrame(const OpenDevice& device, const camwire::FrameRequest& request) {
-  BYTE* buffer = reinterpret_cast<BYTE*>(static_cast<UINT_PTR>(request.buffer));
+  BYTE* buffer = reinterpret_cast<BYTE*>(request.buffer);
   if (request.length && (!buffer || IsBadWritePtr(buffer, request.length))) return failure(ERROR_NOACCESS);
   // Render from a copy of the registers, outside the lock, so control calls are never held up.
   RegisterFile registers;
@@ -303,7 +306,7 @@ Reply answer(const OpenDevice& device, DWORD code, const void* input, DWORD inpu
 }  // namespace
 
 bool lookupHandle(HANDLE handle, OpenDevice& device) {
-  std::lock_guard<std::mutex> guard(handlesMutex);
+  SectionGuard guard(handlesSection);
   auto it = openHandles().find(handle);
   if (it == openHandles().end()) return false;
   device = it->second;
@@ -336,7 +339,7 @@ extern "C" HANDLE WINAPI VCamCreateFileA(LPCSTR path, DWORD access, DWORD shareM
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  std::lock_guard<std::mutex> guard(handlesMutex);
+  SectionGuard guard(handlesSection);
   openHandles()[hold] = OpenDevice{index, generation};
   SetLastError(ERROR_SUCCESS);
   return hold;
@@ -370,7 +373,7 @@ extern "C" BOOL WINAPI VCamDeviceIoControl(HANDLE handle, DWORD code, LPVOID inp
 
 extern "C" BOOL WINAPI VCamCloseHandle(HANDLE handle) {
   {
-    std::lock_guard<std::mutex> guard(handlesMutex);
+    SectionGuard guard(handlesSection);
     openHandles().erase(handle);
   }
   return CloseHandle(handle);

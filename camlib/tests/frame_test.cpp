@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "camlib_fixture.h"
@@ -17,6 +16,7 @@
 #include "frame_source.h"
 #include "jpeg_decoder.h"
 #include "scene.h"
+#include "test_thread.h"
 
 namespace {
 
@@ -300,19 +300,19 @@ class MutexHolder {
       EXPECT_TRUE(ready_.waitFor(30000)) << "the peer did not take the mutex";
       return;
     }
-    thread_ = std::thread([this] {
+    thread_.reset(new qrtest::TestThread([this] {
       HANDLE mutex = CreateMutexA(nullptr, FALSE, "QR3IO");
       WaitForSingleObject(mutex, INFINITE);
       ready_.set();
       release_.waitFor(60000);
       ReleaseMutex(mutex);
       CloseHandle(mutex);
-    });
+    }));
     EXPECT_TRUE(ready_.waitFor(30000));
   }
   ~MutexHolder() {
     release_.set();
-    if (thread_.joinable()) thread_.join();
+    thread_.reset();
     if (peer_) {
       EXPECT_EQ(0, peer_->wait());
     }
@@ -323,7 +323,7 @@ class MutexHolder {
   static constexpr const char* kRelease = "qrcamlib-frame-test-mutex-release";
   qrtest::NamedEvent ready_{kReady};
   qrtest::NamedEvent release_{kRelease};
-  std::thread thread_;
+  std::unique_ptr<qrtest::TestThread> thread_;
   std::unique_ptr<qrtest::ChildProcess> peer_;
 };
 

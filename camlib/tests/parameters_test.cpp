@@ -1,10 +1,10 @@
 // Every setter's limits, caching and register effect, and the getters, against the virtual camera.
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "camlib_fixture.h"
 #include "parameter_rules.h"
+#include "test_thread.h"
 #include "quant_table.h"
 #include "tone_table.h"
 
@@ -289,7 +289,7 @@ TEST_F(Parameters, ConstantExportsDoNothing) {
 TEST_F(Parameters, CaptureChangesGiveUpWhenTheCameraMutexStaysTaken) {
   HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::thread holder([&] {
+  qrtest::TestThread holder([&] {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "QR3IO");
     WaitForSingleObject(mutex, INFINITE);
     SetEvent(taken);
