@@ -78,19 +78,19 @@ void writeRegister(HANDLE device, std::uint32_t reg, std::uint32_t value) {
 }
 
 void writeRegisterTable(HANDLE device, std::uint32_t reg, const std::uint8_t* table256) {
-  const auto address = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(table256));
+  const auto address = reinterpret_cast<camwire::Address>(table256);
   vendorRequest(device, {camwire::kHostToCamera, camwire::kWriteRegister, 0, reg, camwire::kTableSize, address});
 }
 
 std::uint32_t readRegister(HANDLE device, std::uint32_t reg) {
   std::uint32_t answer = 0;  // the camera's two bytes land in the low half
-  const auto address = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(&answer));
+  const auto address = reinterpret_cast<camwire::Address>(&answer);
   vendorRequest(device, {camwire::kCameraToHost, camwire::kReadRegister, 0, reg, 2, address});
   return answer;
 }
 
 std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length) {
-  const camwire::FrameRequest request = {length, static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(buffer))};
+  const camwire::FrameRequest request = {length, reinterpret_cast<camwire::Address>(buffer)};
   camwire::FrameReply reply{};
   if (!control(device, camwire::kReadFrame, &request, sizeof request, &reply, sizeof reply)) return 0;
   if (reply.status == camwire::kStatusGone) return 0;

@@ -83,7 +83,9 @@ int scanFixedPaths() {
 
 // The path of one enumerated interface, or an empty string.
 std::string interfacePath(const SetupApi& api, HDEVINFO list, SP_DEVICE_INTERFACE_DATA& data) {
+#if !defined(_WIN64)
   static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "the detail record of 32-bit Windows");
+#endif
   DWORD required = 0;
   api.interfaceDetail(list, &data, nullptr, 0, &required, nullptr);
   const DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);

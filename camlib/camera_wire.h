@@ -1,6 +1,8 @@
 // The wire format between qrcamlib and the camera's kernel-mode driver: four device I/O-control
 // requests with fixed little-endian layouts. The virtual camera (vcam/) answers the same layouts,
-// so both sides share this header. No Win32 types: the layouts are plain 32-bit words.
+// so both sides share this header. No Win32 types: the layouts are plain 32-bit words, except the
+// buffer addresses, which are pointer-sized (32-bit on the 32-bit Windows the driver serves; the
+// 64-bit test build keeps its pointers whole).
 #pragma once
 #include <cstdint>
 
@@ -25,6 +27,10 @@ constexpr std::uint32_t kBusUsb = 2;
 
 constexpr int kTextSize = 128;
 
+// The address of a buffer in the caller's address space.
+using Address = std::uintptr_t;
+constexpr bool kWireIs32Bit = sizeof(Address) == 4;
+
 // kGetInfo: input one word (0), output this record.
 struct CameraInfoReply {
   std::uint32_t status;
@@ -48,27 +54,27 @@ constexpr std::uint32_t kReadRegister = 0x61;
 constexpr std::uint32_t kTableSize = 256;  // data stage of the two table registers
 
 // kVendorRequest: input this record (one control transfer), output one word that nobody reads.
-// The buffer address is a 32-bit pointer in the caller's address space.
+// The buffer address is a pointer in the caller's address space.
 struct VendorRequest {
   std::uint32_t direction;
   std::uint32_t request;
   std::uint32_t value;
   std::uint32_t index;   // the register number
   std::uint32_t length;  // of the data stage
-  std::uint32_t buffer;  // address of the data stage, or 0
+  Address buffer;        // address of the data stage, or 0
 };
-static_assert(sizeof(VendorRequest) == 24, "vendor request");
+static_assert(!kWireIs32Bit || sizeof(VendorRequest) == 24, "vendor request");
 
 // kReadFrame: input the caller's buffer, output status and the frame's length.
 struct FrameRequest {
   std::uint32_t length;
-  std::uint32_t buffer;
+  Address buffer;
 };
 struct FrameReply {
   std::uint32_t status;
   std::uint32_t bytesStored;
 };
-static_assert(sizeof(FrameRequest) == 8 && sizeof(FrameReply) == 8, "frame request");
+static_assert((!kWireIs32Bit || sizeof(FrameRequest) == 8) && sizeof(FrameReply) == 8, "frame request");
 
 // kGetDriverInfo: input the running Windows version, output the driver's kind and version.
 struct DriverInfoRequest {

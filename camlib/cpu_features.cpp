@@ -6,7 +6,12 @@ namespace camlib {
 
 namespace {
 
+// Processors before the later 486s have no CPUID; they cannot toggle the ID flag. Every 64-bit
+// processor has CPUID.
 bool canToggleIdFlag() {
+#if defined(__x86_64__)
+  return true;
+#else
   std::uint32_t before, after;
   asm volatile(
       "pushfl\n\t"
@@ -23,6 +28,7 @@ bool canToggleIdFlag() {
       :
       : "cc");
   return ((before ^ after) & 0x200000) != 0;
+#endif
 }
 
 void cpuid(std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx, std::uint32_t& ecx, std::uint32_t& edx) {

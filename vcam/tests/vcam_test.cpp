@@ -21,6 +21,17 @@ using qrtest::usbCamera;
 
 constexpr DWORD kGetInfo = 0x222004, kVendor = 0x222008, kReadFrame = 0x22200C, kDriverInfo = 0x22201C;
 
+// The two requests that carry an address, laid out as a caller does: 32-bit words, then the
+// pointer-sized address of the buffer (24 and 8 bytes on 32-bit Windows).
+struct VendorWords {
+  DWORD direction, request, value, index, length;
+  UINT_PTR buffer;
+};
+struct FrameWords {
+  DWORD length;
+  UINT_PTR buffer;
+};
+
 // The seven entry points as qrcamlib sees them: looked up by name in qrvcam.dll.
 struct Device {
   decltype(&CreateFileA) createFile;
@@ -81,17 +92,17 @@ class VirtualCamera : public testing::Test {
     return device().ioControl(h, code, const_cast<void*>(in), inSize, out, outSize, returned, nullptr);
   }
   static DWORD writeRegister(HANDLE h, DWORD reg, DWORD value, const void* data = nullptr, DWORD length = 0) {
-    const DWORD request[6] = {0, 0x60, value, reg, length, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(data))};
+    const VendorWords request = {0, 0x60, value, reg, length, reinterpret_cast<UINT_PTR>(data)};
     DWORD status = 0xFFFF, returned = 0;
-    EXPECT_TRUE(control(h, kVendor, request, sizeof request, &status, sizeof status, &returned));
+    EXPECT_TRUE(control(h, kVendor, &request, sizeof request, &status, sizeof status, &returned));
     EXPECT_EQ(4u, returned);
     return status;
   }
   static DWORD readRegister(HANDLE h, DWORD reg, DWORD preset = 0xAAAAAAAA) {
     DWORD answer = preset;
-    const DWORD request[6] = {1, 0x61, 0, reg, 2, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&answer))};
+    const VendorWords request = {1, 0x61, 0, reg, 2, reinterpret_cast<UINT_PTR>(&answer)};
     DWORD status = 0, returned = 0;
-    EXPECT_TRUE(control(h, kVendor, request, sizeof request, &status, sizeof status, &returned));
+    EXPECT_TRUE(control(h, kVendor, &request, sizeof request, &status, sizeof status, &returned));
     return answer;
   }
   static DWORD infoStatus(HANDLE h, BYTE* reply416 = nullptr) {
@@ -236,8 +247,9 @@ TEST_F(VirtualCamera, GoneCameraAnswersStatus18AndIgnoresWrites) {
   EXPECT_EQ(18u, infoStatus(h));
   EXPECT_EQ(18u, writeRegister(h, 5, 99));
   EXPECT_EQ(10u, qrtest::cameraRegister(0, 5));
-  DWORD frame[2] = {0, 0}, reply[2] = {0, 0}, returned = 0;
-  ASSERT_TRUE(control(h, kReadFrame, frame, sizeof frame, reply, sizeof reply, &returned));
+  const FrameWords frame = {0, 0};
+  DWORD reply[2] = {0, 0}, returned = 0;
+  ASSERT_TRUE(control(h, kReadFrame, &frame, sizeof frame, reply, sizeof reply, &returned));
   EXPECT_EQ(18u, reply[0]);
   const DWORD query[3] = {2, 5, 0};
   DWORD driver[6] = {};
@@ -265,9 +277,9 @@ struct FrameAnswer {
   DWORD status, length;
 };
 FrameAnswer requestFrame(HANDLE h, BYTE* buffer, DWORD length) {
-  const DWORD request[2] = {length, static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer))};
+  FrameWords request = {length, reinterpret_cast<UINT_PTR>(buffer)};
   DWORD reply[2] = {99, 99}, returned = 0;
-  EXPECT_TRUE(device().ioControl(h, kReadFrame, const_cast<DWORD*>(request), sizeof request, reply, sizeof reply,
+  EXPECT_TRUE(device().ioControl(h, kReadFrame, &request, sizeof request, reply, sizeof reply,
                                  &returned, nullptr));
   EXPECT_EQ(8u, returned);
   return {reply[0], reply[1]};
@@ -441,17 +453,17 @@ TEST_F(VirtualCamera, MalformedRequestsFailWithoutActing) {
   EXPECT_FALSE(control(h, kGetInfo, &zero, 4, out, 415, &returned));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
   EXPECT_FALSE(control(h, kGetInfo, &zero, 4, nullptr, 416, &returned));
-  const DWORD fullWrite[6] = {0, 0x60, 77, 5, 0, 0};
-  EXPECT_FALSE(control(h, kVendor, fullWrite, sizeof fullWrite, out, 3, &returned));
+  const VendorWords fullWrite = {0, 0x60, 77, 5, 0, 0};
+  EXPECT_FALSE(control(h, kVendor, &fullWrite, sizeof fullWrite, out, 3, &returned));
   EXPECT_EQ(0u, qrtest::cameraRegister(0, 5));  // refused before it acted
   // Data stages and frame buffers at bad addresses.
-  const DWORD badTable[6] = {0, 0x60, 0, 13, 256, 0x10};
-  EXPECT_FALSE(control(h, kVendor, badTable, sizeof badTable, out, 4, &returned));
+  const VendorWords badTable = {0, 0x60, 0, 13, 256, 0x10};
+  EXPECT_FALSE(control(h, kVendor, &badTable, sizeof badTable, out, 4, &returned));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), GetLastError());
-  const DWORD badRead[6] = {1, 0x61, 0, 26, 2, 0};
-  EXPECT_FALSE(control(h, kVendor, badRead, sizeof badRead, out, 4, &returned));
-  const DWORD badFrame[2] = {1000, 0x10};
-  EXPECT_FALSE(control(h, kReadFrame, badFrame, sizeof badFrame, out, 8, &returned));
+  const VendorWords badRead = {1, 0x61, 0, 26, 2, 0};
+  EXPECT_FALSE(control(h, kVendor, &badRead, sizeof badRead, out, 4, &returned));
+  const FrameWords badFrame = {1000, 0x10};
+  EXPECT_FALSE(control(h, kReadFrame, &badFrame, sizeof badFrame, out, 8, &returned));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), GetLastError());
   // An out-of-range register number is taken and ignored.
   EXPECT_EQ(0u, writeRegister(h, 1000, 1));
