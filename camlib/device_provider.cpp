@@ -2,17 +2,14 @@
 
 #include <cstring>
 
+#include "proc_address.h"
+
 namespace camlib {
 
 namespace {
 
 constexpr char kProductKey[] = "Software\\Orvane Imaging";
 constexpr char kProviderValue[] = "Camera Device Provider";
-
-template <typename Function>
-Function entry(HMODULE module, const char* name) {
-  return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
 
 enum class ProviderSetting { kNone, kNamed, kUnusable };
 
@@ -22,9 +19,9 @@ enum class ProviderSetting { kNone, kNamed, kUnusable };
 ProviderSetting readProviderPath(char* path, DWORD size) {
   path[0] = 0;
   HMODULE advapi = LoadLibraryA("advapi32.dll");
-  auto openKey = entry<decltype(&RegOpenKeyExA)>(advapi, "RegOpenKeyExA");
-  auto queryValue = entry<decltype(&RegQueryValueExA)>(advapi, "RegQueryValueExA");
-  auto closeKey = entry<decltype(&RegCloseKey)>(advapi, "RegCloseKey");
+  auto openKey = compat::procAddress<decltype(&RegOpenKeyExA)>(advapi, "RegOpenKeyExA");
+  auto queryValue = compat::procAddress<decltype(&RegQueryValueExA)>(advapi, "RegQueryValueExA");
+  auto closeKey = compat::procAddress<decltype(&RegCloseKey)>(advapi, "RegCloseKey");
   HKEY key;
   if (!openKey || !queryValue || !closeKey ||
       openKey(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -45,10 +42,10 @@ ProviderSetting readProviderPath(char* path, DWORD size) {
 }
 
 bool resolveSetupApi(HMODULE module, SetupApi& api) {
-  api.getClassDevs = entry<GetClassDevsFn>(module, "SetupDiGetClassDevsA");
-  api.enumInterfaces = entry<EnumInterfacesFn>(module, "SetupDiEnumDeviceInterfaces");
-  api.interfaceDetail = entry<InterfaceDetailFn>(module, "SetupDiGetDeviceInterfaceDetailA");
-  api.destroyList = entry<DestroyListFn>(module, "SetupDiDestroyDeviceInfoList");
+  api.getClassDevs = compat::procAddress<GetClassDevsFn>(module, "SetupDiGetClassDevsA");
+  api.enumInterfaces = compat::procAddress<EnumInterfacesFn>(module, "SetupDiEnumDeviceInterfaces");
+  api.interfaceDetail = compat::procAddress<InterfaceDetailFn>(module, "SetupDiGetDeviceInterfaceDetailA");
+  api.destroyList = compat::procAddress<DestroyListFn>(module, "SetupDiDestroyDeviceInfoList");
   return api.getClassDevs && api.enumInterfaces && api.interfaceDetail && api.destroyList;
 }
 
@@ -66,18 +63,18 @@ Binding bind() {
   if (setting == ProviderSetting::kNamed) {
     binding.provider = LoadLibraryA(path);
     SetupApi probe;
-    binding.files.createFile = entry<CreateFileFn>(binding.provider, "CreateFileA");
-    binding.files.deviceIoControl = entry<DeviceIoControlFn>(binding.provider, "DeviceIoControl");
-    binding.files.closeHandle = entry<CloseHandleFn>(binding.provider, "CloseHandle");
+    binding.files.createFile = compat::procAddress<CreateFileFn>(binding.provider, "CreateFileA");
+    binding.files.deviceIoControl = compat::procAddress<DeviceIoControlFn>(binding.provider, "DeviceIoControl");
+    binding.files.closeHandle = compat::procAddress<CloseHandleFn>(binding.provider, "CloseHandle");
     binding.usable = binding.files.createFile && binding.files.deviceIoControl && binding.files.closeHandle &&
                      resolveSetupApi(binding.provider, probe);
     if (!binding.usable) binding.files = DeviceFiles{};
     return binding;
   }
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  binding.files.createFile = entry<CreateFileFn>(kernel, "CreateFileA");
-  binding.files.deviceIoControl = entry<DeviceIoControlFn>(kernel, "DeviceIoControl");
-  binding.files.closeHandle = entry<CloseHandleFn>(kernel, "CloseHandle");
+  binding.files.createFile = compat::procAddress<CreateFileFn>(kernel, "CreateFileA");
+  binding.files.deviceIoControl = compat::procAddress<DeviceIoControlFn>(kernel, "DeviceIoControl");
+  binding.files.closeHandle = compat::procAddress<CloseHandleFn>(kernel, "CloseHandle");
   binding.usable = binding.files.createFile && binding.files.deviceIoControl && binding.files.closeHandle;
   return binding;
 }

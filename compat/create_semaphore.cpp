@@ -22,8 +22,8 @@ HANDLE WINAPI createSemaphoreW(LPSECURITY_ATTRIBUTES security, LONG initial, LON
 
 extern "C" {
 // The slot the runtime calls through: `call *__imp__CreateSemaphoreW@16`.
-HANDLE(WINAPI* qr_create_semaphore_w_slot)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR) __asm__(
-    "__imp__CreateSemaphoreW@16") = createSemaphoreW;
+HANDLE(WINAPI* qr_create_semaphore_w_slot)
+(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR) __asm__("__imp__CreateSemaphoreW@16") = createSemaphoreW;
 }
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "proc_address.h"
+
 namespace compat {
 
 namespace {
@@ -12,8 +14,7 @@ using MoveFileExProc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
 
 // MoveFileExA, taken at run time: Windows 95/98 export a stub that only fails.
 MoveFileExProc moveFileEx() {
-  static const MoveFileExProc proc =
-      reinterpret_cast<MoveFileExProc>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "MoveFileExA"));
+  static const MoveFileExProc proc = procAddress<MoveFileExProc>(GetModuleHandleA("KERNEL32.DLL"), "MoveFileExA");
   return proc;
 }
 

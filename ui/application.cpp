@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "dialog.h"
+#include "proc_address.h"
 
 namespace ui {
 
@@ -13,7 +14,7 @@ namespace {
 void initCommonControls() {
   using InitEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   HMODULE comctl = GetModuleHandleA("COMCTL32.DLL");
-  auto initEx = comctl ? reinterpret_cast<InitEx>(GetProcAddress(comctl, "InitCommonControlsEx")) : nullptr;
+  auto initEx = compat::procAddress<InitEx>(comctl, "InitCommonControlsEx");
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
   if (!initEx || !initEx(&controls)) InitCommonControls();
 }

@@ -12,6 +12,7 @@
 
 #include "camera_wire.h"
 #include "critical_section.h"
+#include "proc_address.h"
 #include "device_paths.h"
 #include "shared_state.h"
 
@@ -48,8 +49,7 @@ HMODULE systemSetupApi() {
 
 template <typename Function>
 Function systemEntry(const char* name) {
-  HMODULE module = systemSetupApi();
-  return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+  return compat::procAddress<Function>(systemSetupApi(), name);
 }
 
 }  // namespace

@@ -279,8 +279,7 @@ struct FrameAnswer {
 FrameAnswer requestFrame(HANDLE h, BYTE* buffer, DWORD length) {
   FrameWords request = {length, reinterpret_cast<UINT_PTR>(buffer)};
   DWORD reply[2] = {99, 99}, returned = 0;
-  EXPECT_TRUE(device().ioControl(h, kReadFrame, &request, sizeof request, reply, sizeof reply,
-                                 &returned, nullptr));
+  EXPECT_TRUE(device().ioControl(h, kReadFrame, &request, sizeof request, reply, sizeof reply, &returned, nullptr));
   EXPECT_EQ(8u, returned);
   return {reply[0], reply[1]};
 }
