@@ -237,6 +237,28 @@ TEST_F(QuorelReg, DeleteRemovesOnlyKeysWithoutSubKeys) {
   EXPECT_EQ(0, ExtRegDeleteProfile("QRViewer", "UserProfile2")) << "already gone";
 }
 
+// Only a profile key can be deleted: a call that leaves out or empties a name must not reach the
+// product key or a front end's key, which are deleted with their values when they have no sub-keys.
+TEST_F(QuorelReg, DeleteRefusesToDeleteAnythingButAProfileKey) {
+  struct Case {
+    const char* key1;
+    const char* key2;
+  };
+  const Case cases[] = {{nullptr, nullptr}, {"QRViewer", nullptr}, {nullptr, "QRViewer"},
+                        {"QRViewer", ""},   {"", "QRViewer"},      {"", ""}};
+  for (const Case& c : cases) {
+    for (bool frontEndKey : {false, true}) {  // without it the product key holds only values
+      qrtest::deleteProductKey();
+      writeRawValue(kProductKey, "Camera Device Provider", REG_SZ, "USB", 4);
+      if (frontEndKey) writeRawValue(kViewerKey, "Current Profile", REG_SZ, "2", 2);
+      EXPECT_EQ(0, ExtRegDeleteProfile(c.key1, c.key2))
+          << (c.key1 ? c.key1 : "null") << ", " << (c.key2 ? c.key2 : "null") << (frontEndKey ? " with QRViewer" : "");
+      EXPECT_EQ("USB" + std::string(1, '\0'), rawText(kProductKey, "Camera Device Provider"));
+      if (frontEndKey) EXPECT_EQ("2" + std::string(1, '\0'), rawText(kViewerKey, "Current Profile"));
+    }
+  }
+}
+
 TEST_F(QuorelReg, OverlongPathsTouchNothing) {
   const std::string tooLong(250, 'k');  // root + backslash + 250 = 274 characters
   char text[256] = "unchanged";
@@ -246,7 +268,7 @@ TEST_F(QuorelReg, OverlongPathsTouchNothing) {
   EXPECT_EQ(0, ExtRegSaveString(tooLong.c_str(), nullptr, "X", "y"));
   EXPECT_EQ(0, ExtRegGetVal(tooLong.c_str(), nullptr, "X"));
   EXPECT_EQ(0, ExtRegGetString(tooLong.c_str(), nullptr, "X", text));
-  EXPECT_EQ(0, ExtRegDeleteProfile(tooLong.c_str(), nullptr));
+  EXPECT_EQ(0, ExtRegDeleteProfile(tooLong.c_str(), "UserProfile1"));
   EXPECT_EQ(1, SetRegPathKey(tooLong.c_str(), nullptr));
   EXPECT_STREQ("unchanged", text);
   EXPECT_FALSE(keyExists(kProductKey)) << "nothing was created";
