@@ -16,31 +16,40 @@ namespace profiles {
 
 constexpr LONG kProfileSlots = 9;
 
-// Every value of one front end's layout, by registry value name.
+// Every value of one front end's layout. Code names a value with PROFILE_VALUE, which checks the
+// name when compiling: settings[PROFILE_VALUE(kTwainLayout, "Video Gain")].
 class ProfileSettings {
  public:
   // Starts at the factory numbers (Text values empty; nothing is read).
   explicit ProfileSettings(const ProfileLayout& layout);
 
   const ProfileLayout& layout() const { return *layout_; }
-  // The number named `name`; a name outside the layout is a programming error and stops the
-  // program with a message, rather than reading or writing some other value.
-  LONG& operator[](const char* name);
-  LONG operator[](const char* name) const;
-  // The text of a Text value.
-  std::string& text(const char* name);
-  const std::string& text(const char* name) const;
-  bool has(const char* name) const { return findValue(*layout_, name) != nullptr; }
+  // The number of value `id`. A value of another front end's layout is found by its name; one that
+  // this layout does not have (nothing a program hosting the front end could do about it) reads 0
+  // and takes no writes, and is reported to the debugger.
+  LONG& operator[](ValueId id);
+  LONG operator[](ValueId id) const;
+  // The text of a Text value (the same rules).
+  std::string& text(ValueId id);
+  const std::string& text(ValueId id) const;
+  // The value named by text known only at run time; its position is the layout's count (which
+  // names no value) when the layout has none of that name.
+  ValueId find(const char* name) const { return ValueId{layout_, positionOf(*layout_, name)}; }
+  bool has(const char* name) const { return find(name).position < layout_->count; }
 
   // The profile index of the last load or save; factory defaults make it 0.
   LONG currentProfile = 0;
 
  private:
-  std::size_t position(const char* name) const;
+  // The position of `id` in this layout, or the layout's count.
+  std::size_t position(ValueId id) const;
   const ProfileLayout* layout_;
-  std::vector<LONG> numbers_;
-  std::vector<std::string> texts_;
+  std::vector<LONG> numbers_;       // one more than the layout has: the spare of unknown values
+  std::vector<std::string> texts_;  // the same
 };
+
+// Values that a load leaves as they are (the capture driver's running "Resolution" and "Format").
+using KeepList = std::vector<ValueId>;
 
 // "Current Profile" of the front end's key; 0 when missing or outside 0-8.
 LONG readCurrentProfile(const char* frontEndKey);
@@ -58,7 +67,7 @@ bool writeProfileName(const char* frontEndKey, LONG index, const std::string& na
 // defaults; Text values keep their text; SaveOnly values are set to their defaults. Values named
 // in `keep` are neither read nor reset to factory values (the capture driver keeps "Resolution"
 // and "Format" while it runs).
-bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep = {});
+bool loadProfile(ProfileSettings& settings, const KeepList& keep = {});
 
 // Writes every value into the current profile, "Revision" as the front end's revision. A missing
 // profile key is created: the one that "Current Profile" names (written too), with the front
