@@ -212,12 +212,12 @@ LONG storedRevision(const ProfileLayout& layout) {
   return ExtRegGetVal(layout.key, profileKey(readCurrentProfile(layout.key)).c_str(), kRevision);
 }
 
-bool startUpProfile(ProfileSettings& settings) {
+bool startUpProfile(ProfileSettings& settings, const KeepList& keep) {
   const ProfileLayout& layout = settings.layout();
-  loadFactoryDefaults(settings);
+  loadFactoryDefaultsKeeping(settings, keep);
   LONG stored = storedRevision(layout);
   // A missing profile is created by the load itself, already with the front end's revision.
-  if (!loadProfile(settings)) return false;
+  if (!loadProfile(settings, keep)) return false;
   if (stored != layout.revision) {
     saveProfile(settings);
     return false;

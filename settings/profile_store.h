@@ -84,7 +84,8 @@ LONG storedRevision(const ProfileLayout& layout);
 // The front end's start-up: factory defaults, then the current profile; a profile stored at
 // another revision (or missing) is saved back at once with the front end's revision; one stored
 // at the front end's revision gets the layout's revision rule. True when the profile was stored
-// at the front end's revision.
-bool startUpProfile(ProfileSettings& settings);
+// at the front end's revision. Values named in `keep` stay as they are, as with loadProfile (the
+// capture driver runs the check while open, with its resolution and format in use).
+bool startUpProfile(ProfileSettings& settings, const KeepList& keep = {});
 
 }  // namespace profiles

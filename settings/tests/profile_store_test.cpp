@@ -96,7 +96,7 @@ TEST_F(ProfileStore, MissingProfileLoadsFactoryValuesAndIsCreatedWithThem) {
     bool (*load)(ProfileSettings&);
   };
   const Case cases[] = {{"load", [](ProfileSettings& s) { return profiles::loadProfile(s); }},
-                        {"start-up", profiles::startUpProfile}};
+                        {"start-up", [](ProfileSettings& s) { return profiles::startUpProfile(s); }}};
   for (const Case& c : cases) {
     for (const ProfileLayout* layout : kLayouts) {
       qrtest::deleteProductKey();
@@ -219,32 +219,45 @@ TEST_F(ProfileStore, CaptureDriverKeepsTimedProfileValuesInItsOwnKey) {
   EXPECT_EQ(2, loaded[DRIVER("Timed Profile 1")]);
 }
 
-// The capture driver keeps its running resolution and format through a profile load, whether the
-// profile is there or has to be made from factory values.
+// The capture driver keeps its running resolution and format through a profile load and through
+// the revision check it runs while open, whether the profile is there (of its revision or another)
+// or has to be made from factory values.
 TEST_F(ProfileStore, KeptValuesAreNeitherReadNorReset) {
   const ProfileLayout& layout = profiles::kCaptureDriverLayout;
   struct Case {
-    bool profileStored;
+    const char* how;
+    bool (*load)(ProfileSettings&, const profiles::KeepList&);
+    long revision;  // of the stored profile; 0: no profile stored
+    bool result;
     long videoGain;
   };
-  const Case cases[] = {{true, 10}, {false, 127}};
+  const Case cases[] = {{"load", profiles::loadProfile, 80, true, 10},
+                        {"load", profiles::loadProfile, 0, false, 127},
+                        {"start-up", profiles::startUpProfile, 80, true, 10},
+                        {"start-up", profiles::startUpProfile, 79, false, 10},
+                        {"start-up", profiles::startUpProfile, 0, false, 127}};
   for (const Case& c : cases) {
     qrtest::deleteProductKey();
-    if (c.profileStored) {
-      writeNumber(profilePath(layout, 0), "Resolution", 0);
-      writeNumber(profilePath(layout, 0), "Format", 4);
-      writeNumber(profilePath(layout, 0), "Video Gain", 10);
+    const std::string path = profilePath(layout, 0);
+    if (c.revision) {
+      writeNumber(path, "Revision", c.revision);
+      writeNumber(path, "Resolution", 0);
+      writeNumber(path, "Format", 4);
+      writeNumber(path, "Video Gain", 10);
     }
     ProfileSettings settings(layout);
     settings[DRIVER("Resolution")] = 3;
     settings[DRIVER("Format")] = 2;
     settings[DRIVER("Video Gain")] = 55;
-    EXPECT_EQ(c.profileStored, profiles::loadProfile(settings, {DRIVER("Resolution"), DRIVER("Format")}));
-    EXPECT_EQ(3, settings[DRIVER("Resolution")]) << c.profileStored;
-    EXPECT_EQ(2, settings[DRIVER("Format")]) << c.profileStored;
-    EXPECT_EQ(c.videoGain, settings[DRIVER("Video Gain")]) << c.profileStored;
-    if (!c.profileStored) {
-      EXPECT_EQ("2", storedText(profilePath(layout, 0), "Format")) << "the new profile holds it";
+    const bool loaded = c.load(settings, {DRIVER("Resolution"), DRIVER("Format")});
+    const std::string what = std::string(c.how) + " of revision " + std::to_string(c.revision);
+    EXPECT_EQ(c.result, loaded) << what;
+    EXPECT_EQ(3, settings[DRIVER("Resolution")]) << what;
+    EXPECT_EQ(2, settings[DRIVER("Format")]) << what;
+    EXPECT_EQ(c.videoGain, settings[DRIVER("Video Gain")]) << what;
+    if (c.revision != 80) {
+      EXPECT_EQ("2", storedText(path, "Format")) << what << ": the profile written holds the running format";
+      EXPECT_EQ("80", storedText(path, "Revision")) << what;
     }
   }
 }
