@@ -151,6 +151,9 @@ bool loadProfile(ProfileSettings& settings, const KeepList& keep) {
   LONG index = readCurrentProfile(layout.key);
   if (!OpenKey(layout.key, profileKey(index).c_str())) {
     loadFactoryDefaultsKeeping(settings, keep);
+    // The values of the front end's own key belong to no profile (the capture driver's timed
+    // profiles): a missing profile must not reset them, and the save below writes them back.
+    readFrontEndKeyValues(settings, keep);
     saveProfile(settings);
     return false;
   }

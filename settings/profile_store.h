@@ -63,7 +63,8 @@ bool readProfileName(const char* frontEndKey, LONG index, std::string& name);
 bool writeProfileName(const char* frontEndKey, LONG index, const std::string& name);
 
 // Reads the current profile. When its key cannot be opened, factory defaults are loaded and saved
-// (which creates the profile) and the result is false. Values missing from the profile take their
+// (which creates the profile) and the result is false; the values of the front end's own key are
+// read even then, as no profile holds them. Values missing from the profile take their
 // defaults; Text values keep their text; SaveOnly values are set to their defaults. Values named
 // in `keep` are neither read nor reset to factory values (the capture driver keeps "Resolution"
 // and "Format" while it runs).

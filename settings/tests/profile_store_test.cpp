@@ -219,6 +219,42 @@ TEST_F(ProfileStore, CaptureDriverKeepsTimedProfileValuesInItsOwnKey) {
   EXPECT_EQ(2, loaded[DRIVER("Timed Profile 1")]);
 }
 
+// The timed-profile values live in the driver's own key, outside every profile: a profile whose key
+// is missing (a timed profile chosen that was never saved) is made from factory values without
+// switching timed profiles off or changing their times.
+TEST_F(ProfileStore, MissingProfileLeavesTheFrontEndsOwnValues) {
+  const ProfileLayout& layout = profiles::kCaptureDriverLayout;
+  struct Stored {
+    const char* name;
+    long number;
+  };
+  const Stored timed[] = {{"Timed Profile Enable", 1},
+                          {"Timed Profile 1 Start Time", 480},
+                          {"Timed Profile 2 Start Time", 1080},
+                          {"Timed Profile 1", 2},
+                          {"Timed Profile 2", 5}};
+  struct Case {
+    const char* how;
+    bool (*load)(ProfileSettings&);
+  };
+  const Case cases[] = {{"load", [](ProfileSettings& s) { return profiles::loadProfile(s); }},
+                        {"start-up", [](ProfileSettings& s) { return profiles::startUpProfile(s); }}};
+  for (const Case& c : cases) {
+    qrtest::deleteProductKey();
+    writeNumber(frontEndPath(layout), "Current Profile", 2);
+    for (const Stored& value : timed) writeNumber(frontEndPath(layout), value.name, value.number);
+    ProfileSettings settings(layout);  // the timed values at their factory 0
+    EXPECT_FALSE(c.load(settings)) << c.how;
+    EXPECT_EQ("127", storedText(profilePath(layout, 2), "Video Gain")) << c.how << ": made from factory values";
+    EXPECT_EQ("2", storedText(frontEndPath(layout), "Current Profile")) << c.how;
+    for (const Stored& value : timed) {
+      EXPECT_EQ(value.number, settings[valueOf(layout, value.name)]) << c.how << ' ' << value.name;
+      EXPECT_EQ(std::to_string(value.number), storedText(frontEndPath(layout), value.name))
+          << c.how << ' ' << value.name;
+    }
+  }
+}
+
 // The capture driver keeps its running resolution and format through a profile load and through
 // the revision check it runs while open, whether the profile is there (of its revision or another)
 // or has to be made from factory values.
