@@ -30,20 +30,20 @@ class RegistryWriteLog {
  public:
   RegistryWriteLog() {
     active_ = this;
-    for (const ImportHookSpec& spec : kHooks) {
-      hooks_.emplace_back(new qrtest::ImportHook(dll_, "advapi32.dll", spec.name, spec.replacement));
-      EXPECT_TRUE(hooks_.back()->installed()) << "quorelreg.dll does not import " << spec.name;
+    for (const HookedImport& hooked : kHooks) {
+      hooks_.emplace_back(new qrtest::ImportHook(dll_, "advapi32.dll", hooked.name, hooked.replacement));
+      EXPECT_TRUE(hooks_.back()->installed()) << "quorelreg.dll does not import " << hooked.name;
     }
   }
   ~RegistryWriteLog() { active_ = nullptr; }
   const std::vector<std::string>& lines() const { return lines_; }
 
  private:
-  struct ImportHookSpec {
+  struct HookedImport {
     const char* name;
     void* replacement;
   };
-  static const ImportHookSpec kHooks[3];
+  static const HookedImport kHooks[3];
 
   static LONG WINAPI openKey(HKEY parent, LPCSTR path, PHKEY key) {
     LONG status = active_->original<decltype(&RegOpenKeyA)>(0)(parent, path, key);
@@ -93,7 +93,7 @@ class RegistryWriteLog {
 };
 
 RegistryWriteLog* RegistryWriteLog::active_ = nullptr;
-const RegistryWriteLog::ImportHookSpec RegistryWriteLog::kHooks[3] = {
+const RegistryWriteLog::HookedImport RegistryWriteLog::kHooks[3] = {
     {"RegOpenKeyA", reinterpret_cast<void*>(&RegistryWriteLog::openKey)},
     {"RegCreateKeyA", reinterpret_cast<void*>(&RegistryWriteLog::createKey)},
     {"RegSetValueExA", reinterpret_cast<void*>(&RegistryWriteLog::setValue)},
