@@ -1,7 +1,6 @@
 #include "profile_store.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "quorelreg.h"
 #include "regpath.h"
@@ -14,22 +13,20 @@ const char kCurrentProfile[] = "Current Profile";
 const char kProfileName[] = "Profile Name";
 const char kRevision[] = "Revision";
 
-// The layout's values in the order a save writes them.
-std::vector<const ProfileValue*> valuesInSaveOrder(const ProfileLayout& layout) {
-  std::vector<const ProfileValue*> values;
-  if (!layout.saveOrder) {
-    for (std::size_t i = 0; i < layout.count; ++i) values.push_back(&layout.values[i]);
-  } else {
-    for (std::size_t i = 0; i < layout.saveOrderCount; ++i) {
-      values.push_back(findValue(layout, layout.saveOrder[i]));
-    }
+ValueId idAt(const ProfileLayout& layout, std::size_t position) { return ValueId{&layout, position}; }
+
+// The layout's values in the order a save writes them (a save order names each value once).
+std::vector<ValueId> valuesInSaveOrder(const ProfileLayout& layout) {
+  std::vector<ValueId> values;
+  for (std::size_t i = 0; i < layout.count; ++i) {
+    values.push_back(idAt(layout, layout.saveOrder ? positionOf(layout, layout.saveOrder[i]) : i));
   }
   return values;
 }
 
-bool isKept(const std::vector<std::string>& keep, const char* name) {
-  for (const std::string& kept : keep) {
-    if (kept == name) return true;
+bool isKept(const ProfileLayout& layout, const KeepList& keep, std::size_t position) {
+  for (ValueId kept : keep) {
+    if (positionIn(layout, kept) == position) return true;
   }
   return false;
 }
@@ -43,13 +40,14 @@ bool openOrCreateProfile(const ProfileLayout& layout, LONG index) {
   return RegSaveString(kProfileName, layout.newProfileName) != 0;
 }
 
-bool saveValue(const ProfileSettings& settings, const ProfileValue& value) {
+bool saveValue(const ProfileSettings& settings, ValueId id) {
+  const ProfileValue& value = settings.layout().values[id.position];
   switch (value.kind) {
     case ValueKind::Number:
     case ValueKind::SaveOnly:
-      return RegSaveVal(value.name, settings[value.name]) != 0;
+      return RegSaveVal(value.name, settings[id]) != 0;
     case ValueKind::Text:
-      return RegSaveString(value.name, settings.text(value.name).c_str()) != 0;
+      return RegSaveString(value.name, settings.text(id).c_str()) != 0;
     case ValueKind::FrontEndKey:
       return true;  // written after the profile key is closed
   }
@@ -58,50 +56,71 @@ bool saveValue(const ProfileSettings& settings, const ProfileValue& value) {
 
 // The values kept in the front end's own key rather than in the profile, read with one opening of
 // that key (a key that cannot be opened gives the defaults).
-void readFrontEndKeyValues(ProfileSettings& settings, const std::vector<std::string>& keep) {
+void readFrontEndKeyValues(ProfileSettings& settings, const KeepList& keep) {
   const ProfileLayout& layout = settings.layout();
   bool open = false;
   for (std::size_t i = 0; i < layout.count; ++i) {
     const ProfileValue& value = layout.values[i];
-    if (value.kind != ValueKind::FrontEndKey || isKept(keep, value.name)) continue;
+    if (value.kind != ValueKind::FrontEndKey || isKept(layout, keep, i)) continue;
     if (!open) open = OpenKey(layout.key, nullptr) != 0;
-    settings[value.name] = RegGetVal(value.name, value.missing);
+    settings[idAt(layout, i)] = RegGetVal(value.name, value.missing);
   }
   if (open) CloseKey();
 }
 
 // Factory values for all but the kept values: a value the front end must not have changed under it
 // (the capture driver's running resolution and format) stays as it is when no profile is found.
-void loadFactoryDefaultsKeeping(ProfileSettings& settings, const std::vector<std::string>& keep) {
+void loadFactoryDefaultsKeeping(ProfileSettings& settings, const KeepList& keep) {
   const ProfileSettings before = settings;
   loadFactoryDefaults(settings);
-  for (const std::string& name : keep) {
-    if (!settings.has(name.c_str())) continue;
-    settings[name.c_str()] = before[name.c_str()];
-    settings.text(name.c_str()) = before.text(name.c_str());
+  for (ValueId kept : keep) {
+    settings[kept] = before[kept];
+    settings.text(kept) = before.text(kept);
   }
 }
 
 }  // namespace
 
 ProfileSettings::ProfileSettings(const ProfileLayout& layout)
-    : layout_(&layout), numbers_(layout.count), texts_(layout.count) {
+    : layout_(&layout), numbers_(layout.count + 1), texts_(layout.count + 1) {
   for (std::size_t i = 0; i < layout.count; ++i) numbers_[i] = layout.values[i].factory;
 }
 
-std::size_t ProfileSettings::position(const char* name) const {
-  const ProfileValue* value = findValue(*layout_, name);
-  if (!value) {
-    std::fprintf(stderr, "profile value \"%s\" is not one of \"%s\"\n", name, layout_->key);
-    std::abort();
+std::size_t ProfileSettings::position(ValueId id) const {
+  std::size_t position = positionIn(*layout_, id);
+  if (position == layout_->count) {
+    char message[160];
+    const char* name = id.layout && id.position < id.layout->count ? id.layout->values[id.position].name : "?";
+    std::snprintf(message, sizeof message, "profile value \"%s\" is not one of \"%s\"\n", name, layout_->key);
+    OutputDebugStringA(message);
   }
-  return static_cast<std::size_t>(value - layout_->values);
+  return position;
 }
 
-LONG& ProfileSettings::operator[](const char* name) { return numbers_[position(name)]; }
-LONG ProfileSettings::operator[](const char* name) const { return numbers_[position(name)]; }
-std::string& ProfileSettings::text(const char* name) { return texts_[position(name)]; }
-const std::string& ProfileSettings::text(const char* name) const { return texts_[position(name)]; }
+// The spare slot after the layout's values stands for a value the layout does not have: it is
+// cleared whenever it is handed out, so nothing written to it is ever read back.
+LONG& ProfileSettings::operator[](ValueId id) {
+  std::size_t at = position(id);
+  if (at == layout_->count) numbers_[at] = 0;
+  return numbers_[at];
+}
+
+LONG ProfileSettings::operator[](ValueId id) const {
+  std::size_t at = position(id);
+  return at < layout_->count ? numbers_[at] : 0;
+}
+
+std::string& ProfileSettings::text(ValueId id) {
+  std::size_t at = position(id);
+  if (at == layout_->count) texts_[at].clear();
+  return texts_[at];
+}
+
+const std::string& ProfileSettings::text(ValueId id) const {
+  static const std::string none;
+  std::size_t at = position(id);
+  return at < layout_->count ? texts_[at] : none;
+}
 
 LONG readCurrentProfile(const char* frontEndKey) {
   LONG index = ExtRegGetVal(frontEndKey, nullptr, kCurrentProfile);
@@ -127,25 +146,28 @@ bool writeProfileName(const char* frontEndKey, LONG index, const std::string& na
   return ExtRegSaveString(frontEndKey, profileKey(index).c_str(), kProfileName, name.c_str()) != 0;
 }
 
-bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep) {
+bool loadProfile(ProfileSettings& settings, const KeepList& keep) {
   const ProfileLayout& layout = settings.layout();
   LONG index = readCurrentProfile(layout.key);
   if (!OpenKey(layout.key, profileKey(index).c_str())) {
     loadFactoryDefaultsKeeping(settings, keep);
+    // The values of the front end's own key belong to no profile (the capture driver's timed
+    // profiles): a missing profile must not reset them, and the save below writes them back.
+    readFrontEndKeyValues(settings, keep);
     saveProfile(settings);
     return false;
   }
   settings.currentProfile = index;
   for (std::size_t i = 0; i < layout.count; ++i) {
     const ProfileValue& value = layout.values[i];
-    if (isKept(keep, value.name)) continue;
+    if (isKept(layout, keep, i)) continue;
     if (value.kind == ValueKind::Number) {
-      settings[value.name] = RegGetVal(value.name, value.missing);
+      settings[idAt(layout, i)] = RegGetVal(value.name, value.missing);
     } else if (value.kind == ValueKind::Text) {
       char text[QUORELREG_MAX_STRING + 1];
-      if (RegGetString(value.name, text)) settings.text(value.name) = text;
+      if (RegGetString(value.name, text)) settings.text(idAt(layout, i)) = text;
     } else if (value.kind == ValueKind::SaveOnly) {
-      settings[value.name] = value.missing;
+      settings[idAt(layout, i)] = value.missing;
     }
   }
   CloseKey();
@@ -156,19 +178,20 @@ bool loadProfile(ProfileSettings& settings, const std::vector<std::string>& keep
 bool saveProfile(ProfileSettings& settings) {
   const ProfileLayout& layout = settings.layout();
   LONG index = readCurrentProfile(layout.key);
-  if (settings.has(kRevision)) settings[kRevision] = layout.revision;
+  if (settings.has(kRevision)) settings[settings.find(kRevision)] = layout.revision;
   if (!openOrCreateProfile(layout, index)) {
     CloseKey();
     return false;
   }
   settings.currentProfile = index;
-  const std::vector<const ProfileValue*> order = valuesInSaveOrder(layout);
+  const std::vector<ValueId> order = valuesInSaveOrder(layout);
   bool ok = true;
-  for (const ProfileValue* value : order) ok = saveValue(settings, *value) && ok;
+  for (ValueId id : order) ok = saveValue(settings, id) && ok;
   CloseKey();
-  for (const ProfileValue* value : order) {
-    if (value->kind != ValueKind::FrontEndKey) continue;
-    ok = ExtRegSaveVal(layout.key, nullptr, value->name, settings[value->name]) && ok;
+  for (ValueId id : order) {
+    const ProfileValue& value = layout.values[id.position];
+    if (value.kind != ValueKind::FrontEndKey) continue;
+    ok = ExtRegSaveVal(layout.key, nullptr, value.name, settings[id]) && ok;
   }
   return ok;
 }
@@ -178,12 +201,12 @@ void loadFactoryDefaults(ProfileSettings& settings) {
   for (std::size_t i = 0; i < layout.count; ++i) {
     const ProfileValue& value = layout.values[i];
     if (value.kind != ValueKind::Text) {
-      settings[value.name] = value.factory;
+      settings[idAt(layout, i)] = value.factory;
       continue;
     }
     char text[QUORELREG_MAX_STRING + 1] = "";
     if (layout.factoryTextSource) ExtRegGetString(layout.key, nullptr, layout.factoryTextSource, text);
-    settings.text(value.name) = text;
+    settings.text(idAt(layout, i)) = text;
   }
   settings.currentProfile = 0;
 }
@@ -192,18 +215,21 @@ LONG storedRevision(const ProfileLayout& layout) {
   return ExtRegGetVal(layout.key, profileKey(readCurrentProfile(layout.key)).c_str(), kRevision);
 }
 
-bool startUpProfile(ProfileSettings& settings) {
+bool startUpProfile(ProfileSettings& settings, const KeepList& keep) {
   const ProfileLayout& layout = settings.layout();
-  loadFactoryDefaults(settings);
+  loadFactoryDefaultsKeeping(settings, keep);
   LONG stored = storedRevision(layout);
   // A missing profile is created by the load itself, already with the front end's revision.
-  if (!loadProfile(settings)) return false;
+  if (!loadProfile(settings, keep)) return false;
   if (stored != layout.revision) {
     saveProfile(settings);
     return false;
   }
   const RevisionRule& rule = layout.currentRevisionRule;
-  if (rule.name && settings[rule.name] == rule.from) settings[rule.name] = rule.to;
+  if (rule.name) {
+    LONG& value = settings[settings.find(rule.name)];
+    if (value == rule.from) value = rule.to;
+  }
   return true;
 }
 

@@ -173,7 +173,14 @@ LONG WINAPI CreateNewUserProfile(LPCSTR subKey1) {
   return CreateNewKey(subKey1, profile.c_str());
 }
 
+// Deletes one profile key. Both names are required: with either left out the composed path would
+// name the product key or a front end's key, which lose every value they hold when they have no
+// sub-keys (an empty name composes a trailing backslash, which the registry reads the same way).
 LONG WINAPI ExtRegDeleteProfile(LPCSTR subKey1, LPCSTR subKey2) {
+  if (!subKey1 || !*subKey1 || !subKey2 || !*subKey2) {
+    g_lastStatus = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
   if (!composePath(subKey1, subKey2, g_path)) {
     g_lastStatus = ERROR_FILENAME_EXCED_RANGE;
     return 0;

@@ -5,7 +5,9 @@
 //     then CloseKey;
 //   - one-shot calls (ExtReg...) that open, access and close a key of their own.
 // Every number is stored as decimal text (REG_SZ). Results are 1 for success and 0 for failure
-// unless a function says otherwise. Sub-key arguments may be null, which leaves that level out.
+// unless a function says otherwise. Sub-key arguments may be null, which leaves that level out,
+// except for ExtRegDeleteProfile: it deletes only a profile key, front end \ profile, and refuses
+// a null or empty name (it would otherwise delete the product key or a front end's key).
 #pragma once
 #include <windows.h>
 

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 namespace quorelreg {
@@ -23,10 +22,8 @@ bool composePath(const char* subKey1, const char* subKey2, char* out) {
   return true;
 }
 
-std::string profileKeyName(long index) {
-  char name[32];
-  std::snprintf(name, sizeof name, "UserProfile%1ld", index + 1);
-  return name;
+std::string profileKeyName(std::int32_t index) {
+  return "UserProfile" + std::to_string(static_cast<std::int64_t>(index) + 1);
 }
 
 long parseDecimal(const char* text) {

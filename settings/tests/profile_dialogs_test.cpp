@@ -280,7 +280,7 @@ TEST_F(ProfileDialog, SaveWritesCurrentProfileAndTheFrontEndSavesIntoIt) {
   addProfile(3, "Garden");
   open();
   select(1);
-  frontEnd_.settings["Video Gain"] = 201;
+  frontEnd_.settings[TWAIN("Video Gain")] = 201;
   answerer_->plan(IDNO);
   press(IDC_PROFILE_SAVE);
   EXPECT_EQ("Save current configuration in \"Garden\"?", lastSeen().text);

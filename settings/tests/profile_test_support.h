@@ -8,6 +8,23 @@
 
 namespace profiletest {
 
+// Values of one front end, their names checked when compiling.
+#define VIEWER(name) PROFILE_VALUE(profiles::kViewerLayout, name)
+#define DRIVER(name) PROFILE_VALUE(profiles::kCaptureDriverLayout, name)
+#define TWAIN(name) PROFILE_VALUE(profiles::kTwainLayout, name)
+
+// The value at `position` of the layout's load order.
+inline profiles::ValueId entry(const profiles::ProfileLayout& layout, std::size_t position) {
+  return profiles::ValueId{&layout, position};
+}
+
+// The value `name` of a layout chosen at run time (tests that run over every front end).
+inline profiles::ValueId valueOf(const profiles::ProfileLayout& layout, const char* name) {
+  profiles::ValueId id{&layout, profiles::positionOf(layout, name)};
+  EXPECT_LT(id.position, layout.count) << '"' << name << "\" is not one of " << layout.key;
+  return id;
+}
+
 inline std::string frontEndPath(const profiles::ProfileLayout& layout) {
   return std::string(qrtest::kProductKey) + "\\" + layout.key;
 }

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "quorelreg.h"
-#include "regpath.h"
 #include "registry_sandbox.h"
 
 namespace {
@@ -15,63 +14,6 @@ using qrtest::readRawValue;
 using qrtest::writeRawValue;
 
 const std::string kViewerKey = std::string(kProductKey) + "\\QRViewer";
-
-TEST(RegistryPath, ComposesRootAndUpToTwoSubKeys) {
-  struct Case {
-    const char* key1;
-    const char* key2;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {nullptr, nullptr, "Software\\Orvane Imaging"},
-      {"QRViewer", nullptr, "Software\\Orvane Imaging\\QRViewer"},
-      {nullptr, "Twain", "Software\\Orvane Imaging\\Twain"},
-      {"AVI", "UserProfile2", "Software\\Orvane Imaging\\AVI\\UserProfile2"},
-  };
-  for (const Case& c : cases) {
-    char path[quorelreg::kPathBufferSize];
-    ASSERT_TRUE(quorelreg::composePath(c.key1, c.key2, path));
-    EXPECT_STREQ(c.expected, path);
-  }
-}
-
-TEST(RegistryPath, RefusesPathsLongerThan263Characters) {
-  char path[quorelreg::kPathBufferSize];
-  const std::size_t room = 263 - std::strlen(quorelreg::kRootPath) - 1;  // after root and backslash
-  EXPECT_TRUE(quorelreg::composePath(std::string(room, 'a').c_str(), nullptr, path));
-  EXPECT_EQ(263u, std::strlen(path));
-  EXPECT_FALSE(quorelreg::composePath(std::string(room + 1, 'a').c_str(), nullptr, path));
-  EXPECT_FALSE(quorelreg::composePath("QRViewer", std::string(300, 'b').c_str(), path));
-  EXPECT_STREQ("", path);
-}
-
-TEST(RegistryPath, ProfileKeyNamesAreIndexPlusOne) {
-  EXPECT_EQ("UserProfile1", quorelreg::profileKeyName(0));
-  EXPECT_EQ("UserProfile9", quorelreg::profileKeyName(8));
-  EXPECT_EQ("UserProfile10", quorelreg::profileKeyName(9));
-}
-
-TEST(RegistryPath, ParsesDecimalTextLikeTheStoreReadsIt) {
-  struct Case {
-    const char* text;
-    long expected;
-  };
-  const Case cases[] = {
-      {"12", 12},
-      {"-5", -5},
-      {"  +7", 7},
-      {"\t-0042", -42},
-      {"12abc", 12},
-      {"", 0},
-      {"abc", 0},
-      {"-", 0},
-      {"2147483647", INT_MAX},
-      {"-2147483648", INT_MIN},
-      {"99999999999999999999", INT_MAX},
-      {"-99999999999999999999", INT_MIN},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.expected, quorelreg::parseDecimal(c.text)) << '"' << c.text << '"';
-}
 
 class QuorelReg : public qrtest::RegistrySandbox {
  protected:
@@ -205,7 +147,9 @@ TEST_F(QuorelReg, CreateNewUserProfileOpensTheKeyAfterTheCurrentIndex) {
                         {"0", "UserProfile1"},
                         {"3", "UserProfile4"},
                         {"8", "UserProfile9"},
-                        {"9", "UserProfile10"}};
+                        {"9", "UserProfile10"},
+                        {"2147483647", "UserProfile2147483648"},
+                        {"99999999999", "UserProfile2147483648"}};  // saturated to 2147483647
   for (const Case& c : cases) {
     qrtest::deleteProductKey();
     if (c.stored)
@@ -237,6 +181,28 @@ TEST_F(QuorelReg, DeleteRemovesOnlyKeysWithoutSubKeys) {
   EXPECT_EQ(0, ExtRegDeleteProfile("QRViewer", "UserProfile2")) << "already gone";
 }
 
+// Only a profile key can be deleted: a call that leaves out or empties a name must not reach the
+// product key or a front end's key, which are deleted with their values when they have no sub-keys.
+TEST_F(QuorelReg, DeleteRefusesToDeleteAnythingButAProfileKey) {
+  struct Case {
+    const char* key1;
+    const char* key2;
+  };
+  const Case cases[] = {{nullptr, nullptr}, {"QRViewer", nullptr}, {nullptr, "QRViewer"},
+                        {"QRViewer", ""},   {"", "QRViewer"},      {"", ""}};
+  for (const Case& c : cases) {
+    for (bool frontEndKey : {false, true}) {  // without it the product key holds only values
+      qrtest::deleteProductKey();
+      writeRawValue(kProductKey, "Camera Device Provider", REG_SZ, "USB", 4);
+      if (frontEndKey) writeRawValue(kViewerKey, "Current Profile", REG_SZ, "2", 2);
+      EXPECT_EQ(0, ExtRegDeleteProfile(c.key1, c.key2))
+          << (c.key1 ? c.key1 : "null") << ", " << (c.key2 ? c.key2 : "null") << (frontEndKey ? " with QRViewer" : "");
+      EXPECT_EQ("USB" + std::string(1, '\0'), rawText(kProductKey, "Camera Device Provider"));
+      if (frontEndKey) EXPECT_EQ("2" + std::string(1, '\0'), rawText(kViewerKey, "Current Profile"));
+    }
+  }
+}
+
 TEST_F(QuorelReg, OverlongPathsTouchNothing) {
   const std::string tooLong(250, 'k');  // root + backslash + 250 = 274 characters
   char text[256] = "unchanged";
@@ -246,7 +212,7 @@ TEST_F(QuorelReg, OverlongPathsTouchNothing) {
   EXPECT_EQ(0, ExtRegSaveString(tooLong.c_str(), nullptr, "X", "y"));
   EXPECT_EQ(0, ExtRegGetVal(tooLong.c_str(), nullptr, "X"));
   EXPECT_EQ(0, ExtRegGetString(tooLong.c_str(), nullptr, "X", text));
-  EXPECT_EQ(0, ExtRegDeleteProfile(tooLong.c_str(), nullptr));
+  EXPECT_EQ(0, ExtRegDeleteProfile(tooLong.c_str(), "UserProfile1"));
   EXPECT_EQ(1, SetRegPathKey(tooLong.c_str(), nullptr));
   EXPECT_STREQ("unchanged", text);
   EXPECT_FALSE(keyExists(kProductKey)) << "nothing was created";
