@@ -198,7 +198,9 @@ TEST_F(QuorelReg, DeleteRefusesToDeleteAnythingButAProfileKey) {
       EXPECT_EQ(0, ExtRegDeleteProfile(c.key1, c.key2))
           << (c.key1 ? c.key1 : "null") << ", " << (c.key2 ? c.key2 : "null") << (frontEndKey ? " with QRViewer" : "");
       EXPECT_EQ("USB" + std::string(1, '\0'), rawText(kProductKey, "Camera Device Provider"));
-      if (frontEndKey) EXPECT_EQ("2" + std::string(1, '\0'), rawText(kViewerKey, "Current Profile"));
+      if (frontEndKey) {
+        EXPECT_EQ("2" + std::string(1, '\0'), rawText(kViewerKey, "Current Profile"));
+      }
     }
   }
 }
