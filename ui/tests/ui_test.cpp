@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,14 @@ class TestDialog : public ui::Dialog {
  public:
   explicit TestDialog(int templateId = IDD_UI_TEST) : Dialog(self(), templateId) {}
   int inits = 0;
+  bool initAnswer = true;
   std::vector<int> commands;
   std::string editAtOk;
 
  protected:
   bool onInit() override {
     ++inits;
-    return true;
+    return initAnswer;
   }
   bool onCommand(int id, int code, HWND control) override {
     commands.push_back(id);
@@ -70,6 +72,64 @@ TEST(Dialog, DestroyingTheObjectDestroysAnOpenModelessWindow) {
     ASSERT_TRUE(IsWindow(hwnd));
   }
   EXPECT_FALSE(IsWindow(hwnd));
+}
+
+// A dialog that answers chosen messages with chosen values.
+class AnsweringDialog : public TestDialog {
+ public:
+  std::map<UINT, INT_PTR> answers;
+
+ protected:
+  INT_PTR onMessage(UINT message, WPARAM, LPARAM, bool& handled) override {
+    auto found = answers.find(message);
+    handled = found != answers.end();
+    return handled ? found->second : 0;
+  }
+};
+
+// The colour messages, WM_COMPAREITEM, WM_VKEYTOITEM, WM_CHARTOITEM and WM_QUERYDRAGICON take
+// the dialog procedure's return value as their answer; every other message takes DWLP_MSGRESULT.
+TEST(Dialog, EveryMessageGetsTheAnswerItsHandlerGave) {
+  struct Case {
+    UINT message;
+    INT_PTR answer;
+    const char* name;
+  };
+  auto brush = [](int stock) { return reinterpret_cast<INT_PTR>(GetStockObject(stock)); };
+  const Case cases[] = {
+      {WM_CTLCOLORSTATIC, brush(GRAY_BRUSH), "WM_CTLCOLORSTATIC"},
+      {WM_CTLCOLOREDIT, brush(WHITE_BRUSH), "WM_CTLCOLOREDIT"},
+      {WM_CTLCOLORLISTBOX, brush(LTGRAY_BRUSH), "WM_CTLCOLORLISTBOX"},
+      {WM_CTLCOLORBTN, brush(DKGRAY_BRUSH), "WM_CTLCOLORBTN"},
+      {WM_CTLCOLORDLG, brush(BLACK_BRUSH), "WM_CTLCOLORDLG"},
+      {WM_CTLCOLORSCROLLBAR, brush(NULL_BRUSH), "WM_CTLCOLORSCROLLBAR"},
+      {WM_CTLCOLORMSGBOX, brush(DC_BRUSH), "WM_CTLCOLORMSGBOX"},
+      {WM_COMPAREITEM, -1, "WM_COMPAREITEM"},
+      {WM_VKEYTOITEM, -2, "WM_VKEYTOITEM"},
+      {WM_CHARTOITEM, 3, "WM_CHARTOITEM"},
+      {WM_QUERYDRAGICON, reinterpret_cast<INT_PTR>(LoadIconA(nullptr, IDI_APPLICATION)), "WM_QUERYDRAGICON"},
+      {WM_USER + 7, 0x1234, "a private message"},
+      {WM_APP + 1, -5, "an application message"},
+  };
+  AnsweringDialog dialog;
+  for (const Case& c : cases) dialog.answers[c.message] = c.answer;
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  for (const Case& c : cases) EXPECT_EQ(c.answer, SendMessageA(dialog.handle(), c.message, 0, 0)) << c.name;
+}
+
+// Another WM_INITDIALOG (some programs send one to set a dialog up again) reaches onInit and
+// answers its result directly, but its lParam is the sender's, not the dialog object.
+TEST(Dialog, AWmInitDialogSentLaterReachesTheObjectWithoutRebindingIt) {
+  TestDialog dialog;
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  dialog.initAnswer = false;
+  EXPECT_EQ(FALSE, SendMessageA(dialog.handle(), WM_INITDIALOG, 0, 0));
+  dialog.initAnswer = true;
+  EXPECT_EQ(TRUE, SendMessageA(dialog.handle(), WM_INITDIALOG, 0, 12345));
+  EXPECT_EQ(3, dialog.inits);
+  SendMessageA(dialog.handle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(1, std::count(dialog.commands.begin(), dialog.commands.end(), IDCANCEL));
+  EXPECT_EQ(nullptr, dialog.handle());
 }
 
 class Controls : public testing::Test {
