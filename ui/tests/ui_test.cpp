@@ -197,6 +197,83 @@ TEST_F(Controls, ScrollRequestsStayInsideRangeAndPage) {
   EXPECT_EQ(0, bar.requestedPosition(SB_PAGEUP));
 }
 
+// A dialog that records what each request of its scroll bar asks for, and the bar's own track
+// position at that moment.
+class ScrollingDialog : public TestDialog {
+ public:
+  struct Request {
+    int code;
+    WORD low16;
+    int requested;
+    int tracked;
+  };
+  std::vector<Request> thumbRequests;
+
+ protected:
+  INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override {
+    if (message != WM_HSCROLL) return TestDialog::onMessage(message, wParam, lParam, handled);
+    ui::ScrollBar bar(hwnd_, IDC_UI_SCROLL);
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_TRACKPOS;
+    GetScrollInfo(bar.handle(), SB_CTL, &info);
+    if (LOWORD(wParam) == SB_THUMBTRACK || LOWORD(wParam) == SB_THUMBPOSITION)
+      thumbRequests.push_back({LOWORD(wParam), HIWORD(wParam), bar.requestedPosition(wParam), info.nTrackPos});
+    handled = true;
+    return 0;
+  }
+};
+
+// The thumb of a bar wider than 16 bits is dragged to the middle and on to the right end, where it
+// is let go; the bar's own drag loop runs inside the button-down message.
+TEST(ScrollBar, ADraggedThumbAsksForItsFull32BitPosition) {
+  ScrollingDialog dialog;
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  ui::ScrollBar bar(dialog.handle(), IDC_UI_SCROLL);
+  const int maximum = 200000;
+  bar.setRange(0, maximum, 0);
+  RECT area;
+  GetClientRect(bar.handle(), &area);
+  const int y = area.bottom / 2;
+  const int thumbX = GetSystemMetrics(SM_CXHSCROLL) + 2;  // at position 0 the thumb follows the left arrow
+  PostMessageA(bar.handle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(area.right / 2, y));
+  PostMessageA(bar.handle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(area.right - 1, y));
+  PostMessageA(bar.handle(), WM_LBUTTONUP, 0, MAKELPARAM(area.right - 1, y));
+  SendMessageA(bar.handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(thumbX, y));
+
+  const auto& requests = dialog.thumbRequests;
+  ASSERT_GE(requests.size(), 3u);
+  for (const auto& request : requests) {
+    EXPECT_EQ(request.tracked, request.requested) << request.code;
+    EXPECT_EQ(request.low16, LOWORD(request.requested)) << request.code;
+  }
+  EXPECT_GT(requests[requests.size() - 3].requested, 0);  // the middle
+  EXPECT_LT(requests[requests.size() - 3].requested, maximum);
+  EXPECT_EQ(SB_THUMBTRACK, requests[requests.size() - 2].code);
+  EXPECT_EQ(maximum, requests[requests.size() - 2].requested);
+  EXPECT_EQ(SB_THUMBPOSITION, requests.back().code);
+  EXPECT_EQ(maximum, requests.back().requested);
+}
+
+// Without a drag the track position is the current one: a thumb request a program sends over a
+// wide range is read as the position with its low 16 bits nearest the current one.
+TEST(ScrollBar, AThumbRequestWithoutADragIsReadNearTheCurrentPosition) {
+  TestDialog dialog;
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  ui::ScrollBar bar(dialog.handle(), IDC_UI_SCROLL);
+  bar.setRange(0, 200000, 0);
+  struct Case {
+    int current;
+    int wanted;
+  };
+  const Case cases[] = {{100000, 100050}, {100000, 99950}, {100000, 131000}, {65536, 65535}, {65536, 70000}, {10, 3}};
+  for (const Case& c : cases) {
+    bar.setPosition(c.current);
+    const WPARAM request = MAKEWPARAM(SB_THUMBTRACK, LOWORD(c.wanted));
+    EXPECT_EQ(c.wanted, bar.requestedPosition(request)) << c.current;
+  }
+}
+
 TEST(Messages, CarryTheFrontEndsCaptionAndBeepOnlyWhenSoundsAreOn) {
   bool sounds = false;
   std::vector<UINT> beeps;
