@@ -320,6 +320,186 @@ TEST(Messages, FormatsLikePrintf) {
   EXPECT_EQ(std::string(300, 'x'), ui::format("%s", std::string(300, 'x').c_str()));
 }
 
+// A framework window that counts its paints and answers a private message of its own.
+class Preview : public ui::Window {
+ public:
+  static constexpr UINT kPing = WM_USER + 40;
+  int paints = 0;
+
+ protected:
+  LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == kPing) return 1000 + wParam;
+    if (message == WM_PAINT) {
+      ++paints;
+      PAINTSTRUCT paint;
+      BeginPaint(hwnd_, &paint);
+      EndPaint(hwnd_, &paint);
+      return 0;
+    }
+    return Window::handleMessage(message, wParam, lParam);
+  }
+};
+
+// A dialog whose template holds two controls of the framework class "QRTestPreview", bound to
+// their objects when the dialog starts (unless told not to).
+class PreviewDialog : public TestDialog {
+ public:
+  explicit PreviewDialog(bool attachAtInit = true) : TestDialog(IDD_UI_PREVIEW), attachAtInit_(attachAtInit) {}
+  HWND control(int id) const { return GetDlgItem(hwnd_, id); }
+  Preview preview;
+  Preview withData;
+  bool attached = false;
+  bool attachedWithData = false;
+
+ protected:
+  bool onInit() override {
+    if (attachAtInit_) {
+      attached = preview.attach(control(IDC_UI_PREVIEW));
+      attachedWithData = withData.attach(control(IDC_UI_PREVIEW_DATA));
+    }
+    return TestDialog::onInit();
+  }
+
+ private:
+  bool attachAtInit_;
+};
+
+class TemplateControl : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(ui::Window::registerClass("QRTestPreview")); }
+  static void repaint(HWND hwnd) { RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }
+};
+
+TEST_F(TemplateControl, IsMadeByTheDialogAndServedByTheObjectAttachedToIt) {
+  PreviewDialog dialog;
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  for (Preview* preview : {&dialog.preview, &dialog.withData}) {
+    ASSERT_NE(nullptr, preview->handle());
+    EXPECT_EQ(1005, SendMessageA(preview->handle(), Preview::kPing, 5, 0));
+    int before = preview->paints;
+    repaint(preview->handle());
+    EXPECT_GT(preview->paints, before);
+  }
+  EXPECT_TRUE(dialog.attached);
+  EXPECT_TRUE(dialog.attachedWithData);
+  EXPECT_EQ(dialog.control(IDC_UI_PREVIEW), dialog.preview.handle());
+  SendMessageA(dialog.handle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(nullptr, dialog.preview.handle());  // gone with the dialog
+}
+
+TEST_F(TemplateControl, AttachRefusesWindowsItCannotServe) {
+  PreviewDialog dialog;
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  Preview other;
+  EXPECT_FALSE(other.attach(dialog.control(IDOK)));                          // a button: not a framework class
+  EXPECT_FALSE(other.attach(dialog.control(IDC_UI_PREVIEW)));                // has its object already
+  EXPECT_FALSE(dialog.preview.attach(dialog.control(IDC_UI_PREVIEW_DATA)));  // the object has its window
+  EXPECT_FALSE(other.attach(nullptr));
+  EXPECT_EQ(nullptr, other.handle());
+  EXPECT_EQ(1007, SendMessageA(dialog.control(IDC_UI_PREVIEW_DATA), Preview::kPing, 7, 0));
+  EXPECT_FALSE(ui::Window::registerClass("Button"));  // a class that is not the framework's
+}
+
+// The object may go first (a dialog's members go before the dialog's window): the control stays
+// the dialog's, answers as a plain window, and can take another object. Leaving the dialog open
+// at the end of a test has its members go first too.
+TEST_F(TemplateControl, AnObjectDestroyedFirstLeavesTheControlToTheDialog) {
+  PreviewDialog dialog(false);
+  ASSERT_NE(nullptr, dialog.createModeless(nullptr));
+  HWND control = dialog.control(IDC_UI_PREVIEW);
+  EXPECT_EQ(0, SendMessageA(control, Preview::kPing, 1, 0));  // no object yet
+  {
+    Preview first;
+    ASSERT_TRUE(first.attach(control));
+    EXPECT_EQ(1002, SendMessageA(control, Preview::kPing, 2, 0));
+  }
+  EXPECT_TRUE(IsWindow(control));
+  EXPECT_EQ(0, SendMessageA(control, Preview::kPing, 3, 0));
+  Preview second;
+  ASSERT_TRUE(second.attach(control));
+  EXPECT_EQ(1004, SendMessageA(control, Preview::kPing, 4, 0));
+}
+
+// A DLL that links the framework: its classes are registered for it and leave with it.
+class ClassModule : public testing::Test {
+ protected:
+  using RegisterClassFn = BOOL(WINAPI*)(const char*);
+  using UnregisterClassesFn = void(WINAPI*)();
+
+  void SetUp() override {
+    module_ = LoadLibraryA("ui_test_classes.dll");
+    ASSERT_NE(nullptr, module_);
+    registerClass_ = exported<RegisterClassFn>("RegisterFrameworkClass");
+    unregisterClasses_ = exported<UnregisterClassesFn>("UnregisterFrameworkClasses");
+    ASSERT_NE(nullptr, registerClass_);
+    ASSERT_NE(nullptr, unregisterClasses_);
+  }
+  void TearDown() override {
+    if (module_) FreeLibrary(module_);
+  }
+  template <typename F>
+  F exported(const char* name) const {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+  }
+  static bool classOf(HINSTANCE module, const char* name) {
+    WNDCLASSA found;
+    return GetClassInfoA(module, name, &found) && found.hInstance == module;
+  }
+
+  HMODULE module_ = nullptr;
+  RegisterClassFn registerClass_ = nullptr;
+  UnregisterClassesFn unregisterClasses_ = nullptr;
+};
+
+TEST_F(ClassModule, ADllsClassesAreItsOwnAndLeaveWhenItUnloads) {
+  ASSERT_TRUE(registerClass_("QRTestDllClass"));
+  EXPECT_TRUE(classOf(module_, "QRTestDllClass"));
+  EXPECT_FALSE(classOf(self(), "QRTestDllClass"));
+  HMODULE unloaded = module_;
+  ASSERT_TRUE(FreeLibrary(module_));
+  module_ = nullptr;
+  EXPECT_FALSE(classOf(unloaded, "QRTestDllClass"));
+}
+
+TEST_F(ClassModule, AnExplicitCallUnregistersTheClassesAndTheyComeBackWhenNextUsed) {
+  ASSERT_TRUE(registerClass_("QRTestDllClass"));
+  ASSERT_TRUE(registerClass_("QRTestDllOther"));
+  unregisterClasses_();
+  EXPECT_FALSE(classOf(module_, "QRTestDllClass"));
+  EXPECT_FALSE(classOf(module_, "QRTestDllOther"));
+  EXPECT_TRUE(registerClass_("QRTestDllClass"));
+  EXPECT_TRUE(classOf(module_, "QRTestDllClass"));
+}
+
+// The functions a loaded module imports by name, read from its import directory.
+std::vector<std::string> importedFunctions(HMODULE module) {
+  auto* base = reinterpret_cast<const BYTE*>(module);
+  auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  std::vector<std::string> names;
+  if (!directory.VirtualAddress) return names;
+  for (auto* dll = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); dll->Name;
+       ++dll) {
+    auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+    for (; dll->OriginalFirstThunk && thunk->u1.AddressOfData; ++thunk) {
+      if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) continue;
+      names.push_back(reinterpret_cast<const char*>(
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData)->Name));
+    }
+  }
+  return names;
+}
+
+// Windows 95 and NT 4.0 load the framework's modules: it finds its module with what they have.
+TEST_F(ClassModule, FindsItsModuleWithoutFunctionsNewerThanWindows95) {
+  const std::vector<std::string> imports = importedFunctions(module_);
+  auto imported = [&](const char* name) { return std::find(imports.begin(), imports.end(), name) != imports.end(); };
+  EXPECT_TRUE(imported("RegisterClassA"));  // the import directory was read
+  EXPECT_FALSE(imported("GetModuleHandleExA"));
+  EXPECT_FALSE(imported("GetModuleHandleExW"));
+}
+
 // A client that wants three idle steps and presses its own OK at the third.
 class ChildClient : public TestDialog {
  public:
