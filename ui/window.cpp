@@ -10,13 +10,8 @@ namespace ui {
 
 namespace {
 
-// The module this code is linked into: the allocation that holds its code starts at the
-// module's base address, which is its handle.
-HINSTANCE codeModule() {
-  MEMORY_BASIC_INFORMATION memory = {};
-  if (!VirtualQuery(reinterpret_cast<LPCVOID>(&codeModule), &memory, sizeof memory)) return GetModuleHandleA(nullptr);
-  return static_cast<HINSTANCE>(memory.AllocationBase);
-}
+// The module this code is linked into.
+HINSTANCE codeModule() { return moduleOf(reinterpret_cast<const void*>(&codeModule)); }
 
 // What the framework keeps for its module: the window classes it registered, unregistered when
 // the module unloads (this object is a static of the module), and the objects whose `create` is
@@ -88,6 +83,14 @@ ModuleWindows& moduleWindows() {
 }
 
 }  // namespace
+
+// The allocation that holds a module's image starts at the module's base address, which is its
+// handle.
+HINSTANCE moduleOf(const void* address) {
+  MEMORY_BASIC_INFORMATION memory = {};
+  if (!VirtualQuery(address, &memory, sizeof memory)) return GetModuleHandleA(nullptr);
+  return static_cast<HINSTANCE>(memory.AllocationBase);
+}
 
 void unregisterWindowClasses() { moduleWindows().unregisterAll(); }
 

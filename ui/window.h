@@ -65,6 +65,10 @@ class Window : public WindowBase {
   bool owned_ = false;  // made by create (destroyed with the object), not attached
 };
 
+// The module (its instance handle) whose image holds `address`, found with what Windows 95 and
+// NT 4.0 have.
+HINSTANCE moduleOf(const void* address);
+
 // Unregisters every window class the framework registered for this module; the system does not
 // do it for a DLL, whose classes would otherwise outlive its code. It runs by itself when the
 // module unloads; a DLL may call it before (its windows must be gone by then). A class is

@@ -1,5 +1,8 @@
 // The window framework under Wine's null display driver: dialogs modal and modeless, the frame
 // around a child dialog, the message loop's idle step, control helpers and message boxes.
+#include <windows.h>
+#include <mmsystem.h>
+
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -312,6 +315,84 @@ TEST(Messages, APlannedButtonTheBoxLacksFailsTheTestAndTheDefaultAnswers) {
   EXPECT_EQ(IDOK, answer);
   ASSERT_EQ(1u, answerer.seen().size());
   EXPECT_EQ(IDOK, answerer.seen()[0].pressed);
+}
+
+// Two boxes raised on a thread of another kind than the test's, and what they answered.
+struct BoxesElsewhere {
+  explicit BoxesElsewhere(const ui::Messages& messages) : messages(messages) {}
+  ~BoxesElsewhere() { CloseHandle(done); }
+  void raise() {
+    thread = GetCurrentThreadId();
+    answers[0] = messages.show(nullptr, "Frame dropped: go on?", MB_YESNO | MB_ICONQUESTION);
+    answers[1] = messages.show(nullptr, "Stream stopped", MB_OK);
+    SetEvent(done);
+  }
+  static DWORD WINAPI onThread(void* boxes) {
+    static_cast<BoxesElsewhere*>(boxes)->raise();
+    return 0;
+  }
+  static void CALLBACK onTimer(UINT, UINT, DWORD_PTR boxes, DWORD_PTR, DWORD_PTR) {
+    reinterpret_cast<BoxesElsewhere*>(boxes)->raise();
+  }
+  static BOOL CALLBACK pressOk(HWND box, LPARAM) {
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return TRUE;
+  }
+  // Waits for the boxes to be answered. A box left open (the failure this is about) is closed
+  // here, so that the test fails instead of hanging.
+  bool answered() {
+    if (WaitForSingleObject(done, 10000) == WAIT_OBJECT_0) return true;
+    for (int attempt = 0; attempt < 10 && WaitForSingleObject(done, 500) != WAIT_OBJECT_0; ++attempt)
+      EnumThreadWindows(thread, pressOk, 0);
+    return false;
+  }
+
+  const ui::Messages& messages;
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD thread = 0;
+  int answers[2] = {};
+};
+
+// A capture driver raises its boxes on its client's threads and on its multimedia timer's
+// thread; the test's thread only waits (without pumping messages) while they are answered.
+TEST(ModalAnswerer, AnswersBoxesRaisedOnOtherThreads) {
+  ui::Messages messages("Sentrio V2 DigiCam AVI Driver");
+  qrtest::ModalAnswerer answerer;
+
+  BoxesElsewhere onThread(messages);
+  answerer.plan(IDNO);
+  answerer.plan(IDOK);
+  HANDLE thread = CreateThread(nullptr, 0, BoxesElsewhere::onThread, &onThread, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  EXPECT_TRUE(onThread.answered());
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(IDNO, onThread.answers[0]);
+  EXPECT_EQ(IDOK, onThread.answers[1]);
+
+  BoxesElsewhere onTimer(messages);
+  answerer.plan(IDYES);
+  answerer.plan(IDOK);
+  MMRESULT timer = timeSetEvent(1, 0, BoxesElsewhere::onTimer, reinterpret_cast<DWORD_PTR>(&onTimer),
+                                TIME_ONESHOT | TIME_CALLBACK_FUNCTION);
+  ASSERT_NE(0u, timer);
+  EXPECT_TRUE(onTimer.answered());
+  EXPECT_EQ(IDYES, onTimer.answers[0]);
+  EXPECT_EQ(IDOK, onTimer.answers[1]);
+
+  const std::vector<qrtest::SeenModal>& seen = answerer.seen();
+  ASSERT_EQ(4u, seen.size());
+  const DWORD threads[] = {onThread.thread, onThread.thread, onTimer.thread, onTimer.thread};
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(threads[i], seen[i].thread) << i;
+    EXPECT_EQ("Sentrio V2 DigiCam AVI Driver", seen[i].caption) << i;
+  }
+  EXPECT_NE(GetCurrentThreadId(), onThread.thread);
+  EXPECT_NE(GetCurrentThreadId(), onTimer.thread);
+  EXPECT_EQ("Frame dropped: go on?", seen[2].text);
+  EXPECT_EQ((std::vector<int>{IDYES, IDNO}), seen[2].buttons);
+  EXPECT_EQ("Stream stopped", seen[3].text);
+  EXPECT_EQ(0u, answerer.unexpected());
 }
 
 TEST(Messages, FormatsLikePrintf) {
