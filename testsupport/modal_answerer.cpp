@@ -2,12 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "critical_section.h"
+#include "window.h"
+
 namespace qrtest {
 
 namespace {
 
-// One answerer per thread at a time; the hook procedure has no other way to find it.
-thread_local ModalAnswerer* t_answerer = nullptr;
+// The answerer of the process; the hooks, which run on the threads that make the dialogs, find it
+// here, and everything they and the test's thread share is used under the lock.
+ModalAnswerer* g_answerer = nullptr;
+
+compat::CriticalSection& answererLock() {
+  static compat::CriticalSection lock;
+  return lock;
+}
 
 // The control id of a message box's text and icon (the same on Windows and Wine).
 constexpr int kMessageTextId = 0xFFFF;
@@ -19,36 +30,99 @@ std::string textOf(HWND hwnd) {
   return buffer;
 }
 
+bool isDialog(HWND hwnd) {
+  char name[16] = "";
+  return GetClassNameA(hwnd, name, sizeof name) && lstrcmpA(name, "#32770") == 0;
+}
+
+bool isRunning(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; }
+
 }  // namespace
 
 ModalAnswerer::ModalAnswerer() {
-  EXPECT_EQ(nullptr, t_answerer) << "one ModalAnswerer per thread";
-  t_answerer = this;
-  hook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, hookProc, nullptr, GetCurrentThreadId());
-  EXPECT_NE(nullptr, hook_);
+  {
+    compat::Locked locked(answererLock());
+    EXPECT_EQ(nullptr, g_answerer) << "one ModalAnswerer per process";
+    g_answerer = this;
+  }
+  // In context: called on the creating thread, inside CreateWindowEx, before the dialog's
+  // WM_INITDIALOG.
+  creationHook_ = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE,
+                                  ui::moduleOf(reinterpret_cast<const void*>(&windowCreated)), windowCreated,
+                                  GetCurrentProcessId(), 0, WINEVENT_INCONTEXT);
+  EXPECT_NE(nullptr, creationHook_);
 }
 
 ModalAnswerer::~ModalAnswerer() {
-  if (hook_) UnhookWindowsHookEx(hook_);
-  t_answerer = nullptr;
+  if (creationHook_) UnhookWinEvent(creationHook_);
+  compat::Locked locked(answererLock());
+  for (const WatchedThread& thread : threads_) {
+    UnhookWindowsHookEx(thread.hook);
+    CloseHandle(thread.handle);
+  }
+  g_answerer = nullptr;
+}
+
+void ModalAnswerer::planText(int editId, const std::string& text, int button) {
+  compat::Locked locked(answererLock());
+  plans_.push_back({button, editId, text});
 }
 
 std::size_t ModalAnswerer::unexpected() const {
-  std::size_t count = 0;
-  for (const SeenModal& modal : seen_) count += modal.planned ? 0 : 1;
-  return count;
+  compat::Locked locked(answererLock());
+  return std::count_if(seen_.begin(), seen_.end(), [](const SeenModal& modal) { return !modal.planned; });
+}
+
+std::size_t ModalAnswerer::plansLeft() const {
+  compat::Locked locked(answererLock());
+  return plans_.size();
+}
+
+void ModalAnswerer::clear() {
+  compat::Locked locked(answererLock());
+  seen_.clear();
+  plans_.clear();
+}
+
+void CALLBACK ModalAnswerer::windowCreated(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD,
+                                           DWORD) {
+  if (event != EVENT_OBJECT_CREATE || object != OBJID_WINDOW || child != CHILDID_SELF || !isDialog(hwnd)) return;
+  compat::Locked locked(answererLock());
+  if (g_answerer) g_answerer->watchThisThread();
+}
+
+void ModalAnswerer::watchThisThread() {
+  const DWORD id = GetCurrentThreadId();
+  auto known =
+      std::find_if(threads_.begin(), threads_.end(), [id](const WatchedThread& thread) { return thread.id == id; });
+  if (known != threads_.end()) {
+    if (isRunning(known->handle)) return;
+    CloseHandle(known->handle);  // an ended thread whose id came back
+    threads_.erase(known);
+  }
+  WatchedThread thread = {id, nullptr, nullptr};
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread.handle, SYNCHRONIZE, FALSE, 0);
+  thread.hook = SetWindowsHookExA(WH_CALLWNDPROCRET, hookProc, nullptr, id);
+  EXPECT_NE(nullptr, thread.handle);
+  EXPECT_NE(nullptr, thread.hook);
+  if (thread.handle && thread.hook) threads_.push_back(thread);
 }
 
 LRESULT CALLBACK ModalAnswerer::hookProc(int code, WPARAM wParam, LPARAM lParam) {
   auto* message = reinterpret_cast<CWPRETSTRUCT*>(lParam);
-  if (code == HC_ACTION && message->message == WM_INITDIALOG && t_answerer) t_answerer->answer(message->hwnd);
+  if (code == HC_ACTION && message->message == WM_INITDIALOG) {
+    compat::Locked locked(answererLock());
+    if (g_answerer) g_answerer->answer(message->hwnd);
+  }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// On the dialog's own thread, so every message below goes straight to the dialog.
 void ModalAnswerer::answer(HWND dialog) {
   SeenModal modal;
   modal.caption = textOf(dialog);
   modal.text = textOf(GetDlgItem(dialog, kMessageTextId));
+  modal.thread = GetCurrentThreadId();
   for (int id = IDOK; id <= IDNO; ++id) {
     if (GetDlgItem(dialog, id)) modal.buttons.push_back(id);
   }

@@ -22,12 +22,25 @@ void ScrollBar::setRange(int minimum, int maximum, int page) const {
   SetScrollInfo(hwnd_, SB_CTL, &info, TRUE);
 }
 
+namespace {
+
+// A thumb request carries only the low 16 bits of the thumb's position. While the thumb is dragged
+// the bar's track position holds all 32 bits, and the low 16 bits are those of that position;
+// otherwise (a request a program made up) the track position is the current one. The position
+// with the request's low 16 bits nearest the track position is right in both cases.
+long long thumbPosition(const SCROLLINFO& info, WORD low16) {
+  auto distance = static_cast<short>(static_cast<WORD>(low16 - static_cast<WORD>(info.nTrackPos)));
+  return static_cast<long long>(info.nTrackPos) + distance;
+}
+
+}  // namespace
+
 int ScrollBar::requestedPosition(WPARAM request) const {
   SCROLLINFO info = {};
   info.cbSize = sizeof info;
-  info.fMask = SIF_ALL;
+  info.fMask = SIF_ALL;  // with SIF_TRACKPOS
   GetScrollInfo(hwnd_, SB_CTL, &info);
-  int position = info.nPos;
+  long long position = info.nPos;
   int page = info.nPage > 0 ? static_cast<int>(info.nPage) : 1;
   switch (LOWORD(request)) {
     case SB_LINEUP:
@@ -44,7 +57,7 @@ int ScrollBar::requestedPosition(WPARAM request) const {
       break;
     case SB_THUMBPOSITION:
     case SB_THUMBTRACK:
-      position = static_cast<short>(HIWORD(request));
+      position = thumbPosition(info, HIWORD(request));
       break;
     case SB_TOP:
       position = info.nMin;
@@ -57,7 +70,7 @@ int ScrollBar::requestedPosition(WPARAM request) const {
   int last = info.nPage > 0 ? info.nMax - static_cast<int>(info.nPage) + 1 : info.nMax;
   if (position > last) position = last;
   if (position < info.nMin) position = info.nMin;
-  return position;
+  return static_cast<int>(position);
 }
 
 int ListBox::add(const std::string& text, LPARAM data) const {

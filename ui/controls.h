@@ -31,8 +31,9 @@ class ScrollBar : public Control {
   void setRange(int minimum, int maximum, int page) const;
   void setPosition(int position) const { SetScrollPos(hwnd_, SB_CTL, position, TRUE); }
   int position() const { return GetScrollPos(hwnd_, SB_CTL); }
-  // The position a WM_HSCROLL/WM_VSCROLL request asks for (line 1, page `page`), clamped to the
-  // range; the caller sets it when it accepts it.
+  // The position a WM_HSCROLL/WM_VSCROLL request asks for (line 1, page `page`, the thumb's full
+  // 32-bit position while it is dragged), clamped to the range; the caller sets it when it
+  // accepts it.
   int requestedPosition(WPARAM request) const;
 };
 

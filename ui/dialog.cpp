@@ -17,6 +17,27 @@ void forgetModeless(HWND hwnd) {
   dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), hwnd), dialogs.end());
 }
 
+// The messages whose answer is the dialog procedure's own return value; every other handled
+// message answers through DWLP_MSGRESULT and returns TRUE.
+bool answeredDirectly(UINT message) {
+  switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_INITDIALOG:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool dispatchToModelessDialog(MSG& msg) {
@@ -78,14 +99,16 @@ void Dialog::end(INT_PTR result) {
 }
 
 INT_PTR CALLBACK Dialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
+  // Only the dialog's creation binds the object: a WM_INITDIALOG sent again later carries
+  // whatever its sender chose.
+  if (message == WM_INITDIALOG && !GetWindowLongPtrA(hwnd, DWLP_USER)) {
     auto* self = reinterpret_cast<Dialog*>(lParam);
     self->hwnd_ = hwnd;
     SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
   }
   auto* self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
   if (!self) return FALSE;
-  INT_PTR result = self->dispatch(message, wParam, lParam);
+  INT_PTR result = self->dispatch(hwnd, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
     forgetModeless(hwnd);
     SetWindowLongPtrA(hwnd, DWLP_USER, 0);
@@ -94,7 +117,7 @@ INT_PTR CALLBACK Dialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
   return result;
 }
 
-INT_PTR Dialog::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR Dialog::dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       return onInit() ? TRUE : FALSE;
@@ -103,8 +126,12 @@ INT_PTR Dialog::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     default: {
       bool handled = false;
       INT_PTR result = onMessage(message, wParam, lParam, handled);
-      if (handled) SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
-      return handled ? TRUE : FALSE;
+      if (!handled) return FALSE;
+      if (answeredDirectly(message)) return result;
+      // On the procedure's own handle: the object's is cleared when the handler destroyed the
+      // dialog (and the call then fails harmlessly).
+      SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
+      return TRUE;
     }
   }
 }

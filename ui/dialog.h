@@ -31,7 +31,9 @@ class Dialog : public WindowBase {
   virtual bool onInit() { return true; }
   // WM_COMMAND; return true when handled. The default ends the dialog on IDOK and IDCANCEL.
   virtual bool onCommand(int id, int code, HWND control);
-  // Any other message; set `handled` to stop default dialog processing.
+  // Any other message; set `handled` to stop default dialog processing, and return the message's
+  // answer (a brush for WM_CTLCOLOR..., the LRESULT of any other message): the dialog hands it on
+  // as the message requires.
   virtual INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
   // Closes the dialog with `result`.
   void end(INT_PTR result);
@@ -41,7 +43,7 @@ class Dialog : public WindowBase {
 
  private:
   static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   HINSTANCE resources_;
   int templateId_;

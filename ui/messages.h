@@ -3,8 +3,19 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdio>  // __MINGW_PRINTF_FORMAT: the printf family of std::vsnprintf in this build
 #include <functional>
 #include <string>
+
+// Lets the compiler check a printf-style call's arguments against its pattern, by the rules of
+// the printf family that formats them (mingw-w64's own, or the C library's).
+#if defined(__MINGW_PRINTF_FORMAT)
+#define UI_PRINTF_CHECKED(pattern, first) __attribute__((format(__MINGW_PRINTF_FORMAT, pattern, first)))
+#elif defined(__GNUC__)
+#define UI_PRINTF_CHECKED(pattern, first) __attribute__((format(printf, pattern, first)))
+#else
+#define UI_PRINTF_CHECKED(pattern, first)
+#endif
 
 namespace ui {
 
@@ -28,7 +39,8 @@ class Messages {
   std::function<void(UINT)> beep_;
 };
 
-// printf-style formatting into a std::string, for message texts with "%s" and "%1d".
-std::string format(const char* pattern, ...);
+// printf-style formatting into a std::string, for message texts with "%s" and "%1d"; the
+// compiler checks the arguments.
+std::string format(const char* pattern, ...) UI_PRINTF_CHECKED(1, 2);
 
 }  // namespace ui

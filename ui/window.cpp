@@ -1,43 +1,127 @@
 #include "window.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "critical_section.h"
+
 namespace ui {
 
 namespace {
 
-// The module this code is linked into. Window classes are registered for it, so that a front end
-// that is a DLL (capture driver, TWAIN source) has classes of its own that leave with it, rather
-// than classes of the host program that point into whichever DLL registered them first.
-// A module's handle is the base of its image, which VirtualQuery names for any address inside it
-// (GetModuleHandleEx, which asks the same, is Windows XP and later).
-HINSTANCE codeModule() {
-  MEMORY_BASIC_INFORMATION memory = {};
-  if (!VirtualQuery(reinterpret_cast<LPCVOID>(&codeModule), &memory, sizeof memory)) return GetModuleHandleA(nullptr);
-  return static_cast<HINSTANCE>(memory.AllocationBase);
+// The module this code is linked into.
+HINSTANCE codeModule() { return moduleOf(reinterpret_cast<const void*>(&codeModule)); }
+
+// What the framework keeps for its module: the window classes it registered, unregistered when
+// the module unloads (this object is a static of the module), and the objects whose `create` is
+// running, so that the window procedure binds a new window only to the object that asked for it
+// (a dialog template's control comes with no creation parameter, or with creation data).
+class ModuleWindows {
+ public:
+  ModuleWindows() = default;
+  ~ModuleWindows() { unregisterAll(); }
+  ModuleWindows(const ModuleWindows&) = delete;
+  ModuleWindows& operator=(const ModuleWindows&) = delete;
+
+  bool registerClass(const char* name, WNDPROC procedure) {
+    compat::Locked locked(lock_);
+    if (findClass(name) != classes_.end()) return true;
+    HINSTANCE instance = codeModule();
+    WNDCLASSA existing;
+    if (GetClassInfoA(instance, name, &existing)) {
+      // Still there after an unregistration that its windows prevented: it is ours again.
+      if (existing.lpfnWndProc != procedure) return false;
+    } else {
+      WNDCLASSA wc = {};
+      wc.lpfnWndProc = procedure;
+      wc.hInstance = instance;
+      wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+      wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+      wc.lpszClassName = name;
+      if (!RegisterClassA(&wc)) return false;
+    }
+    classes_.push_back(name);
+    return true;
+  }
+
+  void unregisterAll() {
+    compat::Locked locked(lock_);
+    HINSTANCE instance = codeModule();
+    for (const std::string& name : classes_) UnregisterClassA(name.c_str(), instance);
+    classes_.clear();
+  }
+
+  void beginCreating(const Window* object) {
+    compat::Locked locked(lock_);
+    creating_.push_back(object);
+  }
+  void endCreating(const Window* object) {
+    compat::Locked locked(lock_);
+    creating_.erase(std::find(creating_.begin(), creating_.end(), object));
+  }
+  // Compares addresses only: `parameter` may point at anything.
+  bool isCreating(const void* parameter) {
+    compat::Locked locked(lock_);
+    return std::find(creating_.begin(), creating_.end(), parameter) != creating_.end();
+  }
+
+ private:
+  std::vector<std::string>::iterator findClass(const char* name) {
+    return std::find_if(classes_.begin(), classes_.end(),
+                        [name](const std::string& known) { return lstrcmpiA(known.c_str(), name) == 0; });
+  }
+
+  compat::CriticalSection lock_;
+  std::vector<std::string> classes_;
+  std::vector<const void*> creating_;
+};
+
+ModuleWindows& moduleWindows() {
+  static ModuleWindows windows;
+  return windows;
 }
 
 }  // namespace
 
-Window::~Window() {
-  if (hwnd_ && IsWindow(hwnd_)) {
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);  // no more messages reach this object
-    DestroyWindow(hwnd_);
-  }
+// The allocation that holds a module's image starts at the module's base address, which is its
+// handle.
+HINSTANCE moduleOf(const void* address) {
+  MEMORY_BASIC_INFORMATION memory = {};
+  if (!VirtualQuery(address, &memory, sizeof memory)) return GetModuleHandleA(nullptr);
+  return static_cast<HINSTANCE>(memory.AllocationBase);
 }
+
+void unregisterWindowClasses() { moduleWindows().unregisterAll(); }
+
+Window::~Window() {
+  if (!hwnd_ || !IsWindow(hwnd_)) return;
+  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);  // no more messages reach this object
+  if (owned_) DestroyWindow(hwnd_);
+}
+
+bool Window::registerClass(const char* className) { return moduleWindows().registerClass(className, windowProc); }
 
 HWND Window::create(const char* className, const char* title, DWORD style, DWORD exStyle, int x, int y, int width,
                     int height, HWND parent, HMENU menu) {
-  HINSTANCE instance = codeModule();
-  WNDCLASSA existing;
-  if (!GetClassInfoA(instance, className, &existing)) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = className;
-    if (!RegisterClassA(&wc)) return nullptr;
-  }
-  return CreateWindowExA(exStyle, className, title, style, x, y, width, height, parent, menu, instance, this);
+  if (hwnd_ || !registerClass(className)) return nullptr;
+  ModuleWindows& windows = moduleWindows();
+  windows.beginCreating(this);
+  HWND hwnd = CreateWindowExA(exStyle, className, title, style, x, y, width, height, parent, menu, codeModule(), this);
+  windows.endCreating(this);
+  owned_ = hwnd != nullptr;
+  return hwnd;
+}
+
+bool Window::attach(HWND control) {
+  if (hwnd_ || !control) return false;
+  if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(control, GWLP_WNDPROC)) != windowProc) return false;
+  if (GetWindowLongPtrA(control, GWLP_USERDATA)) return false;
+  hwnd_ = control;
+  owned_ = false;
+  SetWindowLongPtrA(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  InvalidateRect(control, nullptr, TRUE);  // painted by the object from now on
+  return true;
 }
 
 LRESULT Window::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -50,9 +134,12 @@ LRESULT Window::defaultHandling(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK Window::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    void* parameter = reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams;
+    if (parameter && moduleWindows().isCreating(parameter)) {
+      auto* self = static_cast<Window*>(parameter);
+      self->hwnd_ = hwnd;
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
   }
   auto* self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);

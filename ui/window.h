@@ -1,8 +1,15 @@
 // Window and frame-window base classes of the front ends.
 //
-// A `Window` owns one HWND and receives its messages through the virtual `handleMessage`; the
-// object must outlive its window. A `FrameWindow` is a top-level window that holds one client (a
-// `Window` or a child `Dialog`, both `WindowBase`) and asks it `canClose` before closing.
+// A `Window` receives the messages of one HWND through the virtual `handleMessage`: a window it
+// creates itself (and destroys with itself; the object must outlive it), or a control of a
+// framework class that a dialog template made, bound to it with `attach`. A `FrameWindow` is a
+// top-level window that holds one client (a `Window` or a child `Dialog`, both `WindowBase`) and
+// asks it `canClose` before closing.
+//
+// Window classes are registered for the module this code is linked into, so that a front end
+// that is a DLL (capture driver, TWAIN source) has classes of its own rather than classes of the
+// host program that point into whichever DLL registered them first; they are unregistered when
+// that module unloads.
 #pragma once
 #include <windows.h>
 
@@ -31,10 +38,21 @@ class Window : public WindowBase {
   Window& operator=(const Window&) = delete;
   ~Window() override;
 
-  // Registers the window class `className` once per process (arrow cursor, window-coloured
-  // background) and creates the window. Returns the handle, or null on failure.
+  // Registers the framework window class `className` (arrow cursor, window-coloured background)
+  // unless it is already, and creates the window. Returns the handle, or null on failure.
   HWND create(const char* className, const char* title, DWORD style, DWORD exStyle, int x, int y, int width, int height,
               HWND parent, HMENU menu = nullptr);
+
+  // Registers the framework window class `className` for this module unless it is already, so
+  // that a dialog template can name it for a control. False when it cannot be registered, or
+  // the name is taken by a class that is not the framework's.
+  static bool registerClass(const char* className);
+  // Binds this object to `control`, a window of a framework class that the object did not create
+  // (a dialog template's control, typically in the dialog's onInit): its messages reach
+  // handleMessage from now on. The window stays its creator's; the object's destruction only
+  // unbinds it. False when the control is of another class or has an object already, or this
+  // object has a window.
+  bool attach(HWND control);
 
  protected:
   // Every message of the window; the default passes it to DefWindowProc.
@@ -43,7 +61,19 @@ class Window : public WindowBase {
 
  private:
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  bool owned_ = false;  // made by create (destroyed with the object), not attached
 };
+
+// The module (its instance handle) whose image holds `address`, found with what Windows 95 and
+// NT 4.0 have.
+HINSTANCE moduleOf(const void* address);
+
+// Unregisters every window class the framework registered for this module; the system does not
+// do it for a DLL, whose classes would otherwise outlive its code. It runs by itself when the
+// module unloads; a DLL may call it before (its windows must be gone by then). A class is
+// registered again when next used.
+void unregisterWindowClasses();
 
 // A top-level window around one client. With `fitToClient` the frame takes the client's size
 // (the client keeps its own); otherwise the client fills the frame's client area.

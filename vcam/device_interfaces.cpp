@@ -25,14 +25,14 @@ struct Enumeration {
   std::vector<std::string> paths;
 };
 
-CriticalSection enumerationsSection;
+compat::CriticalSection enumerationsSection;
 std::set<Enumeration*>& enumerations() {
   static std::set<Enumeration*> live;
   return live;
 }
 
 Enumeration* ours(HDEVINFO set) {
-  SectionGuard guard(enumerationsSection);
+  compat::Locked guard(enumerationsSection);
   auto it = enumerations().find(static_cast<Enumeration*>(set));
   return it == enumerations().end() ? nullptr : *it;
 }
@@ -79,7 +79,7 @@ extern "C" HDEVINFO WINAPI VCamSetupDiGetClassDevsA(const GUID* classGuid, PCSTR
       }
     }
   }
-  SectionGuard guard(enumerationsSection);
+  compat::Locked guard(enumerationsSection);
   enumerations().insert(list);
   return static_cast<HDEVINFO>(list);
 }
@@ -147,7 +147,7 @@ extern "C" BOOL WINAPI VCamSetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DE
 extern "C" BOOL WINAPI VCamSetupDiDestroyDeviceInfoList(HDEVINFO set) {
   Enumeration* list = nullptr;
   {
-    SectionGuard guard(enumerationsSection);
+    compat::Locked guard(enumerationsSection);
     auto it = enumerations().find(static_cast<Enumeration*>(set));
     if (it != enumerations().end()) {
       list = *it;

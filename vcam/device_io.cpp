@@ -21,7 +21,7 @@ namespace vcam {
 
 namespace {
 
-CriticalSection handlesSection;
+compat::CriticalSection handlesSection;
 std::map<HANDLE, OpenDevice>& openHandles() {
   static std::map<HANDLE, OpenDevice> handles;
   return handles;
@@ -205,9 +205,9 @@ void applyFeedback(const OpenDevice& device, const qrvcam::SceneFeedback& moved)
 // Frames are at least `pacing` ms apart (per process, as a driver's frame clock would be).
 void waitForFrameTime(DWORD pacing) {
   using Clock = std::chrono::steady_clock;
-  static CriticalSection clockSection;
+  static compat::CriticalSection clockSection;
   static Clock::time_point lastFrame;
-  SectionGuard guard(clockSection);
+  compat::Locked guard(clockSection);
   if (pacing) {
     const auto wait = lastFrame + std::chrono::milliseconds(pacing) - Clock::now();
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
@@ -306,7 +306,7 @@ Reply answer(const OpenDevice& device, DWORD code, const void* input, DWORD inpu
 }  // namespace
 
 bool lookupHandle(HANDLE handle, OpenDevice& device) {
-  SectionGuard guard(handlesSection);
+  compat::Locked guard(handlesSection);
   auto it = openHandles().find(handle);
   if (it == openHandles().end()) return false;
   device = it->second;
@@ -339,7 +339,7 @@ extern "C" HANDLE WINAPI VCamCreateFileA(LPCSTR path, DWORD access, DWORD shareM
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  SectionGuard guard(handlesSection);
+  compat::Locked guard(handlesSection);
   openHandles()[hold] = OpenDevice{index, generation};
   SetLastError(ERROR_SUCCESS);
   return hold;
@@ -373,7 +373,7 @@ extern "C" BOOL WINAPI VCamDeviceIoControl(HANDLE handle, DWORD code, LPVOID inp
 
 extern "C" BOOL WINAPI VCamCloseHandle(HANDLE handle) {
   {
-    SectionGuard guard(handlesSection);
+    compat::Locked guard(handlesSection);
     openHandles().erase(handle);
   }
   return CloseHandle(handle);
