@@ -44,7 +44,7 @@ LONG WINAPI recttoimagearea(const RECT* rect, ImageDescriptor* image) {
 LONG WINAPI imageareatorect(const ImageDescriptor* image, RECT* rect) {
   return vic::imageAreaToRect(image, reinterpret_cast<vic::Rect*>(rect));
 }
-LONG WINAPI dibtoimage(const BYTE* dib, ImageDescriptor* image) { return vic::dibToImage(dib, 0, image); }
+LONG WINAPI dibtoimage(const BYTE* dib, ImageDescriptor* image) { return vic::dibBlockToImage(dib, image); }
 LONG WINAPI imagetodib(const ImageDescriptor* image, BYTE** dib) { return vic::imageToDib(image, dib); }
 
 LONG WINAPI bmpinfo(const char* name, VicFileInfo* info) { return vic::fileInfo(name, vic::bmpInfo, asInfo(info)); }

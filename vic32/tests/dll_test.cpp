@@ -240,6 +240,58 @@ TEST(Vic32Dll, ImageToDibGoesThroughTheClipboardAndBack) {
   EXPECT_TRUE(samePixels(image.d, pasted.d));
 }
 
+// A packed bitmap as another program puts it on the clipboard: movable global memory holding a
+// header of `height` rows of `width` 24-bit pixels, of which the block holds only `rowsHeld`.
+HGLOBAL clipboardBitmap(LONG width, LONG height, int rowsHeld) {
+  LONG stride = (width * 3 + 3) & ~3;
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + stride * rowsHeld);
+  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(handle));
+  header->biSize = sizeof(BITMAPINFOHEADER);
+  header->biWidth = width;
+  header->biHeight = height;
+  header->biPlanes = 1;
+  header->biBitCount = 24;
+  GlobalUnlock(handle);
+  return handle;
+}
+
+// The paste path bounds its reading by the global block the bitmap lies in: a header that claims
+// more rows than the block holds is refused (and the image kept), memory that is no global block
+// is not read at all.
+TEST(Vic32Dll, PastedBitmapsAreReadNoFurtherThanTheirBlock) {
+  struct Case {
+    const char* name;
+    LONG height;
+    int rowsHeld;
+    LONG result;
+  };
+  const Case cases[] = {
+      {"64 rows over 4", 64, 4, -5},
+      {"64 top-down rows over 4", -64, 4, -5},
+      {"4 rows over 4", 4, 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HGLOBAL handle = clipboardBitmap(16, c.height, c.rowsHeld);
+    ASSERT_NE(nullptr, handle);
+    Image pasted;
+    ASSERT_EQ(0, allocimage(&pasted.d, 3, 3, 8));
+    EXPECT_EQ(c.result, dibtoimage(static_cast<BYTE*>(GlobalLock(handle)), &pasted.d));
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+    EXPECT_EQ(c.result == 0 ? 16 : 3, reinterpret_cast<BITMAPINFOHEADER*>(pasted.d.bmh)->biWidth);
+  }
+  BYTE notGlobal[sizeof(BITMAPINFOHEADER) + 4] = {};  // a whole bitmap of one pixel
+  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(notGlobal);
+  header->biSize = sizeof(BITMAPINFOHEADER);
+  header->biWidth = header->biHeight = 1;
+  header->biPlanes = 1;
+  header->biBitCount = 24;
+  Image pasted;
+  EXPECT_EQ(-42, dibtoimage(notGlobal, &pasted.d));
+  EXPECT_EQ(nullptr, pasted.d.bmh);
+}
+
 LONG WINAPI saveGif(const char* name, const ImageDescriptor* image, LONG) { return savegif(name, image); }
 LONG WINAPI savePcx(const char* name, const ImageDescriptor* image, LONG) { return savepcx(name, image); }
 
