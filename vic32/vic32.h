@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "core/image.h"
+#include "formats/tiff_options.h"
 
 #ifdef VIC32_BUILD
 #define VIC32_API WINAPI
@@ -23,8 +24,9 @@ struct VicFileInfo {
   LONG height;
   LONG bits;         // depth to allocate for loading: 1, 8 or 24 (4-bit BMP files say 8 here)
   LONG fileBits;     // bits per pixel as stored in the file
-  LONG compression;  // BMP biCompression, TIFF Compression tag, TGA 1 for run-length, GIF 1 interlaced,
-                     // JPEG 1 progressive, PCX 1
+  LONG compression;  // BMP biCompression, TIFF Compression tag (vic::tiffOptionOf gives the savetif
+                     // option that writes it again), TGA 1 for run-length, GIF 1 interlaced, JPEG 1
+                     // progressive, PCX 1
   LONG imageType;    // TGA image type byte (1, 2, 3, 9, 10, 11); TIFF photometric
   LONG colors;       // palette entries in the file, 0 for true colour
 };
@@ -74,7 +76,8 @@ LONG VIC32_API loadtga(const char* name, ImageDescriptor* image);
 LONG VIC32_API savetga(const char* name, const ImageDescriptor* image, LONG option);  // 0 plain, 1 RLE
 LONG VIC32_API tiffinfo(const char* name, VicFileInfo* info);
 LONG VIC32_API loadtif(const char* name, ImageDescriptor* image);
-// 0 none, 1 LZW, 2 PackBits, 3 Group 3, 4 Group 4 (3 and 4 for 1-bit images)
+// 0 none, 1 LZW, 2 PackBits, 3 Group 3, 4 Group 4 (3 and 4 for 1-bit images). Group 3 is written
+// as Modified Huffman, Compression 2 (formats/tiff_options.h).
 LONG VIC32_API savetif(const char* name, const ImageDescriptor* image, LONG option);
 LONG VIC32_API saveeps(const char* name, const ImageDescriptor* image);
 

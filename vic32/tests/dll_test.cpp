@@ -326,6 +326,9 @@ TEST(Vic32Dll, SavedFilesLoadBackThroughEveryFormat) {
     ASSERT_EQ(0, c.info(file.c_str(), &info));
     EXPECT_EQ(45, info.width);
     EXPECT_EQ(17, info.height);
+    if (c.save == savetif) {
+      EXPECT_EQ(c.option, vic::tiffOptionOf(info.compression));  // saved again the way it came
+    }
     ASSERT_EQ(0, allocimage(&loaded.d, info.width, info.height, info.bits));
     ASSERT_EQ(0, c.load(file.c_str(), &loaded.d));
     EXPECT_TRUE(samePixels(image.d, loaded.d));
