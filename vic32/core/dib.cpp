@@ -185,16 +185,19 @@ int parseDibHeader(const uint8_t* dib, std::size_t size, DibLayout& layout, int 
 
 int decodeDibPixels(const uint8_t* dib, std::size_t size, const DibLayout& layout, std::size_t pixelOffset,
                     Picture& picture, int bad) {
+  // Every read stays inside `size`: a header that claims more palette entries or rows than the
+  // memory holds is refused before anything is allocated for it.
   if (layout.paletteOffset + static_cast<std::size_t>(layout.colors) * layout.paletteEntryBytes > size) return bad;
   if (pixelOffset > size) return bad;
+  bool runLength = layout.compression == kDibRle8 || layout.compression == kDibRle4;
+  if (!runLength && static_cast<std::size_t>(layout.stride()) * layout.height > size - pixelOffset) return bad;
   int result = picture.allocate(layout.width, layout.height, layout.imageBits());
   if (result != kOk) return result;
   readPalette(dib, layout, picture);
-  if (layout.compression == kDibRle8 || layout.compression == kDibRle4) {
+  if (runLength) {
     ByteReader in(dib + pixelOffset, size - pixelOffset);
     return decodeRunLength(in, layout, picture, bad);
   }
-  if (static_cast<std::size_t>(layout.stride()) * layout.height > size - pixelOffset) return bad;
   decodeUncompressed(dib + pixelOffset, layout, picture);
   clearRowPadding(picture);
   return kOk;

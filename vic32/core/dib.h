@@ -10,9 +10,6 @@ namespace vic {
 
 enum DibCompression : uint32_t { kDibRgb = 0, kDibRle8 = 1, kDibRle4 = 2, kDibBitfields = 3 };
 
-// For a packed bitmap in memory whose length nobody knows: parse as if it were this long.
-constexpr std::size_t kTrustedDibBytes = std::size_t(1) << 30;
-
 struct DibLayout {
   uint32_t headerSize = 0;
   int width = 0;
@@ -28,11 +25,6 @@ struct DibLayout {
   std::size_t pixelOffset = 0;  // just after the palette (or the colour table of a deeper bitmap)
 
   int stride() const { return dibStride(width, bits); }
-  // Bytes of pixel data the header implies (RLE: the header's own figure).
-  std::size_t pixelBytes() const {
-    if (compression == kDibRle8 || compression == kDibRle4) return sizeImage;
-    return static_cast<std::size_t>(stride()) * height;
-  }
   // The depth of image this bitmap becomes: 1, 8 (from 4 and 8) or 24 (from 16, 24, 32).
   int imageBits() const { return bits == 1 ? 1 : bits <= 8 ? 8 : 24; }
 };

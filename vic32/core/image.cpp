@@ -247,12 +247,11 @@ int imageToPicture(const ImageDescriptor* descriptor, Picture& picture) {
 }
 
 int dibToImage(const uint8_t* dib, std::size_t dibBytes, ImageDescriptor* descriptor) {
-  if (!dib || !descriptor) return kBadBuffer;
+  if (!dib || !dibBytes || !descriptor) return kBadBuffer;
   DibLayout layout;
-  int result = parseDibHeader(dib, dibBytes ? dibBytes : kTrustedDibBytes, layout, kBadData);
+  int result = parseDibHeader(dib, dibBytes, layout, kBadData);
   if (result != kOk) return result;
   if (layout.compression == kDibRle8 || layout.compression == kDibRle4) return kCompressedDib;
-  if (!dibBytes) dibBytes = layout.pixelOffset + layout.pixelBytes();
   Picture picture;
   result = decodeDibPixels(dib, dibBytes, layout, layout.pixelOffset, picture, kBadData);
   if (result != kOk) return result;
@@ -263,6 +262,10 @@ int dibToImage(const uint8_t* dib, std::size_t dibBytes, ImageDescriptor* descri
   freeImage(descriptor);
   *descriptor = fresh;
   return kOk;
+}
+
+int dibBlockToImage(const uint8_t* dib, ImageDescriptor* descriptor) {
+  return dibToImage(dib, imageBlockBytesFrom(dib), descriptor);
 }
 
 int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib) {

@@ -134,9 +134,14 @@ int copyImagePalette(const ImageDescriptor* source, ImageDescriptor* destination
 int copyImgDes(const ImageDescriptor* source, ImageDescriptor* destination);
 int rectToImageArea(const Rect* rect, ImageDescriptor* descriptor);
 int imageAreaToRect(const ImageDescriptor* descriptor, Rect* rect);
-// Makes a new image from a packed bitmap (header, palette, rows), replacing the descriptor's
-// image only once the new one is complete; `dibBytes` bounds the reading (0: trust the header).
+// Makes a new image from a packed bitmap of `dibBytes` bytes (header, palette, rows), replacing
+// the descriptor's image only once the new one is complete. Nothing beyond `dibBytes` is read: a
+// header that claims more rows or palette entries than they hold gives kBadData, and no bytes at
+// all kBadBuffer.
 int dibToImage(const uint8_t* dib, std::size_t dibBytes, ImageDescriptor* descriptor);
+// The same for a packed bitmap in a memory block that a caller hands over (the clipboard's),
+// bounded by the end of that block (imageBlockBytesFrom); kBadBuffer when `dib` lies in none.
+int dibBlockToImage(const uint8_t* dib, ImageDescriptor* descriptor);
 // Makes a new block holding the image's packed bitmap; *dib receives it (free with
 // freeImageBlock, or in the DLL as the caller's global memory).
 int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib);

@@ -14,6 +14,18 @@ void* allocImageBlock(std::size_t bytes) {
   return block;
 }
 
+std::size_t imageBlockBytesFrom(const void* start) {
+  HGLOBAL handle = start ? GlobalHandle(start) : nullptr;
+  if (!handle) return 0;
+  // The handle's memory starts where a lock puts it (the block itself for fixed memory).
+  auto* base = static_cast<const BYTE*>(GlobalLock(handle));
+  if (!base) return 0;
+  SIZE_T size = GlobalSize(handle);
+  GlobalUnlock(handle);
+  auto at = reinterpret_cast<UINT_PTR>(start), first = reinterpret_cast<UINT_PTR>(base);
+  return at >= first && at - first < size ? static_cast<std::size_t>(size - (at - first)) : 0;
+}
+
 void freeImageBlock(void* block) {
   if (!block) return;
   HGLOBAL handle = GlobalHandle(block);

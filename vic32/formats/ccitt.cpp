@@ -356,6 +356,9 @@ class BitWriter {
     }
   }
   void put(const Code& code) { put(codeValue(code), code.length); }
+  void alignToByte() {
+    if (count_) put(0, 8 - count_);
+  }
   std::vector<uint8_t> finish() {
     if (count_) bytes_.push_back(static_cast<uint8_t>(current_ << (8 - count_)));
     return std::move(bytes_);
@@ -466,7 +469,6 @@ std::vector<uint8_t> encodeFax(const uint8_t* rows, int width, int height, FaxCo
     if (coding == FaxCoding::kGroup4) {
       encodeTwoDimensionalRow(out, line, reference, width);
     } else {
-      out.put(1, 12);  // EOL
       int x = 0;
       bool black = false;
       for (std::size_t i = 0; x < width; ++i) {
@@ -475,6 +477,7 @@ std::vector<uint8_t> encodeFax(const uint8_t* rows, int width, int height, FaxCo
         x = next;
         black = !black;
       }
+      out.alignToByte();  // each Modified Huffman row starts on a byte
     }
     reference.swap(line);
   }

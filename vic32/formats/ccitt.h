@@ -15,8 +15,8 @@ enum class FaxCoding { kModifiedHuffman, kGroup3, kGroup4 };
 bool decodeFax(const uint8_t* data, std::size_t size, FaxCoding coding, bool group3TwoD, int width, int rows,
                std::vector<uint8_t>& out);
 
-// Encodes rows of (width + 7) / 8 bytes: Group 3 one-dimensional with an EOL before each row, or
-// Group 4 ending with EOFB.
+// Encodes rows of (width + 7) / 8 bytes: Modified Huffman (each row's runs from a byte boundary,
+// no EOL codes) or Group 4 ending with EOFB. Group 3 (T.4) is read only.
 std::vector<uint8_t> encodeFax(const uint8_t* rows, int width, int height, FaxCoding coding);
 
 }  // namespace vic

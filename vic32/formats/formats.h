@@ -45,7 +45,8 @@ int encodeTga(const Picture& picture, int option, std::vector<uint8_t>& out);  /
 
 int tiffInfo(const uint8_t* data, std::size_t size, FileInfo& info);
 int decodeTiff(const uint8_t* data, std::size_t size, Picture& picture);
-// 0 none, 1 LZW, 2 PackBits, 3 CCITT Group 3, 4 CCITT Group 4 (both 1-bit only)
+// 0 none, 1 LZW, 2 PackBits, 3 CCITT Group 3 (as Modified Huffman), 4 CCITT Group 4 (both 1-bit
+// only); tiff_options.h has the tag each writes.
 int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out);
 
 int jpegInfo(const uint8_t* data, std::size_t size, FileInfo& info);

@@ -1,7 +1,8 @@
 // TIFF 6.0 baseline and the extensions scanners and cameras write: either byte order, strips,
 // chunky or planar samples; bilevel, 4- and 8-bit grey or palette, 8-bit RGB; no compression,
 // LZW (with horizontal prediction), PackBits, and CCITT Modified Huffman, Group 3 and Group 4.
-// Written little-endian, chunky, in strips of about 8 KB (CCITT: one strip).
+// Written little-endian, chunky, in strips of about 8 KB (CCITT: one strip); Group 3 is written as
+// Modified Huffman (see tiff_options.h).
 #include <algorithm>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "ccitt.h"
 #include "formats.h"
 #include "lzw.h"
+#include "tiff_options.h"
 
 namespace vic {
 
@@ -35,7 +37,6 @@ enum Tag : uint16_t {
   kColorMap = 320,
   kTileWidth = 322,
 };
-enum Compression { kNone = 1, kHuffman = 2, kFaxGroup3 = 3, kFaxGroup4 = 4, kLzw = 5, kPackBits = 32773 };
 enum Photometric { kWhiteIsZero = 0, kBlackIsZero = 1, kRgb = 2, kPalette = 3 };
 enum FieldType { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
 
@@ -86,7 +87,7 @@ int typeBytes(int type) {
 
 struct TiffImage {
   uint32_t width = 0, height = 0;
-  int bitsPerSample = 1, samplesPerPixel = 1, compression = kNone, photometric = -1, fillOrder = 1;
+  int bitsPerSample = 1, samplesPerPixel = 1, compression = kTiffNone, photometric = -1, fillOrder = 1;
   int planar = 1, predictor = 1;
   uint32_t rowsPerStrip = 0xFFFFFFFF, t4Options = 0;
   std::vector<uint32_t> stripOffsets, stripByteCounts;
@@ -211,13 +212,13 @@ int checkImage(const TiffImage& image) {
   if (image.width == 0 || image.height == 0 || image.tiled || image.stripOffsets.empty()) return kBadTif;
   if (image.planar != 1 && image.planar != 2) return kBadTif;
   switch (image.compression) {
-    case kNone:
-    case kLzw:
-    case kPackBits:
+    case kTiffNone:
+    case kTiffLzw:
+    case kTiffPackBits:
       break;
-    case kHuffman:
-    case kFaxGroup3:
-    case kFaxGroup4:
+    case kTiffModifiedHuffman:
+    case kTiffGroup3:
+    case kTiffGroup4:
       if (image.bitsPerSample != 1 || image.samplesPerPixel != 1) return kBadTif;
       break;
     default:
@@ -301,26 +302,26 @@ int decodeStrip(const TiffImage& image, const uint8_t* data, std::size_t size, u
   out.clear();
   bool ok = true;
   switch (image.compression) {
-    case kNone:
+    case kTiffNone:
       if (size < expected) return kBadTif;
       out.assign(data, data + expected);
       break;
-    case kPackBits:
+    case kTiffPackBits:
       ok = decodePackBits(data, size, out, expected);
       break;
-    case kLzw: {
+    case kTiffLzw: {
       MsbFirstBits bits(data, size);
       ok = decodeLzw(bits, 8, true, out, expected);
       break;
     }
-    case kHuffman:
+    case kTiffModifiedHuffman:
       ok = decodeFax(data, size, FaxCoding::kModifiedHuffman, false, image.width, rows, out);
       break;
-    case kFaxGroup3:
+    case kTiffGroup3:
       if (image.t4Options & 2) return kBadCompression;  // uncompressed mode
       ok = decodeFax(data, size, FaxCoding::kGroup3, image.t4Options & 1, image.width, rows, out);
       break;
-    case kFaxGroup4:
+    case kTiffGroup4:
       ok = decodeFax(data, size, FaxCoding::kGroup4, false, image.width, rows, out);
       break;
   }
@@ -526,7 +527,7 @@ int decodeTiff(const uint8_t* data, std::size_t size, Picture& picture) {
       std::size_t count;
       if (index < image.stripByteCounts.size()) {
         count = image.stripByteCounts[index];
-      } else if (image.compression == kNone) {
+      } else if (image.compression == kTiffNone) {
         count = rowBytes * rows;  // old writers leave the counts out of uncompressed files
       } else {
         return kBadTif;
@@ -544,8 +545,7 @@ int decodeTiff(const uint8_t* data, std::size_t size, Picture& picture) {
 int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
   if (option < 0 || option > 4) return kBadRange;
   if (option >= 3 && picture.bits != 1) return kBadBits;
-  static const int kCompressionOf[] = {kNone, kLzw, kPackBits, kFaxGroup3, kFaxGroup4};
-  int compression = kCompressionOf[option];
+  int compression = kTiffCompressionOfOption[option];
   int spp = picture.bits == 24 ? 3 : 1;
   int bps = picture.bits == 1 ? 1 : 8;
   std::size_t rowBytes = (static_cast<std::size_t>(picture.width) * picture.bits + 7) / 8;
@@ -592,16 +592,16 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
     offsets.push_back(static_cast<uint32_t>(file.size()));
     std::size_t before = file.size();
     switch (compression) {
-      case kNone:
+      case kTiffNone:
         file.append(strip, rowBytes * count);
         break;
-      case kPackBits:
+      case kTiffPackBits:
         for (uint32_t r = 0; r < count; ++r) {  // PackBits never runs across rows
           std::vector<uint8_t> packed = encodePackBits(strip + rowBytes * r, rowBytes);
           file.append(packed.data(), packed.size());
         }
         break;
-      case kLzw: {
+      case kTiffLzw: {
         MsbFirstPacker packer(file);
         LzwEncoder<MsbFirstPacker> lzw(packer, 8, 4093, true);
         for (std::size_t i = 0; i < rowBytes * count; ++i) lzw.add(strip[i]);
@@ -610,8 +610,9 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
         break;
       }
       default: {
-        std::vector<uint8_t> fax = encodeFax(strip, picture.width, static_cast<int>(count),
-                                             compression == kFaxGroup4 ? FaxCoding::kGroup4 : FaxCoding::kGroup3);
+        std::vector<uint8_t> fax =
+            encodeFax(strip, picture.width, static_cast<int>(count),
+                      compression == kTiffGroup4 ? FaxCoding::kGroup4 : FaxCoding::kModifiedHuffman);
         file.append(fax.data(), fax.size());
         break;
       }
@@ -634,8 +635,7 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
       {kPlanarConfig, kShort, {1}},
       {kResolutionUnit, kShort, {2}},
   };
-  if (compression == kFaxGroup3) fields.push_back({kT4Options, kLong, {0}});
-  if (compression == kFaxGroup4) fields.push_back({kT6Options, kLong, {0}});
+  if (compression == kTiffGroup4) fields.push_back({kT6Options, kLong, {0}});
   if (photometric == kPalette) {
     std::vector<uint32_t> map(768);
     for (int i = 0; i < 256; ++i) {

@@ -20,6 +20,11 @@ $convert src.ppm -colors 40 -type Palette BMP3:$bmp/p8.bmp
 $convert src.ppm -colors 40 -type Palette -compress RLE BMP3:$bmp/rle8.bmp
 $convert src.ppm -colors 16 -type Palette BMP3:$bmp/p4.bmp
 $convert mono.pbm -type Bilevel BMP3:$bmp/m1.bmp
+# Headers that claim more than the file holds: 64 rows over the first 4 of c24.bmp, and 16
+# palette entries over the first 8 of p4.bmp.
+head -c $((54 + 4 * 48)) $bmp/c24.bmp >$bmp/overclaimed_rows.bmp
+printf '\x40\x00\x00\x00' | dd of=$bmp/overclaimed_rows.bmp bs=1 seek=22 conv=notrunc status=none
+head -c $((54 + 8 * 4)) $bmp/p4.bmp >$bmp/overclaimed_palette.bmp
 
 gif=$here/fuzz_gif
 $convert src.ppm $gif/plain.gif

@@ -50,7 +50,7 @@ int quantizeInto(const Image& in, const Image& out, int colours) {
 
 }  // namespace
 
-int convertrgbtopal(int colors, const ImageDescriptor* source, ImageDescriptor* destination) {
+int convertRgbToPal(int colors, const ImageDescriptor* source, ImageDescriptor* destination) {
   if (colors < 2 || colors > 256) return kBadRange;
   Image in, out;
   std::vector<uint8_t> keep;
@@ -60,12 +60,12 @@ int convertrgbtopal(int colors, const ImageDescriptor* source, ImageDescriptor* 
   return quantizeInto(in, out, colors);
 }
 
-int reduceimagecolors(const ImageDescriptor* source, ImageDescriptor* destination) {
+int reduceImageColors(const ImageDescriptor* source, ImageDescriptor* destination) {
   // The destination's colour count, set by the caller, is the number of colours wanted.
-  return convertrgbtopal(destination ? destination->colors : 0, source, destination);
+  return convertRgbToPal(destination ? destination->colors : 0, source, destination);
 }
 
-int convertpaltorgb(const ImageDescriptor* source, ImageDescriptor* destination) {
+int convertPalToRgb(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
   std::vector<uint8_t> keep;
   int result = openConversion(source, destination, 24, in, out, keep);
@@ -74,7 +74,7 @@ int convertpaltorgb(const ImageDescriptor* source, ImageDescriptor* destination)
   return kOk;
 }
 
-int colortogray(const ImageDescriptor* source, ImageDescriptor* destination) {
+int colorToGray(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
   std::vector<uint8_t> keep;
   int result = openConversion(source, destination, 8, in, out, keep);
@@ -87,7 +87,7 @@ int colortogray(const ImageDescriptor* source, ImageDescriptor* destination) {
   return kOk;
 }
 
-int convert8bitto1bit(int mode, const ImageDescriptor* source, ImageDescriptor* destination) {
+int convert8BitTo1Bit(int mode, const ImageDescriptor* source, ImageDescriptor* destination) {
   if (mode != 0) return kBadRange;
   Image in, out;
   std::vector<uint8_t> keep;
@@ -111,7 +111,7 @@ int convert8bitto1bit(int mode, const ImageDescriptor* source, ImageDescriptor* 
   return kOk;
 }
 
-int convert1bitto8bit(const ImageDescriptor* source, ImageDescriptor* destination) {
+int convert1BitTo8Bit(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
   std::vector<uint8_t> keep;
   int result = openConversion(source, destination, 8, in, out, keep);
@@ -140,18 +140,18 @@ int convert1bitto8bit(const ImageDescriptor* source, ImageDescriptor* destinatio
   return kOk;
 }
 
-int rainbowpalette(ImageDescriptor* destination) {
+int rainbowPalette(ImageDescriptor* destination) {
   Image out;
   int result = openImage(destination, out);
   if (result != kOk) return result;
   if (out.bits() != 8) return kBadBits;
   if (out.paletteCapacity < 256) return kBadBuffer;
-  writePalette(out, rainbowPalette().entries, 256);
+  writePalette(out, rainbowDisplayPalette().entries, 256);
   destination->colors = 256;
   return kOk;
 }
 
-int matchcolorimage(const ImageDescriptor* source, ImageDescriptor* destination) {
+int matchColorImage(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
   std::vector<uint8_t> keep;
   int result = openConversion(source, destination, 8, in, out, keep);
@@ -162,7 +162,8 @@ int matchcolorimage(const ImageDescriptor* source, ImageDescriptor* destination)
   std::memcpy(palette.entries, out.palette(), sizeof(RgbQuad) * palette.count);
   // The display palette is almost always the rainbow palette, matched by table look-up fast
   // enough for live preview; any other palette is searched.
-  if (palette.count == 256 && std::memcmp(palette.entries, rainbowPalette().entries, sizeof palette.entries) == 0) {
+  if (palette.count == 256 &&
+      std::memcmp(palette.entries, rainbowDisplayPalette().entries, sizeof palette.entries) == 0) {
     return writeThroughPalette(in, out, palette, rainbowNearest(), false);
   }
   try {
@@ -173,7 +174,7 @@ int matchcolorimage(const ImageDescriptor* source, ImageDescriptor* destination)
   }
 }
 
-int colordither(const ImageDescriptor* source, ImageDescriptor* destination, int mode) {
+int colorDither(const ImageDescriptor* source, ImageDescriptor* destination, int mode) {
   // Mode 0 and 16: the sixteen colours of a 16-colour display; 256: the 256-colour rainbow.
   if (mode != 0 && mode != 16 && mode != 256) return kBadRange;
   Image in, out;
@@ -183,7 +184,7 @@ int colordither(const ImageDescriptor* source, ImageDescriptor* destination, int
   if (in.bits() == 1) return kBadBits;
   if (out.paletteCapacity < (mode == 256 ? 256 : 16)) return kBadBuffer;
   if (mode == 256) {
-    result = writeThroughPalette(in, out, rainbowPalette(), rainbowNearest(), true);
+    result = writeThroughPalette(in, out, rainbowDisplayPalette(), rainbowNearest(), true);
   } else {
     try {
       CellNearest nearest(sixteenColourPalette());

@@ -128,7 +128,7 @@ int combine(const ImageDescriptor* first, const ImageDescriptor* second, ImageDe
 }  // namespace
 
 // The picture plus half of its difference from the mean of its four neighbours.
-int sharpengentle(const ImageDescriptor* source, ImageDescriptor* destination) {
+int sharpenGentle(const ImageDescriptor* source, ImageDescriptor* destination) {
   static const int kernel[9] = {0, -1, 0, -1, 12, -1, 0, -1, 0};
   return convolveImage(source, destination, kernel, 8);
 }
@@ -138,7 +138,7 @@ int blur(const ImageDescriptor* source, ImageDescriptor* destination) {
   return convolveImage(source, destination, kernel, 16);
 }
 
-int matrixconv(const int8_t* kernel, const ImageDescriptor* source, ImageDescriptor* destination) {
+int matrixConv(const int8_t* kernel, const ImageDescriptor* source, ImageDescriptor* destination) {
   if (!kernel || kernel[9] == 0) return kBadRange;
   int coefficients[9];
   for (int i = 0; i < 9; ++i) coefficients[i] = kernel[i];
@@ -161,11 +161,11 @@ int outline(const ImageDescriptor* source, ImageDescriptor* destination) {
   });
 }
 
-int addimage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination) {
+int addImage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination) {
   return combine(first, second, destination, [](int a, int b) { return a + b; });
 }
 
-int subimage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination) {
+int subImage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination) {
   return combine(first, second, destination, [](int a, int b) { return a - b; });
 }
 

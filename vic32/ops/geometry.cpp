@@ -191,7 +191,7 @@ int rotate90(int direction, const ImageDescriptor* source, ImageDescriptor* dest
   return kOk;
 }
 
-int flipimage(const ImageDescriptor* source, ImageDescriptor* destination) {
+int flipImage(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
   std::vector<uint8_t> keep;
   int result = openSameSizePair(source, destination, in, out, keep);
@@ -201,7 +201,7 @@ int flipimage(const ImageDescriptor* source, ImageDescriptor* destination) {
   return kOk;
 }
 
-int mirrorimage(const ImageDescriptor* source, ImageDescriptor* destination) {
+int mirrorImage(const ImageDescriptor* source, ImageDescriptor* destination) {
   Image in, out;
   std::vector<uint8_t> keep;
   int result = openSameSizePair(source, destination, in, out, keep);

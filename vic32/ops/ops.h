@@ -1,5 +1,6 @@
 // The pixel operations of the image library: geometry, colour depth, tone and effects.
-// Win32-free; the DLL exports them through thin __stdcall shims (exports.cpp).
+// Win32-free; the DLL exports them through thin __stdcall shims (dll/exports.cpp), each under its
+// name here in lower case (convertRgbToPal as convertrgbtopal).
 //
 // Every call returns kOk (0) or a negative result code (core/image.h). Sources come before the
 // destination. The caller allocates the destination at the size and depth the call needs; a
@@ -22,38 +23,38 @@ namespace vic {
 // Geometry.
 int resize(const ImageDescriptor* source, ImageDescriptor* destination);
 int rotate90(int direction, const ImageDescriptor* source, ImageDescriptor* destination);  // 0 cw, 1 ccw
-int flipimage(const ImageDescriptor* source, ImageDescriptor* destination);                // top to bottom
-int mirrorimage(const ImageDescriptor* source, ImageDescriptor* destination);              // left to right
+int flipImage(const ImageDescriptor* source, ImageDescriptor* destination);                // top to bottom
+int mirrorImage(const ImageDescriptor* source, ImageDescriptor* destination);              // left to right
 
 // Colour depth.
-int convertrgbtopal(int colors, const ImageDescriptor* source, ImageDescriptor* destination);
-int convertpaltorgb(const ImageDescriptor* source, ImageDescriptor* destination);
-int colortogray(const ImageDescriptor* source, ImageDescriptor* destination);
-int reduceimagecolors(const ImageDescriptor* source, ImageDescriptor* destination);
-int convert8bitto1bit(int mode, const ImageDescriptor* source, ImageDescriptor* destination);
-int convert1bitto8bit(const ImageDescriptor* source, ImageDescriptor* destination);
-int rainbowpalette(ImageDescriptor* destination);
-int matchcolorimage(const ImageDescriptor* source, ImageDescriptor* destination);
-int colordither(const ImageDescriptor* source, ImageDescriptor* destination, int mode);
+int convertRgbToPal(int colors, const ImageDescriptor* source, ImageDescriptor* destination);
+int convertPalToRgb(const ImageDescriptor* source, ImageDescriptor* destination);
+int colorToGray(const ImageDescriptor* source, ImageDescriptor* destination);
+int reduceImageColors(const ImageDescriptor* source, ImageDescriptor* destination);
+int convert8BitTo1Bit(int mode, const ImageDescriptor* source, ImageDescriptor* destination);
+int convert1BitTo8Bit(const ImageDescriptor* source, ImageDescriptor* destination);
+int rainbowPalette(ImageDescriptor* destination);
+int matchColorImage(const ImageDescriptor* source, ImageDescriptor* destination);
+int colorDither(const ImageDescriptor* source, ImageDescriptor* destination, int mode);
 
 // Tone.
-int changebright(int amount, const ImageDescriptor* source, ImageDescriptor* destination);
-int histobrighten(const ImageDescriptor* source, ImageDescriptor* destination);
-int brightenmidrange(const ImageDescriptor* source, ImageDescriptor* destination);
-int usetable(const uint8_t* red, const uint8_t* green, const uint8_t* blue, const ImageDescriptor* source,
+int changeBright(int amount, const ImageDescriptor* source, ImageDescriptor* destination);
+int histoBrighten(const ImageDescriptor* source, ImageDescriptor* destination);
+int brightenMidRange(const ImageDescriptor* source, ImageDescriptor* destination);
+int useTable(const uint8_t* red, const uint8_t* green, const uint8_t* blue, const ImageDescriptor* source,
              ImageDescriptor* destination);
 int negative(const ImageDescriptor* source, ImageDescriptor* destination);
-int calcavglevel(const ImageDescriptor* source, int32_t* average, int32_t* darkAverage, int32_t* lightAverage);
+int calcAvgLevel(const ImageDescriptor* source, int32_t* average, int32_t* darkAverage, int32_t* lightAverage);
 int kodalith(int level, const ImageDescriptor* source, ImageDescriptor* destination);
-int exchangelevel(int low, int high, int level, const ImageDescriptor* source, ImageDescriptor* destination);
+int exchangeLevel(int low, int high, int level, const ImageDescriptor* source, ImageDescriptor* destination);
 
 // Neighbourhood effects and image arithmetic.
-int sharpengentle(const ImageDescriptor* source, ImageDescriptor* destination);
+int sharpenGentle(const ImageDescriptor* source, ImageDescriptor* destination);
 int blur(const ImageDescriptor* source, ImageDescriptor* destination);
 int outline(const ImageDescriptor* source, ImageDescriptor* destination);
 // kernel: nine signed coefficients row by row, then the divisor (ten signed bytes).
-int matrixconv(const int8_t* kernel, const ImageDescriptor* source, ImageDescriptor* destination);
-int addimage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination);
-int subimage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination);
+int matrixConv(const int8_t* kernel, const ImageDescriptor* source, ImageDescriptor* destination);
+int addImage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination);
+int subImage(const ImageDescriptor* first, const ImageDescriptor* second, ImageDescriptor* destination);
 
 }  // namespace vic

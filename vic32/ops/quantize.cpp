@@ -268,7 +268,7 @@ Palette makeRainbowPalette() {
 
 }  // namespace
 
-const Palette& rainbowPalette() {
+const Palette& rainbowDisplayPalette() {
   static const Palette palette = makeRainbowPalette();
   return palette;
 }

@@ -61,7 +61,7 @@ class CellNearest {
 
 // The fixed 256-colour display palette: a 6 x 6 x 6 colour cube (levels 0, 51 ... 255, entry
 // 36 red + 6 green + blue) followed by 40 greys, so that grey pictures keep 46 grey levels.
-const Palette& rainbowPalette();
+const Palette& rainbowDisplayPalette();
 // Nearest rainbow entry by table look-up: the nearest cube colour (levels are independent) or the
 // nearest grey (the grey nearest the mean of the three), whichever is closer.
 class RainbowNearest {

@@ -81,7 +81,7 @@ bool isLevel(int v) { return v >= 0 && v <= 255; }
 
 }  // namespace
 
-int changebright(int amount, const ImageDescriptor* source, ImageDescriptor* destination) {
+int changeBright(int amount, const ImageDescriptor* source, ImageDescriptor* destination) {
   if (amount < -255 || amount > 255) return kBadRange;
   Table table;
   for (int i = 0; i < 256; ++i) table[i] = clampByte(i + amount);
@@ -90,7 +90,7 @@ int changebright(int amount, const ImageDescriptor* source, ImageDescriptor* des
 
 // Stretches the levels between the darkest and the brightest half percent of the picture over
 // the full range, the same for every channel so that colours keep their hue.
-int histobrighten(const ImageDescriptor* source, ImageDescriptor* destination) {
+int histoBrighten(const ImageDescriptor* source, ImageDescriptor* destination) {
   double histogram[256], pixels = 0;
   int result = greyHistogram(source, histogram, pixels);
   if (result != kOk) return result;
@@ -106,13 +106,13 @@ int histobrighten(const ImageDescriptor* source, ImageDescriptor* destination) {
 
 // Lifts the middle tones (gamma 0.7) and keeps black and white where they are, so that a print,
 // which comes out darker than the screen, shows the shadows.
-int brightenmidrange(const ImageDescriptor* source, ImageDescriptor* destination) {
+int brightenMidRange(const ImageDescriptor* source, ImageDescriptor* destination) {
   Table table;
   for (int i = 0; i < 256; ++i) table[i] = clampByte(static_cast<int>(std::lround(255.0 * std::pow(i / 255.0, 0.7))));
   return applyTable(source, destination, table);
 }
 
-int usetable(const uint8_t* red, const uint8_t* green, const uint8_t* blue, const ImageDescriptor* source,
+int useTable(const uint8_t* red, const uint8_t* green, const uint8_t* blue, const ImageDescriptor* source,
              ImageDescriptor* destination) {
   if (!red || !green || !blue) return kBadRange;
   Table r, g, b;
@@ -128,7 +128,7 @@ int negative(const ImageDescriptor* source, ImageDescriptor* destination) {
   return applyTable(source, destination, table);
 }
 
-int exchangelevel(int low, int high, int level, const ImageDescriptor* source, ImageDescriptor* destination) {
+int exchangeLevel(int low, int high, int level, const ImageDescriptor* source, ImageDescriptor* destination) {
   if (!isLevel(low) || !isLevel(high) || !isLevel(level) || low > high) return kBadRange;
   Table table;
   for (int i = 0; i < 256; ++i)
@@ -137,7 +137,7 @@ int exchangelevel(int low, int high, int level, const ImageDescriptor* source, I
 }
 
 // The mean grey level, and the means of the pixels below it and of those at or above it.
-int calcavglevel(const ImageDescriptor* source, int32_t* average, int32_t* darkAverage, int32_t* lightAverage) {
+int calcAvgLevel(const ImageDescriptor* source, int32_t* average, int32_t* darkAverage, int32_t* lightAverage) {
   if (!average) return kBadRange;
   double histogram[256], pixels = 0;
   int result = greyHistogram(source, histogram, pixels);

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "test_pictures.h"
+#include "tiff_options.h"
 
 namespace {
 
@@ -104,6 +105,27 @@ TEST(CodecRoundTrip, RunLengthOptionsCompressFlatPictures) {
     ASSERT_EQ(vic::kOk, vic::encodeTiff(flat, option, packed));
     EXPECT_LT(packed.size() * 5, plain.size()) << "TIFF option " << option;
   }
+}
+
+// A TIFF saved with each savetif option reopens with the Compression tag that tiffOptionOf (the
+// viewer's file save type) maps back to that option, so that saving it again keeps its coding.
+TEST(CodecRoundTrip, TiffReopensWithTheCompressionItsOptionWrote) {
+  struct Case {
+    int option;
+    int compression;  // the tag that means this option when the file is loaded again
+  };
+  const Case cases[] = {{0, 1}, {1, 5}, {2, 32773}, {3, 2}, {4, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(vic::kOk, vic::encodeTiff(victest::bilevelPicture(33, 9), c.option, bytes));
+    vic::FileInfo info{};
+    ASSERT_EQ(vic::kOk, vic::tiffInfo(bytes.data(), bytes.size(), info));
+    EXPECT_EQ(c.compression, info.compression);
+    EXPECT_EQ(c.option, vic::tiffOptionOf(info.compression));
+  }
+  // Codings savetif does not write are saved uncompressed: T.4 (3) among them.
+  for (int other : {0, 3, 6, 7, 32771, 32946}) EXPECT_EQ(0, vic::tiffOptionOf(other)) << other;
 }
 
 TEST(CodecRoundTrip, JpegStaysWithinItsErrorBound) {

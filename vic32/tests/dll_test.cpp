@@ -1,14 +1,127 @@
-// vic32.dll through its exports under Wine: image blocks are locked movable global memory that
-// GDI and the clipboard accept, packed bitmaps go out and come back, and files saved through
-// each format's call load back with the same pixels.
+// vic32.dll through its exports under Wine: every call of the header is exported undecorated from
+// the one table, image blocks are locked movable global memory that GDI and the clipboard accept,
+// packed bitmaps go out and come back, files saved through each format's call load back with the
+// same pixels, and the pixel operations keep their arguments' order.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <set>
 #include <string>
 
+#include "test_image.h"
 #include "vic32.h"
 
 namespace {
+
+using victest::Bgr;
+using victest::TestImage;
+
+// Every call vic32.h declares, with the address its import gives (a name that does not match its
+// function fails the test below).
+struct Call {
+  const char* name;
+  const void* address;
+};
+template <class Function>
+Call call(const char* name, Function* function) {
+  return Call{name, reinterpret_cast<const void*>(function)};
+}
+const Call kDeclaredCalls[] = {
+    call("allocimage", allocimage),
+    call("freeimage", freeimage),
+    call("copyimage", copyimage),
+    call("copyimagepalette", copyimagepalette),
+    call("copyimgdes", copyimgdes),
+    call("recttoimagearea", recttoimagearea),
+    call("imageareatorect", imageareatorect),
+    call("dibtoimage", dibtoimage),
+    call("imagetodib", imagetodib),
+    call("bmpinfo", bmpinfo),
+    call("loadbmp", loadbmp),
+    call("savebmp", savebmp),
+    call("gifinfo", gifinfo),
+    call("loadgif", loadgif),
+    call("savegif", savegif),
+    call("jpeginfo", jpeginfo),
+    call("loadjpg", loadjpg),
+    call("savejpg", savejpg),
+    call("pcxinfo", pcxinfo),
+    call("loadpcx", loadpcx),
+    call("savepcx", savepcx),
+    call("tgainfo", tgainfo),
+    call("loadtga", loadtga),
+    call("savetga", savetga),
+    call("tiffinfo", tiffinfo),
+    call("loadtif", loadtif),
+    call("savetif", savetif),
+    call("saveeps", saveeps),
+    call("resize", resize),
+    call("rotate90", rotate90),
+    call("flipimage", flipimage),
+    call("mirrorimage", mirrorimage),
+    call("convertrgbtopal", convertrgbtopal),
+    call("convertpaltorgb", convertpaltorgb),
+    call("colortogray", colortogray),
+    call("reduceimagecolors", reduceimagecolors),
+    call("convert8bitto1bit", convert8bitto1bit),
+    call("convert1bitto8bit", convert1bitto8bit),
+    call("rainbowpalette", rainbowpalette),
+    call("matchcolorimage", matchcolorimage),
+    call("colordither", colordither),
+    call("changebright", changebright),
+    call("histobrighten", histobrighten),
+    call("brightenmidrange", brightenmidrange),
+    call("usetable", usetable),
+    call("negative", negative),
+    call("calcavglevel", calcavglevel),
+    call("kodalith", kodalith),
+    call("exchangelevel", exchangelevel),
+    call("sharpengentle", sharpengentle),
+    call("blur", blur),
+    call("outline", outline),
+    call("matrixconv", matrixconv),
+    call("addimage", addimage),
+    call("subimage", subimage),
+    call("printimage", printimage),
+};
+
+// The names of vic32.def, as the build read them.
+const char* const kExportTable[] = {
+#include "def_exports.inc"
+};
+
+// The header and the export table name the same calls, and each is found by its undecorated
+// name at the address that callers built against the header reach (a mismatched declaration
+// would not link).
+TEST(Vic32Dll, EveryDeclaredCallIsExportedUndecoratedFromTheOneTable) {
+  HMODULE dll = GetModuleHandleA("vic32.dll");
+  ASSERT_NE(nullptr, dll);
+  std::set<std::string> declared, exported(std::begin(kExportTable), std::end(kExportTable));
+  for (const Call& call : kDeclaredCalls) {
+    declared.insert(call.name);
+    EXPECT_EQ(call.address, reinterpret_cast<const void*>(GetProcAddress(dll, call.name))) << call.name;
+  }
+  EXPECT_EQ(exported, declared);
+  EXPECT_EQ(nullptr, reinterpret_cast<const void*>(GetProcAddress(dll, "allocimage@16")));
+}
+
+// Calls through the import library keep the argument order: direction first, source, then
+// destination; a bad stack depth would crash or garble the results here.
+TEST(Vic32Dll, PixelOperationsKeepTheirArgumentOrder) {
+  TestImage in(3, 2, 24), out(2, 3, 24), grey(2, 3, 8);
+  in.setBgr(0, 0, Bgr{9, 8, 7});
+  ASSERT_EQ(0, rotate90(0, &in.d, &out.d));
+  EXPECT_EQ((Bgr{9, 8, 7}), out.bgr(1, 0));
+  ASSERT_EQ(0, colortogray(&out.d, &grey.d));
+  LONG average = -1, dark = -1, light = -1;
+  ASSERT_EQ(0, calcavglevel(&grey.d, &average, &dark, &light));
+  EXPECT_EQ(1, average);
+  const signed char identity[10] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  EXPECT_EQ(0, matrixconv(identity, &out.d, &out.d));
+  EXPECT_EQ(-42, resize(nullptr, &out.d));
+  EXPECT_EQ(-1, printimage(nullptr, nullptr, 5, &in.d, nullptr, 0, nullptr));
+}
 
 struct Image {
   ImageDescriptor d{};
@@ -127,6 +240,58 @@ TEST(Vic32Dll, ImageToDibGoesThroughTheClipboardAndBack) {
   EXPECT_TRUE(samePixels(image.d, pasted.d));
 }
 
+// A packed bitmap as another program puts it on the clipboard: movable global memory holding a
+// header of `height` rows of `width` 24-bit pixels, of which the block holds only `rowsHeld`.
+HGLOBAL clipboardBitmap(LONG width, LONG height, int rowsHeld) {
+  LONG stride = (width * 3 + 3) & ~3;
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + stride * rowsHeld);
+  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(handle));
+  header->biSize = sizeof(BITMAPINFOHEADER);
+  header->biWidth = width;
+  header->biHeight = height;
+  header->biPlanes = 1;
+  header->biBitCount = 24;
+  GlobalUnlock(handle);
+  return handle;
+}
+
+// The paste path bounds its reading by the global block the bitmap lies in: a header that claims
+// more rows than the block holds is refused (and the image kept), memory that is no global block
+// is not read at all.
+TEST(Vic32Dll, PastedBitmapsAreReadNoFurtherThanTheirBlock) {
+  struct Case {
+    const char* name;
+    LONG height;
+    int rowsHeld;
+    LONG result;
+  };
+  const Case cases[] = {
+      {"64 rows over 4", 64, 4, -5},
+      {"64 top-down rows over 4", -64, 4, -5},
+      {"4 rows over 4", 4, 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HGLOBAL handle = clipboardBitmap(16, c.height, c.rowsHeld);
+    ASSERT_NE(nullptr, handle);
+    Image pasted;
+    ASSERT_EQ(0, allocimage(&pasted.d, 3, 3, 8));
+    EXPECT_EQ(c.result, dibtoimage(static_cast<BYTE*>(GlobalLock(handle)), &pasted.d));
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+    EXPECT_EQ(c.result == 0 ? 16 : 3, reinterpret_cast<BITMAPINFOHEADER*>(pasted.d.bmh)->biWidth);
+  }
+  BYTE notGlobal[sizeof(BITMAPINFOHEADER) + 4] = {};  // a whole bitmap of one pixel
+  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(notGlobal);
+  header->biSize = sizeof(BITMAPINFOHEADER);
+  header->biWidth = header->biHeight = 1;
+  header->biPlanes = 1;
+  header->biBitCount = 24;
+  Image pasted;
+  EXPECT_EQ(-42, dibtoimage(notGlobal, &pasted.d));
+  EXPECT_EQ(nullptr, pasted.d.bmh);
+}
+
 LONG WINAPI saveGif(const char* name, const ImageDescriptor* image, LONG) { return savegif(name, image); }
 LONG WINAPI savePcx(const char* name, const ImageDescriptor* image, LONG) { return savepcx(name, image); }
 
@@ -161,6 +326,9 @@ TEST(Vic32Dll, SavedFilesLoadBackThroughEveryFormat) {
     ASSERT_EQ(0, c.info(file.c_str(), &info));
     EXPECT_EQ(45, info.width);
     EXPECT_EQ(17, info.height);
+    if (c.save == savetif) {
+      EXPECT_EQ(c.option, vic::tiffOptionOf(info.compression));  // saved again the way it came
+    }
     ASSERT_EQ(0, allocimage(&loaded.d, info.width, info.height, info.bits));
     ASSERT_EQ(0, c.load(file.c_str(), &loaded.d));
     EXPECT_TRUE(samePixels(image.d, loaded.d));

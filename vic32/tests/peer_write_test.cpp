@@ -147,6 +147,10 @@ TEST_F(WrittenFiles, TiffOfEveryCompressionIsDecodedByLibtiff) {
     std::string file = write(name, [&](std::vector<uint8_t>& out) { return vic::encodeTiff(picture, c.option, out); });
     std::string output;
     ASSERT_EQ(0, victest::run("tiffinfo -D " + file, &output)) << output;
+    // Libtiff names the coding each option writes (Group 3 as CCITT Modified Huffman, "RLE").
+    static const char* const kSchemes[] = {"None", "LZW", "PackBits", "CCITT RLE", "CCITT Group 4"};
+    EXPECT_NE(std::string::npos, output.find(std::string("Compression Scheme: ") + kSchemes[c.option] + "\n"))
+        << output;
     EXPECT_EQ(std::string::npos, output.find("Warning")) << output;
     EXPECT_EQ(std::string::npos, output.find("rror")) << output;
     // libtiff decompresses our strips into a plain file; its pixels must be the picture's.

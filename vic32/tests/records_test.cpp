@@ -212,7 +212,7 @@ TEST(Records, ImageToDibAndBackKeepEveryPixel) {
     auto* header = reinterpret_cast<vic::BitmapInfoHeader*>(dib);
     EXPECT_EQ(13, header->biWidth);
     EXPECT_EQ(bits, header->biBitCount);
-    ASSERT_EQ(vic::kOk, vic::dibToImage(dib, 0, &copy.d));
+    ASSERT_EQ(vic::kOk, vic::dibBlockToImage(dib, &copy.d));
     vic::freeImageBlock(dib);
     for (int y = 0; y < 7; ++y) {
       for (int x = 0; x < 13; ++x) EXPECT_EQ(pixel(image, x, y), pixel(copy, x, y));
@@ -245,7 +245,8 @@ TEST(Records, DibToImageReadsClipboardBitmaps) {
   std::vector<uint8_t> palette16(64, 0);
   palette16[4 * 3 + 2] = 200;  // entry 3: red 200
   Image four;
-  ASSERT_EQ(vic::kOk, vic::dibToImage(dib(3, 1, 4, 0, palette16, {0x31, 0x20, 0, 0}).data(), 0, &four.d));
+  std::vector<uint8_t> fourDib = dib(3, 1, 4, 0, palette16, {0x31, 0x20, 0, 0});
+  ASSERT_EQ(vic::kOk, vic::dibToImage(fourDib.data(), fourDib.size(), &four.d));
   EXPECT_EQ(8, four.d.bmh->biBitCount);
   EXPECT_EQ(3, pixel(four, 0, 0));
   EXPECT_EQ(1, pixel(four, 1, 0));
@@ -259,7 +260,8 @@ TEST(Records, DibToImageReadsClipboardBitmaps) {
   EXPECT_EQ(20, pixel(topDown, 0, 1));
 
   Image deep;
-  ASSERT_EQ(vic::kOk, vic::dibToImage(dib(1, 1, 32, 0, {}, {1, 2, 3, 0}).data(), 0, &deep.d));
+  std::vector<uint8_t> deepDib = dib(1, 1, 32, 0, {}, {1, 2, 3, 0});
+  ASSERT_EQ(vic::kOk, vic::dibToImage(deepDib.data(), deepDib.size(), &deep.d));
   ImageView v = viewOf(deep);
   EXPECT_EQ(24, v.bits);
   EXPECT_EQ(1, v.row(0)[0]);
@@ -273,7 +275,8 @@ TEST(Records, DibToImageReadsClipboardBitmaps) {
   EXPECT_EQ(3, viewOf(optimised).row(0)[2]);
 
   Image rle;
-  EXPECT_EQ(vic::kCompressedDib, vic::dibToImage(dib(2, 1, 8, 1, {}, {2, 5, 0, 1}).data(), 0, &rle.d));
+  std::vector<uint8_t> rleDib = dib(2, 1, 8, 1, std::vector<uint8_t>(24, 0), {2, 5, 0, 1});
+  EXPECT_EQ(vic::kCompressedDib, vic::dibToImage(rleDib.data(), rleDib.size(), &rle.d));
   EXPECT_EQ(nullptr, rle.d.bmh);
 }
 
@@ -286,6 +289,69 @@ TEST(Records, DibToImageReplacesTheOldImageOnlyOnSuccess) {
   std::vector<uint8_t> good = dib(1, 1, 24, 0, {}, {1, 2, 3, 0});
   ASSERT_EQ(vic::kOk, vic::dibToImage(good.data(), good.size(), &image.d));
   EXPECT_EQ(1, image.d.bmh->biWidth);
+}
+
+// A packed bitmap alone in an image block of exactly its size, as the clipboard hands one over.
+struct DibBlock {
+  uint8_t* bytes;
+  explicit DibBlock(const std::vector<uint8_t>& dib) : bytes(static_cast<uint8_t*>(vic::allocImageBlock(dib.size()))) {
+    std::memcpy(bytes, dib.data(), dib.size());
+  }
+  ~DibBlock() { vic::freeImageBlock(bytes); }
+};
+
+// Headers that claim more than the memory holds are refused without reading past it (under the
+// sanitizers a read past the block stops the test), whether the bound is the block's or given,
+// and the descriptor keeps its image.
+TEST(Records, DibToImageReadsNothingBeyondTheBitmapsMemory) {
+  auto rows = [](int count, int stride) { return std::vector<uint8_t>(static_cast<std::size_t>(count) * stride, 7); };
+  auto entries = [](int count) { return std::vector<uint8_t>(static_cast<std::size_t>(count) * 4, 9); };
+  auto withColorsUsed = [](std::vector<uint8_t> bitmap, uint32_t used) {
+    for (int i = 0; i < 4; ++i) bitmap[32 + i] = static_cast<uint8_t>(used >> (8 * i));
+    return bitmap;
+  };
+  auto cut = [](std::vector<uint8_t> bitmap, std::size_t bytes) {
+    bitmap.resize(bytes);
+    return bitmap;
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bitmap;
+    int result;
+  };
+  const Case cases[] = {
+      {"64 rows over 4", dib(16, 64, 24, 0, {}, rows(4, 48)), vic::kBadData},
+      {"64 top-down rows over 4", dib(16, -64, 24, 0, {}, rows(4, 48)), vic::kBadData},
+      {"256 palette entries over 8", withColorsUsed(dib(4, 2, 8, 0, entries(8), {}), 256), vic::kBadData},
+      {"16 palette entries of a 4-bit bitmap over 3", cut(dib(4, 1, 4, 0, entries(16), rows(1, 4)), 40 + 12),
+       vic::kBadData},
+      {"a colour table above 8 bits over 1 entry", cut(withColorsUsed(dib(1, 1, 24, 0, {}, {}), 200), 44),
+       vic::kBadData},
+      {"a cut header", cut(dib(1, 1, 24, 0, {}, rows(1, 4)), 30), vic::kBadData},
+      {"all there", dib(16, 4, 24, 0, {}, rows(4, 48)), vic::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image image;
+    ASSERT_EQ(vic::kOk, vic::allocImage(&image.d, 3, 3, 8));
+    DibBlock block(c.bitmap);
+    EXPECT_EQ(c.result, vic::dibBlockToImage(block.bytes, &image.d));
+    EXPECT_EQ(c.result, vic::dibToImage(c.bitmap.data(), c.bitmap.size(), &image.d));
+    EXPECT_EQ(c.result == vic::kOk ? 16 : 3, image.d.bmh->biWidth);
+  }
+}
+
+TEST(Records, DibBlockToImageTakesTheRestOfTheBlockAndRefusesOtherMemory) {
+  std::vector<uint8_t> bitmap = dib(2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0});
+  std::vector<uint8_t> padded(5, 0);
+  padded.insert(padded.end(), bitmap.begin(), bitmap.end());
+  DibBlock block(padded);
+  Image image;
+  ASSERT_EQ(vic::kOk, vic::dibBlockToImage(block.bytes + 5, &image.d));
+  EXPECT_EQ(12, viewOf(image).row(0)[5]);
+  EXPECT_EQ(vic::kBadBuffer, vic::dibBlockToImage(bitmap.data(), &image.d));  // not an image block
+  EXPECT_EQ(vic::kBadBuffer, vic::dibToImage(bitmap.data(), 0, &image.d));
+  EXPECT_EQ(2, image.d.bmh->biWidth);
 }
 
 TEST(Records, ResultTextsAreTheCallersTexts) {

@@ -21,8 +21,8 @@
 
 namespace {
 
-using vic::test::Bgr;
-using vic::test::TestImage;
+using victest::Bgr;
+using victest::TestImage;
 using Clock = std::chrono::steady_clock;
 
 // Median wall time of `runs` calls, in microseconds.
@@ -113,20 +113,20 @@ int main(int argc, char** argv) {
       {"resize to 1280x960", [&] { return vic::resize(&picture.d, &big.d); }, "-filter Triangle -resize 1280x960!"},
       {"resize to 160x120", [&] { return vic::resize(&picture.d, &small.d); }, "-filter Triangle -resize 160x120!"},
       {"rotate90", [&] { return vic::rotate90(0, &picture.d, &turned.d); }, "-rotate 90"},
-      {"convertrgbtopal 256", [&] { return vic::convertrgbtopal(256, &picture.d, &eight.d); },
+      {"convertrgbtopal 256", [&] { return vic::convertRgbToPal(256, &picture.d, &eight.d); },
        "-dither FloydSteinberg -colors 256"},
-      {"matchcolorimage (rainbow)", [&] { return vic::matchcolorimage(&picture.d, &display.d); },
+      {"matchcolorimage (rainbow)", [&] { return vic::matchColorImage(&picture.d, &display.d); },
        "-dither None -remap RAINBOW"},
-      {"colordither mode 0 (16 colours)", [&] { return vic::colordither(&picture.d, &eight.d, 0); },
+      {"colordither mode 0 (16 colours)", [&] { return vic::colorDither(&picture.d, &eight.d, 0); },
        "-dither FloydSteinberg -remap SIXTEEN"},
-      {"colordither mode 256", [&] { return vic::colordither(&picture.d, &eight.d, 256); },
+      {"colordither mode 256", [&] { return vic::colorDither(&picture.d, &eight.d, 256); },
        "-dither FloydSteinberg -remap RAINBOW"},
   };
-  if (vic::rainbowpalette(&display.d) != vic::kOk) return 1;
+  if (vic::rainbowPalette(&display.d) != vic::kOk) return 1;
 
   const std::string input = work + "/bench_vic32_picture.ppm";
   const std::string rainbow = work + "/bench_vic32_rainbow.ppm", sixteen = work + "/bench_vic32_sixteen.ppm";
-  bool haveFiles = writePpm(input, picture) && writePalettePpm(rainbow, vic::rainbowPalette()) &&
+  bool haveFiles = writePpm(input, picture) && writePalettePpm(rainbow, vic::rainbowDisplayPalette()) &&
                    writePalettePpm(sixteen, vic::sixteenColourPalette());
   double readOnly = haveFiles ? convertMicros(input, "") : -1;
 

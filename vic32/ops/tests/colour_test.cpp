@@ -10,8 +10,8 @@
 namespace vic {
 namespace {
 
-using test::Bgr;
-using test::TestImage;
+using victest::Bgr;
+using victest::TestImage;
 
 int distance2(Bgr a, const RgbQuad& e) {
   int dr = a.r - e.rgbRed, dg = a.g - e.rgbGreen, db = a.b - e.rgbBlue;
@@ -35,7 +35,7 @@ TEST(Vic32Ops, RgbToPaletteIsLosslessUpToTheColourCount) {
     for (Bgr& c : set) c = Bgr{uint8_t(random()), uint8_t(random()), uint8_t(random())};
     TestImage in(37, 29, 24), out(37, 29, 8);
     in.fill([&](int x, int y) { return set[(x * 31 + y * 17) % colours]; });
-    ASSERT_EQ(kOk, convertrgbtopal(colours, &in.d, &out.d));
+    ASSERT_EQ(kOk, convertRgbToPal(colours, &in.d, &out.d));
     EXPECT_EQ(colours, out.d.colors);
     for (int y = 0; y < in.height(); ++y)
       for (int x = 0; x < in.width(); ++x) {
@@ -50,7 +50,7 @@ TEST(Vic32Ops, RgbToPaletteIsLosslessUpToTheColourCount) {
 TEST(Vic32Ops, RgbToPaletteOfACameraPictureKeepsItsColours) {
   TestImage in(160, 120, 24), out(160, 120, 8);
   fillGradient(in);
-  ASSERT_EQ(kOk, convertrgbtopal(256, &in.d, &out.d));
+  ASSERT_EQ(kOk, convertRgbToPal(256, &in.d, &out.d));
   double worstBlock = 0, worstEdgeBlock = 0;
   int worstPixel = 0;
   for (int by = 0; by < 120; by += 8)
@@ -78,10 +78,10 @@ TEST(Vic32Ops, PaletteToRgbAndBackIsTheIdentity) {
   TestImage pal(20, 10, 8), rgb(20, 10, 24), again(20, 10, 8);
   for (int i = 0; i < 256; ++i) pal.d.palette[i] = RgbQuad{uint8_t(i * 7), uint8_t(i), uint8_t(255 - i), 0};
   pal.fill([](int x, int y) { return (x * 11 + y * 3) & 255; });
-  ASSERT_EQ(kOk, convertpaltorgb(&pal.d, &rgb.d));
+  ASSERT_EQ(kOk, convertPalToRgb(&pal.d, &rgb.d));
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 20; ++x) ASSERT_EQ(pal.colour(x, y), rgb.bgr(x, y));
-  ASSERT_EQ(kOk, convertrgbtopal(256, &rgb.d, &again.d));
+  ASSERT_EQ(kOk, convertRgbToPal(256, &rgb.d, &again.d));
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 20; ++x) ASSERT_EQ(pal.colour(x, y), again.colour(x, y));
 }
@@ -95,7 +95,7 @@ TEST(Vic32Ops, ColourToGreyGivesLuminanceAndMarksTheImageGrey) {
                         {{255, 255, 255}, 255}, {{0, 0, 0}, 0},     {{90, 90, 90}, 90}};
   TestImage in(6, 1, 24), out(6, 1, 8);
   for (int i = 0; i < 6; ++i) in.setBgr(i, 0, cases[i].colour);
-  ASSERT_EQ(kOk, colortogray(&in.d, &out.d));
+  ASSERT_EQ(kOk, colorToGray(&in.d, &out.d));
   for (int i = 0; i < 6; ++i) {
     EXPECT_NEAR(cases[i].grey, out.index(i, 0), 1) << i;
     EXPECT_EQ(out.colour(i, 0).r, out.index(i, 0));  // identity grey ramp
@@ -107,7 +107,7 @@ TEST(Vic32Ops, ReduceColoursHonoursTheDestinationsCount) {
   TestImage in(64, 48, 8), out(64, 48, 8);
   in.fill([](int x, int y) { return (x * 4 + y) & 255; });
   out.d.colors = 16;
-  ASSERT_EQ(kOk, reduceimagecolors(&in.d, &out.d));
+  ASSERT_EQ(kOk, reduceImageColors(&in.d, &out.d));
   EXPECT_EQ(16, out.d.colors);
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64; ++x) ASSERT_LT(out.index(x, y), 16);
@@ -122,27 +122,27 @@ TEST(Vic32Ops, ReduceColoursHonoursTheDestinationsCount) {
     }
   EXPECT_NEAR(before / (64 * 48), after / (64 * 48), 1.0);
   out.d.colors = 300;
-  EXPECT_EQ(kBadRange, reduceimagecolors(&in.d, &out.d));
+  EXPECT_EQ(kBadRange, reduceImageColors(&in.d, &out.d));
 }
 
 TEST(Vic32Ops, EightToOneBitKeepsTheGreyAsDotDensity) {
   for (int level : {0, 64, 128, 200, 255}) {
     TestImage in(64, 64, 8), out(64, 64, 1);
     in.fill([&](int, int) { return level; });
-    ASSERT_EQ(kOk, convert8bitto1bit(0, &in.d, &out.d));
+    ASSERT_EQ(kOk, convert8BitTo1Bit(0, &in.d, &out.d));
     int white = 0;
     for (int y = 0; y < 64; ++y)
       for (int x = 0; x < 64; ++x) white += out.colour(x, y).r == 255;
     EXPECT_NEAR(level / 255.0, white / 4096.0, 0.02) << level;
   }
   TestImage in(8, 8, 8), out(8, 8, 1);
-  EXPECT_EQ(kBadRange, convert8bitto1bit(1, &in.d, &out.d));
+  EXPECT_EQ(kBadRange, convert8BitTo1Bit(1, &in.d, &out.d));
 }
 
 TEST(Vic32Ops, OneToEightBitGivesGreyLevelsOrKeepsTwoColours) {
   TestImage in(10, 3, 1), out(10, 3, 8);
   in.fill([](int x, int y) { return (x + y) & 1; });
-  ASSERT_EQ(kOk, convert1bitto8bit(&in.d, &out.d));
+  ASSERT_EQ(kOk, convert1BitTo8Bit(&in.d, &out.d));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 10; ++x) {
       ASSERT_EQ(in.index(x, y) ? 255 : 0, out.index(x, y));
@@ -150,7 +150,7 @@ TEST(Vic32Ops, OneToEightBitGivesGreyLevelsOrKeepsTwoColours) {
     }
   in.d.palette[0] = RgbQuad{255, 0, 0, 0};  // blue and yellow
   in.d.palette[1] = RgbQuad{0, 255, 255, 0};
-  ASSERT_EQ(kOk, convert1bitto8bit(&in.d, &out.d));
+  ASSERT_EQ(kOk, convert1BitTo8Bit(&in.d, &out.d));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 10; ++x) ASSERT_EQ(in.colour(x, y), out.colour(x, y));
 }
@@ -163,8 +163,8 @@ TEST(Vic32Ops, MatchColourFindsTheNearestRainbowEntry) {
     if (y == 0) return Bgr{uint8_t(x), uint8_t(x), uint8_t(x)};  // every grey
     return Bgr{uint8_t(random()), uint8_t(random()), uint8_t(random())};
   });
-  ASSERT_EQ(kOk, rainbowpalette(&out.d));
-  ASSERT_EQ(kOk, matchcolorimage(&in.d, &out.d));
+  ASSERT_EQ(kOk, rainbowPalette(&out.d));
+  ASSERT_EQ(kOk, matchColorImage(&in.d, &out.d));
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 256; ++x) {
       int best = 1 << 30;
@@ -178,7 +178,7 @@ TEST(Vic32Ops, MatchColourWorksWithAnyPalette) {
   std::mt19937 random(3);
   in.fill([&](int, int) { return Bgr{uint8_t(random()), uint8_t(random()), uint8_t(random())}; });
   for (int i = 0; i < 256; ++i) out.d.palette[i] = RgbQuad{uint8_t(random()), uint8_t(random()), uint8_t(random()), 0};
-  ASSERT_EQ(kOk, matchcolorimage(&in.d, &out.d));
+  ASSERT_EQ(kOk, matchColorImage(&in.d, &out.d));
   for (int y = 0; y < 20; ++y)
     for (int x = 0; x < 50; ++x) {
       int best = 1 << 30;
@@ -200,7 +200,7 @@ TEST(Vic32Ops, ColourDitherMixesColoursThePaletteLacks) {
   for (const Case& c : cases) {
     TestImage in(48, 48, 24), out(48, 48, 8);
     in.fill([&](int, int) { return c.flat; });
-    ASSERT_EQ(kOk, colordither(&in.d, &out.d, c.mode));
+    ASSERT_EQ(kOk, colorDither(&in.d, &out.d, c.mode));
     double sum[3] = {0, 0, 0};
     for (int y = 0; y < 48; ++y)
       for (int x = 0; x < 48; ++x) {
@@ -215,20 +215,20 @@ TEST(Vic32Ops, ColourDitherMixesColoursThePaletteLacks) {
     EXPECT_NEAR(c.flat.r, sum[2] / 2304, 2.0) << "mode " << c.mode;
   }
   TestImage in(4, 4, 24), out(4, 4, 8);
-  EXPECT_EQ(kBadRange, colordither(&in.d, &out.d, 8));
+  EXPECT_EQ(kBadRange, colorDither(&in.d, &out.d, 8));
 }
 
 TEST(Vic32Ops, ConversionsRefuseWrongDepthsAndSizes) {
   TestImage rgb(8, 8, 24), grey(8, 8, 8), bits(8, 8, 1), small(4, 8, 8);
-  EXPECT_EQ(kBadBits, convertrgbtopal(256, &rgb.d, &rgb.d));
-  EXPECT_EQ(kBadRange, convertrgbtopal(257, &rgb.d, &grey.d));
-  EXPECT_EQ(kBadRange, convertrgbtopal(256, &rgb.d, &small.d));
-  EXPECT_EQ(kBadBits, convertpaltorgb(&grey.d, &grey.d));
-  EXPECT_EQ(kBadBits, convert1bitto8bit(&grey.d, &grey.d));
-  EXPECT_EQ(kBadBits, convert8bitto1bit(0, &bits.d, &bits.d));
-  EXPECT_EQ(kBadBits, rainbowpalette(&rgb.d));
-  EXPECT_EQ(kBadBits, matchcolorimage(&bits.d, &grey.d));
-  EXPECT_EQ(kBadBits, colortogray(&rgb.d, &rgb.d));
+  EXPECT_EQ(kBadBits, convertRgbToPal(256, &rgb.d, &rgb.d));
+  EXPECT_EQ(kBadRange, convertRgbToPal(257, &rgb.d, &grey.d));
+  EXPECT_EQ(kBadRange, convertRgbToPal(256, &rgb.d, &small.d));
+  EXPECT_EQ(kBadBits, convertPalToRgb(&grey.d, &grey.d));
+  EXPECT_EQ(kBadBits, convert1BitTo8Bit(&grey.d, &grey.d));
+  EXPECT_EQ(kBadBits, convert8BitTo1Bit(0, &bits.d, &bits.d));
+  EXPECT_EQ(kBadBits, rainbowPalette(&rgb.d));
+  EXPECT_EQ(kBadBits, matchColorImage(&bits.d, &grey.d));
+  EXPECT_EQ(kBadBits, colorToGray(&rgb.d, &rgb.d));
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 namespace vic {
 namespace {
 
-using test::Bgr;
-using test::TestImage;
+using victest::Bgr;
+using victest::TestImage;
 
 const int8_t kEmbossLeft[10] = {-1, -1, 0, -1, 3, 0, 0, 0, 0, 1};
 const int8_t kEmbossRight[10] = {1, 1, 0, 1, -3, 0, 0, 0, 0, 1};
@@ -18,11 +18,11 @@ int emboss(TestImage& current) {
   TestImage a(current.width(), current.height(), current.bits());
   TestImage b(current.width(), current.height(), current.bits());
   TestImage c(current.width(), current.height(), current.bits());
-  int r = exchangelevel(0, 255, 128, &current.d, &c.d);
-  if (r == kOk) r = matrixconv(kEmbossLeft, &current.d, &a.d);
-  if (r == kOk) r = matrixconv(kEmbossRight, &current.d, &b.d);
-  if (r == kOk) r = subimage(&c.d, &b.d, &c.d);
-  if (r == kOk) r = addimage(&c.d, &a.d, &current.d);
+  int r = exchangeLevel(0, 255, 128, &current.d, &c.d);
+  if (r == kOk) r = matrixConv(kEmbossLeft, &current.d, &a.d);
+  if (r == kOk) r = matrixConv(kEmbossRight, &current.d, &b.d);
+  if (r == kOk) r = subImage(&c.d, &b.d, &c.d);
+  if (r == kOk) r = addImage(&c.d, &a.d, &current.d);
   return r;
 }
 
@@ -64,7 +64,7 @@ TEST(Vic32Ops, BlurSpreadsADotAndKeepsFlatAreas) {
   TestImage flat(6, 4, 24);
   flat.fill([](int, int) { return Bgr{1, 2, 3}; });
   ASSERT_EQ(kOk, blur(&flat.d, &flat.d));
-  ASSERT_EQ(kOk, sharpengentle(&flat.d, &flat.d));
+  ASSERT_EQ(kOk, sharpenGentle(&flat.d, &flat.d));
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x) EXPECT_EQ((Bgr{1, 2, 3}), flat.bgr(x, y));
 }
@@ -72,7 +72,7 @@ TEST(Vic32Ops, BlurSpreadsADotAndKeepsFlatAreas) {
 TEST(Vic32Ops, SharpenSteepensAStep) {
   TestImage image(8, 3, 8);
   image.fill([](int x, int) { return x < 4 ? 100 : 140; });
-  ASSERT_EQ(kOk, sharpengentle(&image.d, &image.d));
+  ASSERT_EQ(kOk, sharpenGentle(&image.d, &image.d));
   // Half the difference from the four-neighbour mean: 100 - 40/8 and 140 + 40/8.
   const int want[8] = {100, 100, 100, 95, 145, 140, 140, 140};
   for (int x = 0; x < 8; ++x) EXPECT_EQ(want[x], image.index(x, 1)) << x;
@@ -82,13 +82,13 @@ TEST(Vic32Ops, MatrixWithTheIdentityKernelCopiesAndDivisorScales) {
   TestImage in(5, 4, 24), out(5, 4, 24);
   in.fill([](int x, int y) { return Bgr{uint8_t(x * 40), uint8_t(y * 50), 200}; });
   const int8_t identity[10] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  ASSERT_EQ(kOk, matrixconv(identity, &in.d, &out.d));
+  ASSERT_EQ(kOk, matrixConv(identity, &in.d, &out.d));
   EXPECT_TRUE(out.samePixels(in));
   const int8_t halve[10] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 2};
-  ASSERT_EQ(kOk, matrixconv(halve, &in.d, &out.d));
+  ASSERT_EQ(kOk, matrixConv(halve, &in.d, &out.d));
   EXPECT_EQ((Bgr{80, 75, 100}), out.bgr(4, 3));
   const int8_t zero[10] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-  EXPECT_EQ(kBadRange, matrixconv(zero, &in.d, &out.d));
+  EXPECT_EQ(kBadRange, matrixConv(zero, &in.d, &out.d));
 }
 
 TEST(Vic32Ops, OutlineTracesTheInsideEdgeOfADarkShape) {
@@ -106,23 +106,23 @@ TEST(Vic32Ops, AddAndSubtractClampToTheRange) {
   TestImage a(3, 1, 8), b(3, 1, 8), sum(3, 1, 8), difference(3, 1, 8);
   a.fill([](int x, int) { return 100 + 70 * x; });  // 100 170 240
   b.fill([](int x, int) { return 120 - 10 * x; });  // 120 110 100
-  ASSERT_EQ(kOk, addimage(&a.d, &b.d, &sum.d));
-  ASSERT_EQ(kOk, subimage(&a.d, &b.d, &difference.d));
+  ASSERT_EQ(kOk, addImage(&a.d, &b.d, &sum.d));
+  ASSERT_EQ(kOk, subImage(&a.d, &b.d, &difference.d));
   const int wantSum[3] = {220, 255, 255}, wantDifference[3] = {0, 60, 140};
   for (int x = 0; x < 3; ++x) {
     EXPECT_EQ(wantSum[x], sum.index(x, 0));
     EXPECT_EQ(wantDifference[x], difference.index(x, 0));
   }
   TestImage wide(4, 1, 8), rgb(3, 1, 24);
-  EXPECT_EQ(kBadRange, addimage(&a.d, &wide.d, &sum.d));
-  EXPECT_EQ(kBadBits, addimage(&a.d, &rgb.d, &sum.d));
+  EXPECT_EQ(kBadRange, addImage(&a.d, &wide.d, &sum.d));
+  EXPECT_EQ(kBadBits, addImage(&a.d, &rgb.d, &sum.d));
 }
 
 TEST(Vic32Ops, NeighbourhoodEffectsRefuseColourPaletteImages) {
   TestImage image(4, 4, 8), bits(4, 4, 1);
   image.d.palette[3] = RgbQuad{1, 2, 3, 0};
   EXPECT_EQ(kBadBits, blur(&image.d, &image.d));
-  EXPECT_EQ(kBadBits, sharpengentle(&image.d, &image.d));
+  EXPECT_EQ(kBadBits, sharpenGentle(&image.d, &image.d));
   EXPECT_EQ(kBadBits, outline(&bits.d, &bits.d));
 }
 
@@ -138,31 +138,31 @@ TEST(Vic32Ops, EveryCallRefusesAnUnusableDescriptor) {
   for (ImageDescriptor* bad : {&empty, &badStride}) {
     const int results[] = {resize(bad, &good.d),
                            rotate90(0, bad, &good.d),
-                           flipimage(&good.d, bad),
-                           mirrorimage(bad, &good.d),
-                           convertrgbtopal(256, bad, &good8.d),
-                           convertpaltorgb(bad, &good.d),
-                           colortogray(bad, &good8.d),
-                           reduceimagecolors(bad, &good8.d),
-                           convert8bitto1bit(0, bad, &good8.d),
-                           convert1bitto8bit(bad, &good8.d),
-                           rainbowpalette(bad),
-                           matchcolorimage(bad, &good8.d),
-                           colordither(bad, &good8.d, 0),
-                           changebright(1, bad, &good.d),
-                           histobrighten(bad, &good.d),
-                           brightenmidrange(&good.d, bad),
-                           usetable(table, table, table, bad, &good.d),
+                           flipImage(&good.d, bad),
+                           mirrorImage(bad, &good.d),
+                           convertRgbToPal(256, bad, &good8.d),
+                           convertPalToRgb(bad, &good.d),
+                           colorToGray(bad, &good8.d),
+                           reduceImageColors(bad, &good8.d),
+                           convert8BitTo1Bit(0, bad, &good8.d),
+                           convert1BitTo8Bit(bad, &good8.d),
+                           rainbowPalette(bad),
+                           matchColorImage(bad, &good8.d),
+                           colorDither(bad, &good8.d, 0),
+                           changeBright(1, bad, &good.d),
+                           histoBrighten(bad, &good.d),
+                           brightenMidRange(&good.d, bad),
+                           useTable(table, table, table, bad, &good.d),
                            negative(bad, &good.d),
-                           calcavglevel(bad, &level, &level, &level),
+                           calcAvgLevel(bad, &level, &level, &level),
                            kodalith(1, bad, &good.d),
-                           exchangelevel(0, 1, 2, bad, &good.d),
-                           sharpengentle(bad, &good.d),
+                           exchangeLevel(0, 1, 2, bad, &good.d),
+                           sharpenGentle(bad, &good.d),
                            blur(&good.d, bad),
                            outline(bad, &good.d),
-                           matrixconv(kEmbossLeft, bad, &good.d),
-                           addimage(bad, &good.d, &good.d),
-                           subimage(&good.d, &good.d, bad)};
+                           matrixConv(kEmbossLeft, bad, &good.d),
+                           addImage(bad, &good.d, &good.d),
+                           subImage(&good.d, &good.d, bad)};
     for (size_t i = 0; i < sizeof results / sizeof results[0]; ++i) EXPECT_EQ(kBadBuffer, results[i]) << "call " << i;
   }
 }

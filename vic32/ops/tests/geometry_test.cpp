@@ -8,8 +8,8 @@
 namespace vic {
 namespace {
 
-using test::Bgr;
-using test::TestImage;
+using victest::Bgr;
+using victest::TestImage;
 
 // A picture where every pixel differs from its neighbours: x and y coded in the channels.
 void fillDistinct(TestImage& image) {
@@ -51,13 +51,13 @@ TEST_P(Depths, MirrorAndFlipTwiceInPlaceAreTheIdentity) {
   TestImage original(11, 6, bits), image(11, 6, bits);
   fillDistinct(original);
   fillDistinct(image);
-  ASSERT_EQ(kOk, mirrorimage(&image.d, &image.d));
+  ASSERT_EQ(kOk, mirrorImage(&image.d, &image.d));
   EXPECT_FALSE(image.samePixels(original));
-  ASSERT_EQ(kOk, mirrorimage(&image.d, &image.d));
+  ASSERT_EQ(kOk, mirrorImage(&image.d, &image.d));
   EXPECT_TRUE(image.samePixels(original));
-  ASSERT_EQ(kOk, flipimage(&image.d, &image.d));
+  ASSERT_EQ(kOk, flipImage(&image.d, &image.d));
   EXPECT_FALSE(image.samePixels(original));
-  ASSERT_EQ(kOk, flipimage(&image.d, &image.d));
+  ASSERT_EQ(kOk, flipImage(&image.d, &image.d));
   EXPECT_TRUE(image.samePixels(original));
 }
 
@@ -104,8 +104,8 @@ TEST(Vic32Ops, SingleDotLandsWhereTheTurnSends) {
     std::string name = c.name;
     int result = name == "clockwise"           ? rotate90(0, &in.d, &out.d)
                  : name == "counter-clockwise" ? rotate90(1, &in.d, &out.d)
-                 : name == "mirror"            ? mirrorimage(&in.d, &out.d)
-                                               : flipimage(&in.d, &out.d);
+                 : name == "mirror"            ? mirrorImage(&in.d, &out.d)
+                                               : flipImage(&in.d, &out.d);
     ASSERT_EQ(kOk, result) << c.name;
     for (int y = 0; y < out.height(); ++y)
       for (int x = 0; x < out.width(); ++x)
@@ -187,12 +187,12 @@ TEST(Vic32Ops, GeometryRefusesMismatchedImages) {
   EXPECT_EQ(kBadRange, rotate90(2, &in24.d, &wrongTurn.d));
   EXPECT_EQ(kBadBits, rotate90(0, &in24.d, &turned8.d));
   EXPECT_EQ(kBadBits, resize(&in24.d, &in8.d));
-  EXPECT_EQ(kBadBits, mirrorimage(&in24.d, &in8.d));
+  EXPECT_EQ(kBadBits, mirrorImage(&in24.d, &in8.d));
   EXPECT_EQ(kBadBuffer, resize(&empty, &in8.d));
-  EXPECT_EQ(kBadBuffer, flipimage(&in8.d, nullptr));
+  EXPECT_EQ(kBadBuffer, flipImage(&in8.d, nullptr));
   TestImage other(8, 7, 8);
-  EXPECT_EQ(kBadRange, flipimage(&in8.d, &other.d));
-  EXPECT_EQ(kBadRange, mirrorimage(&in8.d, &other.d));
+  EXPECT_EQ(kBadRange, flipImage(&in8.d, &other.d));
+  EXPECT_EQ(kBadRange, mirrorImage(&in8.d, &other.d));
 }
 
 }  // namespace

@@ -14,8 +14,8 @@
 namespace vic {
 namespace {
 
-using test::Bgr;
-using test::TestImage;
+using victest::Bgr;
+using victest::TestImage;
 
 std::vector<int> g_bands;
 int g_stopAt = 0;  // the band whose callback answers "stop"; 0 never
@@ -29,7 +29,7 @@ int CALLBACK recordBand(int band) {
 class Printing : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* name = test::installTestPrinter();
+    const char* name = victest::installTestPrinter();
     ASSERT_NE(nullptr, name) << "no PostScript printer in the test prefix";
     printer_ = CreateDCA("WINSPOOL", name, nullptr, nullptr);
     ASSERT_NE(nullptr, printer_);
@@ -205,7 +205,7 @@ TEST_F(Printing, ASecondPrintWhileOneRunsIsRefusedAsBusy) {
   // Once it is over, printing works again (on a new device context: Wine's PostScript driver
   // does not start a second document on one whose first was abandoned).
   DeleteDC(printer_);
-  printer_ = CreateDCA("WINSPOOL", test::installTestPrinter(), nullptr, nullptr);
+  printer_ = CreateDCA("WINSPOOL", victest::installTestPrinter(), nullptr, nullptr);
   EXPECT_EQ(kOk, print(0, image, kArea, 0));
 }
 

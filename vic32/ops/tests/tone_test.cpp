@@ -8,8 +8,8 @@
 namespace vic {
 namespace {
 
-using test::Bgr;
-using test::TestImage;
+using victest::Bgr;
+using victest::TestImage;
 
 using PointOp = std::function<int(const ImageDescriptor*, ImageDescriptor*)>;
 
@@ -22,17 +22,17 @@ TEST(Vic32Ops, PointOperationsMapLevelsAsExpected) {
     std::vector<std::pair<int, int>> levels;  // (in, out)
   };
   const Case cases[] = {
-      {"brighter", [](auto s, auto d) { return changebright(50, s, d); }, {{0, 50}, {100, 150}, {230, 255}}},
-      {"darker", [](auto s, auto d) { return changebright(-255, s, d); }, {{0, 0}, {255, 0}}},
+      {"brighter", [](auto s, auto d) { return changeBright(50, s, d); }, {{0, 50}, {100, 150}, {230, 255}}},
+      {"darker", [](auto s, auto d) { return changeBright(-255, s, d); }, {{0, 0}, {255, 0}}},
       {"negative", negative, {{0, 255}, {255, 0}, {100, 155}}},
       {"exchange",
-       [](auto s, auto d) { return exchangelevel(10, 20, 99, s, d); },
+       [](auto s, auto d) { return exchangeLevel(10, 20, 99, s, d); },
        {{9, 9}, {10, 99}, {20, 99}, {21, 21}}},
       {"exchange all",
-       [](auto s, auto d) { return exchangelevel(0, 255, 128, s, d); },
+       [](auto s, auto d) { return exchangeLevel(0, 255, 128, s, d); },
        {{0, 128}, {77, 128}, {255, 128}}},
       {"kodalith", [](auto s, auto d) { return kodalith(100, s, d); }, {{99, 0}, {100, 255}, {0, 0}, {255, 255}}},
-      {"midrange", brightenmidrange, {{0, 0}, {255, 255}, {128, 157}, {64, 97}}},
+      {"midrange", brightenMidRange, {{0, 0}, {255, 255}, {128, 157}, {64, 97}}},
   };
   for (const Case& c : cases) {
     const int n = static_cast<int>(c.levels.size());
@@ -85,16 +85,16 @@ TEST(Vic32Ops, UseTableAppliesOneTablePerChannel) {
   TestImage image(2, 1, 24);
   image.setBgr(0, 0, Bgr{100, 100, 100});
   image.setBgr(1, 0, Bgr{255, 255, 255});
-  ASSERT_EQ(kOk, usetable(red, green, blue, &image.d, &image.d));
+  ASSERT_EQ(kOk, useTable(red, green, blue, &image.d, &image.d));
   EXPECT_EQ((Bgr{7, 50, 150}), image.bgr(0, 0));
   EXPECT_EQ((Bgr{7, 127, 255}), image.bgr(1, 0));
-  EXPECT_EQ(kBadRange, usetable(nullptr, green, blue, &image.d, &image.d));
+  EXPECT_EQ(kBadRange, useTable(nullptr, green, blue, &image.d, &image.d));
 }
 
 TEST(Vic32Ops, HistoBrightenStretchesTheUsedRangeOverTheFullRange) {
   TestImage image(128, 4, 8);
   image.fill([](int x, int) { return 64 + x; });  // levels 64 to 191
-  ASSERT_EQ(kOk, histobrighten(&image.d, &image.d));
+  ASSERT_EQ(kOk, histoBrighten(&image.d, &image.d));
   EXPECT_LE(image.index(0, 0), 2);
   EXPECT_GE(image.index(127, 0), 253);
   for (int x = 1; x < 128; ++x) EXPECT_GE(image.index(x, 0), image.index(x - 1, 0));
@@ -102,7 +102,7 @@ TEST(Vic32Ops, HistoBrightenStretchesTheUsedRangeOverTheFullRange) {
   TestImage full(256, 2, 24), copy(256, 2, 24);
   full.fill([](int x, int) { return Bgr{uint8_t(x), uint8_t(x), uint8_t(x)}; });
   copy.fill([](int x, int) { return Bgr{uint8_t(x), uint8_t(x), uint8_t(x)}; });
-  ASSERT_EQ(kOk, histobrighten(&full.d, &full.d));
+  ASSERT_EQ(kOk, histoBrighten(&full.d, &full.d));
   for (int x = 0; x < 256; ++x) EXPECT_NEAR(copy.bgr(x, 0).r, full.bgr(x, 0).r, 2);
 }
 
@@ -110,7 +110,7 @@ TEST(Vic32Ops, AverageLevelAndTheMeansOfTheDarkAndLightParts) {
   TestImage image(10, 10, 24);
   image.fill([](int x, int) { return x < 5 ? Bgr{20, 20, 20} : Bgr{220, 220, 220}; });
   int32_t average = -1, dark = -1, light = -1;
-  ASSERT_EQ(kOk, calcavglevel(&image.d, &average, &dark, &light));
+  ASSERT_EQ(kOk, calcAvgLevel(&image.d, &average, &dark, &light));
   EXPECT_EQ(120, average);
   EXPECT_EQ(20, dark);
   EXPECT_EQ(220, light);
@@ -121,12 +121,12 @@ TEST(Vic32Ops, AverageLevelAndTheMeansOfTheDarkAndLightParts) {
 
 TEST(Vic32Ops, ToneOperationsRefuseBadArguments) {
   TestImage a(4, 4, 24), b(4, 5, 24), g(4, 4, 8);
-  EXPECT_EQ(kBadRange, changebright(256, &a.d, &a.d));
-  EXPECT_EQ(kBadRange, exchangelevel(20, 10, 0, &a.d, &a.d));
-  EXPECT_EQ(kBadRange, exchangelevel(0, 300, 0, &a.d, &a.d));
+  EXPECT_EQ(kBadRange, changeBright(256, &a.d, &a.d));
+  EXPECT_EQ(kBadRange, exchangeLevel(20, 10, 0, &a.d, &a.d));
+  EXPECT_EQ(kBadRange, exchangeLevel(0, 300, 0, &a.d, &a.d));
   EXPECT_EQ(kBadRange, negative(&a.d, &b.d));
   EXPECT_EQ(kBadBits, negative(&a.d, &g.d));
-  EXPECT_EQ(kBadRange, calcavglevel(&a.d, nullptr, nullptr, nullptr));
+  EXPECT_EQ(kBadRange, calcAvgLevel(&a.d, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

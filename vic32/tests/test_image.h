@@ -9,7 +9,7 @@
 
 #include "image.h"
 
-namespace vic::test {
+namespace victest {
 
 struct Bgr {
   uint8_t b, g, r;
@@ -21,10 +21,10 @@ class TestImage {
   // An image as the library allocates it: 8-bit images get the identity grey ramp, 1-bit images
   // black and white. The type word starts at 0, so that tests see what an operation sets.
   TestImage(int width, int height, int bits) {
-    if (allocImage(&d, width, height, bits) != kOk) std::abort();
+    if (vic::allocImage(&d, width, height, bits) != vic::kOk) std::abort();
     d.imgtype = 0;
   }
-  ~TestImage() { freeImage(&d); }
+  ~TestImage() { vic::freeImage(&d); }
   TestImage(const TestImage&) = delete;
   TestImage& operator=(const TestImage&) = delete;
 
@@ -57,7 +57,7 @@ class TestImage {
   // The colour a pixel shows, whatever the depth.
   Bgr colour(int x, int y) const {
     if (bits() == 24) return bgr(x, y);
-    const RgbQuad& e = d.palette[index(x, y)];
+    const vic::RgbQuad& e = d.palette[index(x, y)];
     return Bgr{e.rgbBlue, e.rgbGreen, e.rgbRed};
   }
   // Fills every pixel from f(x, y): a Bgr for 24-bit images, an index otherwise.
@@ -80,4 +80,4 @@ class TestImage {
   }
 };
 
-}  // namespace vic::test
+}  // namespace victest

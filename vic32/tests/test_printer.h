@@ -2,9 +2,9 @@
 // description, whose jobs go to a file named at StartDoc.
 #pragma once
 
-namespace vic::test {
+namespace victest {
 
 // Installs the printer (once per prefix) and returns its name, or null when that failed.
 const char* installTestPrinter();
 
-}  // namespace vic::test
+}  // namespace victest

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-namespace vic::test {
+namespace victest {
 namespace {
 
 const char kPrinterName[] = "Vic32 Test Printer";
@@ -66,4 +66,4 @@ const char* installTestPrinter() {
   return kPrinterName;
 }
 
-}  // namespace vic::test
+}  // namespace victest
