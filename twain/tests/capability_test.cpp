@@ -148,7 +148,7 @@ TEST_F(Capabilities, FixedCapabilitiesAcceptOnlyTheirValue) {
     EXPECT_EQ(c.condition, conditionCode()) << c.cap << " " << c.item;
   }
   EXPECT_EQ(1u, get(CAP_XFERCOUNT, MSG_GET).item);
-  EXPECT_EQ(TRUE, get(CAP_UICONTROLLABLE, MSG_GET).item);
+  EXPECT_EQ(TW_UINT32(TRUE), get(CAP_UICONTROLLABLE, MSG_GET).item);
 }
 
 TEST_F(Capabilities, AnUnknownCapabilityIsRefusedUnderEveryMessage) {
