@@ -1,0 +1,207 @@
+// Frame grabs into the source's images, and the native and memory transfers that hand them over.
+#include <cstring>
+
+#include "qrcamlib.h"
+#include "twain_source.h"
+#include "vic32.h"
+#include "vic32ops.h"
+
+namespace twain {
+
+namespace {
+
+constexpr LONG kPortInUse = 0x43;
+
+// Only colour and grey images are made; any other stored format leaves the image empty.
+bool allocateFrame(ImageDescriptor& image, LONG width, LONG height, LONG format) {
+  image = ImageDescriptor{};
+  if (format != 0 && format != 1) return false;
+  if (allocimage(&image, width, height, format == 0 ? 24 : 8) != 0 || !image.bmh) {
+    image = ImageDescriptor{};
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void freeIfHeld(ImageDescriptor& image) {
+  if (image.bmh) freeimage(&image);
+  image = ImageDescriptor{};
+}
+
+void TwainSource::grabPreviewFrame() {
+  const LONG sizeIndex = setting("Resolution");
+  LONG resolution = 2;
+  if (sizeIndex == 4) {
+    resolution = 4;
+  } else if (sizeIndex == 0 || sizeIndex == 1 || sizeIndex == 3 || sizeIndex == 5) {
+    resolution = 1;
+  }
+  const FrameSize size = frameSize(resolution);
+  const LONG format = setting("Format");
+  QRSetResolution(resolution);
+  QRSetOutputFormat(format);
+  QRSetMirrorEn(setting("Mirror"));
+  QRSetInvertEn(setting("Flip") == 0 ? 1 : 0);
+  freeIfHeld(previewImage_);
+  if (!allocateFrame(previewImage_, size.width, size.height, format)) return;
+  handleReadResult(QRVideoFrameRead(previewImage_.ibuff));
+}
+
+void TwainSource::grabFullFrame() {
+  const LONG sizeIndex = setting("Resolution");
+  const FrameSize size = frameSize(sizeIndex);
+  const LONG format = setting("Format");
+  const LONG rotate = setting("Rotate Image");
+  QRSetResolution(sizeIndex);
+  QRSetOutputFormat(format);
+  QRSetMirrorEn(setting("Mirror"));
+  QRSetInvertEn(setting("Flip") == 0 ? 1 : 0);
+  freeIfHeld(fullImage_);
+  freeIfHeld(rotationImage_);
+  ImageDescriptor& frame = rotate == 0 ? fullImage_ : rotationImage_;
+  if (!allocateFrame(frame, size.width, size.height, format)) {
+    fullImage_ = ImageDescriptor{};
+    return;
+  }
+  const LONG result = QRVideoFrameRead(frame.ibuff);
+  if (rotate != 0 && allocateFrame(fullImage_, size.height, size.width, format)) {
+    rotate90(rotate == 1 ? 0 : 1, &rotationImage_, &fullImage_);
+  }
+  handleReadResult(result);
+}
+
+void TwainSource::handleReadResult(LONG result) {
+  if (result == 0) return;
+  if (result == kPortInUse) {
+    Sleep(500);
+    return;
+  }
+  notifyApplication(MSG_CLOSEDSREQ);
+}
+
+void TwainSource::announceImage() {
+  state_ = 6;
+  transferFinished_ = FALSE;
+  firstStrip_ = TRUE;
+  notifyApplication(MSG_XFERREADY);
+}
+
+TW_UINT16 TwainSource::setupMemoryTransfer(TW_UINT16 msg, TW_MEMREF data) {
+  traceLine("got to setupmem entry\r\n");
+  if (!stateIn(4, 6)) return fail(200, TWCC_SEQERROR);
+  if (msg != MSG_GET) return fail(201, TWCC_BADPROTOCOL);
+  auto* setup = static_cast<TW_SETUPMEMXFER*>(data);
+  if (!setup) return fail(202, TWCC_BADVALUE);
+  traceLine("got to setupmem msg_get start\r\n");
+  setup->MinBufSize = 1920;
+  setup->MaxBufSize = 921600;
+  // The whole image in one buffer once there is one, even beyond MaxBufSize.
+  if (fullImage_.bmh) {
+    const vic::BitmapInfoHeader& header = *fullImage_.bmh;
+    setup->Preferred =
+        static_cast<TW_UINT32>(header.biWidth) * static_cast<TW_UINT32>(header.biHeight) * header.biBitCount / 8;
+  } else {
+    setup->Preferred = 61440;
+  }
+  traceLine("got to setupmem msg_get break\r\n");
+  traceLine("got to setupmem exit\r\n");
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TwainSource::nativeTransfer(TW_UINT16 msg, TW_MEMREF data) {
+  if (!stateIn(6, 7)) return fail(210, TWCC_SEQERROR);
+  if (msg != MSG_GET) return fail(211, TWCC_BADPROTOCOL);
+  if (!data) return fail(212, TWCC_BADVALUE);
+  BYTE* dib = nullptr;
+  if (!fullImage_.bmh || imagetodib(&fullImage_, &dib) != 0 || !dib) return fail(213, TWCC_LOWMEMORY);
+  HGLOBAL handle = GlobalHandle(dib);
+  GlobalUnlock(handle);
+  // The application owns the bitmap from here on; the image stays for another transfer.
+  *static_cast<TW_HANDLE*>(data) = handle;
+  traceLine("function  native transfer MSG_GET is done\r\n");
+  return TWRC_XFERDONE;
+}
+
+void TwainSource::endMemoryTransfer(TW_IMAGEMEMXFER& xfer) {
+  xfer.BytesWritten = 0;
+  rowsDelivered_ = 0;
+  memoryCalls_ = 0;
+}
+
+TW_UINT16 TwainSource::memoryTransfer(TW_UINT16 msg, TW_MEMREF data) {
+  traceLine("MemXfer Start\n");
+  auto* xfer = static_cast<TW_IMAGEMEMXFER*>(data);
+  if (!xfer) return fail(220, TWCC_BADVALUE);
+  // An application that never finishes a transfer is stopped after 1000 strips.
+  if (++memoryCalls_ > 1000) {
+    endMemoryTransfer(*xfer);
+    return TWRC_XFERDONE;
+  }
+  if (msg != MSG_GET) return fail(221, TWCC_BADPROTOCOL);
+  if (transferFinished_) {
+    endMemoryTransfer(*xfer);
+    traceLine("XferDone returned\n");
+    return TWRC_XFERDONE;
+  }
+  // No image (none grabbed yet, or it could not be made): nothing to read from.
+  if (!fullImage_.bmh) return fail(222, TWCC_SEQERROR);
+  if (firstStrip_) {
+    rowsDelivered_ = 0;
+    firstStrip_ = FALSE;
+  }
+  traceLine("MSG_GET\n");
+  traceLine("Incremented pointer\n");
+
+  const vic::BitmapInfoHeader& header = *fullImage_.bmh;
+  const TW_UINT32 width = static_cast<TW_UINT32>(header.biWidth);
+  const TW_UINT32 height = static_cast<TW_UINT32>(header.biHeight);
+  const TW_UINT32 pixelBytes = header.biBitCount / 8;
+  const TW_UINT32 rowBytes = pixelBytes * width;
+  if (xfer->Memory.Length < rowBytes) return fail(223, TWCC_BUMMER);
+  if (!xfer->Memory.TheMem) return fail(224, TWCC_BADVALUE);
+
+  xfer->Compression = TWCP_NONE;
+  xfer->BytesPerRow = rowBytes;
+  xfer->Columns = width;
+  xfer->XOffset = 0;
+  xfer->YOffset = rowsDelivered_;
+  traceLine("Set structure\n");
+
+  const TW_UINT32 fit = xfer->Memory.Length / rowBytes;
+  const TW_UINT32 left = height - rowsDelivered_;
+  const TW_UINT32 rows = fit < left ? fit : left;
+  xfer->Rows = rows;
+  xfer->BytesWritten = rows * rowBytes;
+
+  // The image is stored bottom-up with blue first; strips go top row first with red first.
+  auto* out = static_cast<BYTE*>(xfer->Memory.TheMem);
+  for (TW_UINT32 r = 0; r < rows; ++r) {
+    const size_t sourceRow = height - 1 - rowsDelivered_ - r;
+    const BYTE* in = fullImage_.ibuff + sourceRow * static_cast<size_t>(fullImage_.buffwidth);
+    BYTE* row = out + static_cast<size_t>(r) * rowBytes;
+    if (pixelBytes == 3) {
+      for (TW_UINT32 x = 0; x < width; ++x) {
+        row[3 * x] = in[3 * x + 2];
+        row[3 * x + 1] = in[3 * x + 1];
+        row[3 * x + 2] = in[3 * x];
+      }
+    } else {
+      std::memcpy(row, in, rowBytes);
+    }
+  }
+  traceLine("Copied memory\n");
+
+  rowsDelivered_ += rows;
+  if (rowsDelivered_ >= height) {
+    memoryCalls_ = 0;
+    traceLine("XferDone returned\n");
+    transferFinished_ = TRUE;
+    return TWRC_XFERDONE;
+  }
+  traceLine("Mem Success\n");
+  return TWRC_SUCCESS;
+}
+
+}  // namespace twain
