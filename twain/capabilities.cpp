@@ -114,12 +114,14 @@ FrameSize frameSize(LONG sizeIndex) {
 }
 
 FrameSize TwainSource::deliveredSize() const {
-  FrameSize size = frameSize(setting("Resolution"));
-  if (setting("Rotate Image") != 0) return {size.height, size.width};
+  FrameSize size = frameSize(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Resolution")]);
+  if (settings_[PROFILE_VALUE(profiles::kTwainLayout, "Rotate Image")] != 0) return {size.height, size.width};
   return size;
 }
 
-void TwainSource::followPixelType() { settings_["Format"] = pixelType_.current == TWPT_RGB ? 0 : 1; }
+void TwainSource::followPixelType() {
+  settings_[PROFILE_VALUE(profiles::kTwainLayout, "Format")] = pixelType_.current == TWPT_RGB ? 0 : 1;
+}
 
 TW_UINT16 TwainSource::capability(TW_UINT16 msg, TW_MEMREF data) {
   auto* cap = static_cast<TW_CAPABILITY*>(data);
@@ -284,7 +286,7 @@ TW_UINT16 TwainSource::imageInfo(TW_UINT16 msg, TW_MEMREF data) {
   if (!info) return fail(152, TWCC_BADVALUE);
   traceLine("got to ImageInfoMsg\r\n");
   const FrameSize size = deliveredSize();
-  const LONG format = setting("Format");
+  const LONG format = settings_[PROFILE_VALUE(profiles::kTwainLayout, "Format")];
   std::memset(info, 0, sizeof *info);
   info->XResolution.Whole = 96;
   info->YResolution.Whole = 96;
@@ -327,7 +329,7 @@ TW_UINT16 TwainSource::imageLayout(TW_UINT16 msg, TW_MEMREF data) {
       for (LONG index : order) {
         const FrameSize size = frameSize(index);
         if (size.width == width && size.height == height) {
-          settings_["Resolution"] = index;
+          settings_[PROFILE_VALUE(profiles::kTwainLayout, "Resolution")] = index;
           break;
         }
       }

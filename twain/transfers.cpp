@@ -4,7 +4,6 @@
 #include "qrcamlib.h"
 #include "twain_source.h"
 #include "vic32.h"
-#include "vic32ops.h"
 
 namespace twain {
 
@@ -31,7 +30,7 @@ void freeIfHeld(ImageDescriptor& image) {
 }
 
 void TwainSource::grabPreviewFrame() {
-  const LONG sizeIndex = setting("Resolution");
+  const LONG sizeIndex = settings_[PROFILE_VALUE(profiles::kTwainLayout, "Resolution")];
   LONG resolution = 2;
   if (sizeIndex == 4) {
     resolution = 4;
@@ -39,25 +38,25 @@ void TwainSource::grabPreviewFrame() {
     resolution = 1;
   }
   const FrameSize size = frameSize(resolution);
-  const LONG format = setting("Format");
+  const LONG format = settings_[PROFILE_VALUE(profiles::kTwainLayout, "Format")];
   QRSetResolution(resolution);
   QRSetOutputFormat(format);
-  QRSetMirrorEn(setting("Mirror"));
-  QRSetInvertEn(setting("Flip") == 0 ? 1 : 0);
+  QRSetMirrorEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Mirror")]);
+  QRSetInvertEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Flip")] == 0 ? 1 : 0);
   freeIfHeld(previewImage_);
   if (!allocateFrame(previewImage_, size.width, size.height, format)) return;
   handleReadResult(QRVideoFrameRead(previewImage_.ibuff));
 }
 
 void TwainSource::grabFullFrame() {
-  const LONG sizeIndex = setting("Resolution");
+  const LONG sizeIndex = settings_[PROFILE_VALUE(profiles::kTwainLayout, "Resolution")];
   const FrameSize size = frameSize(sizeIndex);
-  const LONG format = setting("Format");
-  const LONG rotate = setting("Rotate Image");
+  const LONG format = settings_[PROFILE_VALUE(profiles::kTwainLayout, "Format")];
+  const LONG rotate = settings_[PROFILE_VALUE(profiles::kTwainLayout, "Rotate Image")];
   QRSetResolution(sizeIndex);
   QRSetOutputFormat(format);
-  QRSetMirrorEn(setting("Mirror"));
-  QRSetInvertEn(setting("Flip") == 0 ? 1 : 0);
+  QRSetMirrorEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Mirror")]);
+  QRSetInvertEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Flip")] == 0 ? 1 : 0);
   freeIfHeld(fullImage_);
   freeIfHeld(rotationImage_);
   ImageDescriptor& frame = rotate == 0 ? fullImage_ : rotationImage_;

@@ -239,24 +239,26 @@ void TwainSource::loadSettings() {
 
 void TwainSource::applyCameraSettings() {
   QRSetMMXEn(1);
-  QRSet60HzEn(setting("60Hz Power System"));
-  QRSetScanFreq(setting("Frequency"));
-  QRSetShutter(setting("Shutter Value"));
-  QRSetGain(setting("Video Gain"));
-  QRSetChromaSat(setting("Color Saturation"));
-  QRSetRedBal(setting("Red Balance"));
-  QRSetBlueBal(setting("Blue Balance"));
+  QRSet60HzEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "60Hz Power System")]);
+  QRSetScanFreq(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Frequency")]);
+  QRSetShutter(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Shutter Value")]);
+  QRSetGain(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Video Gain")]);
+  QRSetChromaSat(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Color Saturation")]);
+  QRSetRedBal(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Red Balance")]);
+  QRSetBlueBal(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Blue Balance")]);
   QRSetInvertEn(1);
   QRSetMirrorEn(0);
-  QRSetGamma(setting("Gamma Value"));
-  QRSetAGCMode(setting("AGC Mode"));
-  QRSetAutoBias(setting("AGC Bias") * 255 / 100);
+  QRSetGamma(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Gamma Value")]);
+  QRSetAGCMode(settings_[PROFILE_VALUE(profiles::kTwainLayout, "AGC Mode")]);
+  QRSetAutoBias(settings_[PROFILE_VALUE(profiles::kTwainLayout, "AGC Bias")] * 255 / 100);
   QRClearGPIn(1);
-  QRSetQuality(setting("Image Quality"));
-  QRSetSharpness(setting("Image Sharpness"));
-  QRSetAWBEn(setting("AWB Tracking"));
+  QRSetQuality(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Image Quality")]);
+  QRSetSharpness(settings_[PROFILE_VALUE(profiles::kTwainLayout, "Image Sharpness")]);
+  QRSetAWBEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "AWB Tracking")]);
   QRSetFastGrabEn(0);
-  QRSetLEDEn(setting("LED Enable") ? setting("LED Mode") : 0);
+  QRSetLEDEn(settings_[PROFILE_VALUE(profiles::kTwainLayout, "LED Enable")]
+                 ? settings_[PROFILE_VALUE(profiles::kTwainLayout, "LED Mode")]
+                 : 0);
   QRSetNF(40);
 }
 

@@ -86,8 +86,6 @@ class TwainSource {
   TW_UINT16 memoryTransfer(TW_UINT16 msg, TW_MEMREF data);
   void endMemoryTransfer(TW_IMAGEMEMXFER& xfer);
 
-  LONG setting(const char* name) const { return settings_[name]; }
-
   TW_IDENTITY own_{};
   TW_IDENTITY application_{};
   int state_ = 3;

@@ -32,8 +32,8 @@ TEST_F(Entry, IdentityBeforeAnyOpenIsTheSourcesOwnWithId0) {
 TEST_F(Entry, OpenTakesTheManagersIdentityAppliesTheProfileAndRewritesItsRevision) {
   // A profile of another revision keeps its values and is written back as revision 49.
   profiles::ProfileSettings stored(profiles::kTwainLayout);
-  stored["Video Gain"] = 77;
-  stored["Shutter Value"] = 300;
+  stored[PROFILE_VALUE(profiles::kTwainLayout, "Video Gain")] = 77;
+  stored[PROFILE_VALUE(profiles::kTwainLayout, "Shutter Value")] = 300;
   ASSERT_TRUE(profiles::writeCurrentProfile("Twain", 0));
   ASSERT_TRUE(profiles::saveProfile(stored));
   ASSERT_TRUE(profiles::writeCurrentProfile("Twain", 0));

@@ -113,9 +113,9 @@ std::vector<TW_UINT16> Source::notifiedMessages() {
 
 void Source::storeProfile(LONG resolution, LONG format, LONG rotate) {
   profiles::ProfileSettings settings(profiles::kTwainLayout);
-  settings["Resolution"] = resolution;
-  settings["Format"] = format;
-  settings["Rotate Image"] = rotate;
+  settings[PROFILE_VALUE(profiles::kTwainLayout, "Resolution")] = resolution;
+  settings[PROFILE_VALUE(profiles::kTwainLayout, "Format")] = format;
+  settings[PROFILE_VALUE(profiles::kTwainLayout, "Rotate Image")] = rotate;
   ASSERT_TRUE(profiles::writeCurrentProfile("Twain", 0));
   ASSERT_TRUE(profiles::saveProfile(settings));
 }
