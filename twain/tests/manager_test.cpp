@@ -8,19 +8,13 @@
 #include <cstring>
 #include <string>
 
+#include "child_process.h"
 #include "proc_address.h"
 #include "qrcamlib.h"
 #include "twain.h"
 #include "vcam_control.h"
 
 namespace {
-
-std::string programFolder() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
 
 std::string fileBytes(const std::string& name) {
   std::string bytes;
@@ -40,7 +34,7 @@ void installSource() {
   char windows[MAX_PATH];
   ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
   const std::string folder = std::string(windows) + "\\twain_32";
-  const std::string built = programFolder() + "qr3twn.ds", installed = folder + "\\sane.ds";
+  const std::string built = qrtest::programDirectory() + "qr3twn.ds", installed = folder + "\\sane.ds";
   if (fileBytes(installed) == fileBytes(built)) return;
   CreateDirectoryA(folder.c_str(), nullptr);
   ASSERT_TRUE(CopyFileA(built.c_str(), installed.c_str(), FALSE));

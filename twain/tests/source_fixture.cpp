@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "child_process.h"
 #include "proc_address.h"
 #include "profile_store.h"
 #include "qrcamlib.h"
@@ -9,13 +10,6 @@
 namespace twaintest {
 
 namespace {
-
-std::string programFolder() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
 
 void forgetCameras() {
   CameraListInfo list;
@@ -28,7 +22,7 @@ void Source::SetUp() {
   VirtualCameraTest::SetUp();
   QRReleaseLib();
   forgetCameras();
-  manager_ = LoadLibraryA((programFolder() + "fakedsm\\twain_32.dll").c_str());
+  manager_ = LoadLibraryA((qrtest::programDirectory() + "fakedsm\\twain_32.dll").c_str());
   ASSERT_NE(nullptr, manager_);
   callCount_ = compat::procAddress<FakeDsmCallCountProc>(manager_, "FakeDsmCallCount");
   getCall_ = compat::procAddress<FakeDsmGetCallProc>(manager_, "FakeDsmGetCall");
@@ -38,7 +32,7 @@ void Source::SetUp() {
   // The source looks the manager up by name; the one already loaded is the one it gets.
   ASSERT_EQ(manager_, GetModuleHandleA("TWAIN_32.DLL"));
 
-  module_ = LoadLibraryA((programFolder() + "qr3twn.ds").c_str());
+  module_ = LoadLibraryA((qrtest::programDirectory() + "qr3twn.ds").c_str());
   ASSERT_NE(nullptr, module_);
   entry_ = compat::procAddress<DSENTRYPROC>(module_, "DS_Entry");
   ASSERT_NE(nullptr, entry_);
