@@ -1,6 +1,6 @@
 // The data source through Wine's own source manager, as an application reaches it. Wine's
-// twain_32.dll looks for sources only at fixed paths, the first being
-// "<Windows>\twain_32\sane.ds": the tests install our source there (as scripts/twain-install
+// twain_32.dll looks for sources only at fixed paths, the first being "<Windows>\twain_32\sane.ds"
+// ("twain_64" in its 64-bit build): the tests install our source there (as scripts/twain-install
 // does for the prefix).
 #include <windows.h>
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ std::string fileBytes(const std::string& name) {
 void installSource() {
   char windows[MAX_PATH];
   ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
-  const std::string folder = std::string(windows) + "\\twain_32";
+  const std::string folder = std::string(windows) + (sizeof(void*) == 8 ? "\\twain_64" : "\\twain_32");
   const std::string built = qrtest::programDirectory() + "qr3twn.ds", installed = folder + "\\sane.ds";
   if (fileBytes(installed) == fileBytes(built)) return;
   CreateDirectoryA(folder.c_str(), nullptr);
