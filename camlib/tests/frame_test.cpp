@@ -116,8 +116,8 @@ class FrameCapture : public camlibtest::CameraLibrary {
   }
 
   // One QRVideoFrameRead into a buffer of exactly `bytes`, followed by guard bytes that must survive.
-  Bytes read(std::size_t bytes) {
-    Bytes buffer(bytes + kGuardBytes, kUnwritten);
+  Bytes read(std::size_t bytes, std::size_t guardBytes = kGuardBytes) {
+    Bytes buffer(bytes + guardBytes, kUnwritten);
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(bytes), buffer.end(), kGuard);
     EXPECT_EQ(0, QRVideoFrameRead(buffer.data()));
     std::size_t damaged = 0;
@@ -348,6 +348,55 @@ TEST_F(FrameCapture, WithoutTheMutexWithin3SecondsTheOldPictureIsConvertedAgain)
     EXPECT_EQ(frames, framesDelivered()) << "nothing fetched";
     EXPECT_TRUE(before == during) << "the previous picture, unchanged";
   }
+}
+
+// Another process holds "QR3IO" through a resolution change and the next read. The change is
+// stored all the same, so the read fills exactly the smaller size the caller asked for (not the
+// 921,600 bytes of the 640 x 480 picture still in the frame buffer); the camera gets the capture
+// size at the first read that has the mutex again, and that read's frame has it.
+TEST_F(FrameCapture, ATimedOutResolutionChangeNeverLetsAReadWritePastTheSizeAskedFor) {
+  select(0, 0);
+  read(destinationBytes(0, 0));
+  {
+    MutexHolder holder(true);
+    EXPECT_EQ(1, QRSetResolution(2));
+    EXPECT_EQ(2, QRGetResolution());
+    EXPECT_EQ(640u, qrtest::cameraRegister(0, 27)) << "the camera could not be reprogrammed yet";
+    read(destinationBytes(2, 0), destinationBytes(0, 0));
+  }
+  qrvcam::SceneRegisters regs = cameraRegisters();
+  regs.reg[qrvcam::kRegCaptureWidth] = 160;
+  regs.reg[qrvcam::kRegCaptureHeight] = 120;
+  const DWORD frameNumber = framesDelivered();
+  const Bytes got = read(destinationBytes(2, 0));
+  EXPECT_EQ(160u, qrtest::cameraRegister(0, 27));
+  EXPECT_EQ(120u, qrtest::cameraRegister(0, 28));
+  EXPECT_LT(meanDifference(got, expectedOutput(regs, frameNumber, 2, 0), 0), kJpegError);
+}
+
+// The same at acquisition: with the mutex held elsewhere, the start-up resolution and format are
+// stored but not sent, and the first read that has the mutex sends the capture size and asks for
+// compressed frames before it fetches.
+TEST_F(FrameCapture, AnAcquisitionWithoutTheMutexProgramsTheCaptureAtTheFirstRead) {
+  select(0, 0);
+  QRReleaseLib();
+  {
+    MutexHolder holder(true);
+    ASSERT_EQ(1, QRAcquireLib());
+    EXPECT_EQ(2, QRGetResolution());
+    EXPECT_EQ(0, QRGetOutputFormat());
+    EXPECT_EQ(640u, qrtest::cameraRegister(0, 27));
+    EXPECT_EQ(0u, qrtest::cameraRegister(0, 10)) << "raw frames, as the start-up left them";
+  }
+  qrvcam::SceneRegisters regs = cameraRegisters();
+  regs.reg[qrvcam::kRegCaptureWidth] = 160;
+  regs.reg[qrvcam::kRegCaptureHeight] = 120;
+  regs.reg[qrvcam::kRegFrameKind] = qrvcam::kFrameKindCompressed;
+  const DWORD frameNumber = framesDelivered();
+  const Bytes got = read(destinationBytes(2, 0));
+  EXPECT_EQ(160u, qrtest::cameraRegister(0, 27));
+  EXPECT_EQ(0x10u, qrtest::cameraRegister(0, 10));
+  EXPECT_LT(meanDifference(got, expectedOutput(regs, frameNumber, 2, 0), 0), kJpegError);
 }
 
 // With no input bits every block decodes alike: a featureless picture of identical 16 x 8 tiles.
