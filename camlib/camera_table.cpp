@@ -61,7 +61,13 @@ int scanFixedPaths() {
     int slot = findSlotWithPath(path.c_str());
     if (slot >= 0) {
       discoveryBlock.slots[slot].stale = 0;
-      if (discoveryBlock.slots[slot].device) continue;  // acquired by this process
+      // Acquired by this process: present, and found. Not counting it would send the search on to
+      // the interface class, where the same camera, published there too, would be met under its
+      // interface path as a device held open by someone.
+      if (discoveryBlock.slots[slot].device) {
+        ++found;
+        continue;
+      }
     } else {
       slot = firstFreeSlot();
       if (slot < 0) continue;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "camera_wire.h"
+#include "frame_path.h"  // the frame buffer sizes
 
 namespace qrjpeg {
 class JpegDecoder;
@@ -18,8 +19,6 @@ constexpr int kNoCamera = -1;
 constexpr std::uint32_t kTableInitialised = 0xAA3355CC;
 constexpr DWORD kCameraMutexTimeoutMs = 3000;
 constexpr char kCameraMutexName[] = "QR3IO";
-constexpr std::uint32_t kFrameBufferBytes = 1280 * 960 * 2;  // the largest picture, packed 4:2:2
-constexpr std::uint32_t kCompressedBufferBytes = 921600;
 
 // Field order is the order of a camera-list entry.
 struct CameraRecord {
@@ -97,6 +96,9 @@ struct CameraSettings {
   std::int32_t decoderAvailable;
   std::uint8_t* compressedBuffer;  // kCompressedBufferBytes, with the frame buffer
   qrjpeg::JpegDecoder* decoder;
+  // Beyond the record above: the capture programming (kPendingCapture... bits) that a resolution
+  // or format change stored but could not yet send, for want of the camera mutex.
+  std::int32_t pendingCapture;
 };
 
 struct LibraryBlock {

@@ -21,6 +21,7 @@ void invalidateCachedCameraState(CameraSettings& settings) {
   settings.mirror = -1;
   settings.outputFormat = -1;
   settings.resolution = -1;
+  settings.pendingCapture = 0;  // the start-up sequence programs everything
 }
 
 void writeStartupRegister(Register reg, std::uint32_t value) { writeRegister(currentDevice(), reg, value); }

@@ -2,6 +2,7 @@
 // reaches. Every setter acts on the acquired camera; with none acquired it does nothing and returns
 // 0, and a getter returns the value of a camera with every setting 0.
 #include "camera_io.h"
+#include "capture_program.h"
 #include "camera_mutex.h"
 #include "camera_table.h"
 #include "cpu_features.h"
@@ -130,20 +131,17 @@ LONG WINAPI QRSetNF(LONG enable) {
                        [](LONG v) { return v ? kNoiseFilterOn : 0u; });
 }
 
-// The format is stored before the wait: a timed-out wait leaves the camera as it was but the
-// library already converts to the new format.
+// The format is stored before the wait: a frame read converts to the new format at once. The
+// camera's frame kind follows under the mutex, now or at the next time it is had.
 LONG WINAPI QRSetOutputFormat(LONG format) {
   CameraSettings* settings = currentSettings();
   if (!settings) return 0;
   if (static_cast<std::uint32_t>(format) >= static_cast<std::uint32_t>(kOutputFormatCount)) return 0;
-  if (settings->outputFormat == format) return 1;
+  if (settings->outputFormat == format && !(settings->pendingCapture & kPendingFrameKind)) return 1;
   settings->outputFormat = format;
+  settings->pendingCapture |= kPendingFrameKind;
   CameraMutexWait wait;
-  if (wait.obtained()) {
-    writeCurrent(kRegCaptureRun, 0);
-    writeCurrent(kRegFrameKind, settings->decoderAvailable ? kFrameKindCompressed : 0);
-    writeCurrent(kRegCaptureRun, 1);
-  }
+  if (wait.obtained()) sendPendingCaptureProgram(*settings);
   return 1;
 }
 
@@ -161,27 +159,23 @@ LONG WINAPI QRSetQuality(LONG quality) {
 
 LONG WINAPI QRSetRedBal(LONG value) { return storeClampedAndWrite(&CameraSettings::redBalance, kRegRedBalance, value); }
 
+// Resolution, output size and frame length are stored together before the wait, whatever the
+// wait gives: the caller sizes its buffer for the resolution it asked for, and a frame read never
+// converts more than that into it. A timed-out wait leaves the capture size pending (see
+// capture_program.h), so a repeated call is not taken as cached until the camera has it.
 LONG WINAPI QRSetResolution(LONG resolution) {
   CameraSettings* settings = currentSettings();
   if (!settings) return 0;
-  if (settings->resolution == resolution) return 1;
+  if (settings->resolution == resolution && !(settings->pendingCapture & kPendingCaptureSize)) return 1;
   if (resolution < 0 || resolution >= kResolutionCount) return 0;
   const ResolutionMode& mode = kResolutions[resolution];
+  settings->resolution = resolution;
+  settings->outputWidth = mode.outputWidth;
+  settings->outputHeight = mode.outputHeight;
+  settings->frameLength = mode.captureWidth * mode.captureHeight * 2;
+  settings->pendingCapture |= kPendingCaptureSize;
   CameraMutexWait wait;
-  if (wait.obtained()) {
-    settings->resolution = resolution;
-    settings->outputWidth = mode.outputWidth;
-    settings->outputHeight = mode.outputHeight;
-    settings->frameLength = mode.captureWidth * mode.captureHeight * 2;
-    writeCurrent(kRegCaptureRun, 0);
-    writeCurrent(kRegCaptureWidth, mode.captureWidth);
-    writeCurrent(kRegCaptureHeight, mode.captureHeight);
-    writeCurrent(kRegCaptureWidth2, mode.captureWidth);
-    writeCurrent(kRegCaptureHeight2, mode.captureHeight);
-    writeCurrent(kRegCaptureOffsetX, 0);
-    writeCurrent(kRegCaptureOffsetY, 0);
-    writeCurrent(kRegCaptureRun, 1);
-  }
+  if (wait.obtained()) sendPendingCaptureProgram(*settings);
   return 1;
 }
 

@@ -11,8 +11,9 @@ std::string programDirectory();
 
 class ChildProcess {
  public:
-  // Starts programDirectory() + program with the given arguments. started() tells whether it ran.
-  ChildProcess(const std::string& program, const std::string& arguments);
+  // Starts programDirectory() + program with the given arguments, its standard output going to
+  // `standardOutput` (an inheritable handle) when one is given. started() tells whether it ran.
+  ChildProcess(const std::string& program, const std::string& arguments, HANDLE standardOutput = nullptr);
   ~ChildProcess();  // ends a child that is still running
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -28,6 +29,9 @@ class ChildProcess {
 
 // Runs a helper to its end and returns its exit code (-1: could not start or did not end).
 long runChild(const std::string& program, const std::string& arguments, DWORD timeoutMs = 60000);
+// The same, and what the helper wrote to its standard output (all of it: read while it runs), its
+// lines ending in LF alone.
+long runChild(const std::string& program, const std::string& arguments, std::string& output, DWORD timeoutMs = 60000);
 
 // A named manual-reset event the test and its helper use to hand over.
 class NamedEvent {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "qrvcam.h"
+#include "scene.h"
 #include "shared_state.h"
 
 namespace {
@@ -10,6 +11,10 @@ namespace {
 using vcam::DeviceRecord;
 using vcam::SharedState;
 using vcam::StateLock;
+
+static_assert(VCAM_SCENE_COUNT == qrvcam::kSceneCount && VCAM_SCENE_LANDSCAPE == qrvcam::kSceneLandscape &&
+                  VCAM_SCENE_FLAT_GREY == qrvcam::kSceneFlatGrey && VCAM_SCENE_FLAT_BLACK == qrvcam::kSceneFlatBlack,
+              "one numbering of the scenes");
 
 bool validIndex(LONG index) { return index >= 0 && index < VCAM_MAX_DEVICES; }
 
@@ -156,9 +161,14 @@ LONG WINAPI VCamGetStats(VCamStats* stats) {
 
 LONG WINAPI VCamSetScene(LONG scene) {
   StateLock lock;
-  if (!lock.state() || scene < 0) return 0;
+  if (!lock.state() || scene < 0 || scene >= static_cast<LONG>(qrvcam::kSceneCount)) return 0;
   lock.state()->scene = static_cast<DWORD>(scene);
   return 1;
+}
+
+LONG WINAPI VCamGetScene(void) {
+  StateLock lock;
+  return lock.state() ? static_cast<LONG>(lock.state()->scene) : -1;
 }
 
 LONG WINAPI VCamSetPacing(LONG milliseconds) {

@@ -29,7 +29,7 @@ std::size_t produceFrame(const FrameJob& job, const RegisterFile& registers, std
   if (moved) moved->count = 0;
   if (job.replayPath[0]) return replayFile(job.replayPath, buffer, capacity);
   const qrvcam::SceneRegisters scene = sceneRegisters(registers);
-  return qrvcam::renderFrame(scene, job.frameNumber, buffer, buffer ? capacity : 0, moved);
+  return qrvcam::renderFrame(scene, job.frameNumber, buffer, buffer ? capacity : 0, moved, job.scene);
 }
 
 }  // namespace vcam

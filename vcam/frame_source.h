@@ -14,13 +14,13 @@ constexpr int kReplayPathSize = 260;
 struct FrameJob {
   int deviceIndex;            // 0-15
   std::uint32_t frameNumber;  // counts the frames this device has delivered since it was plugged in
-  std::uint32_t scene;        // chosen with VCamSetScene
+  std::uint32_t scene;        // chosen with VCamSetScene: a qrvcam::SceneNumber
   // A file whose bytes are this frame, whatever they hold (empty: the scene is taken).
   char replayPath[kReplayPathSize];
 };
 
 // Writes one frame into `buffer`, storing at most `capacity` bytes, and returns the frame's full
-// length (which may be more than was stored, as a driver reports it). A scene frame is taken at the
+// length (which may be more than was stored, as a driver reports it). A frame of the job's scene is taken at the
 // capture size of registers 27/28, compressed when register 10 asks for it, raw packed Y0 U Y1 V
 // rows otherwise; `moved` (may be null) receives the registers the camera's automatic exposure and
 // white balance changed, which the register file must take before the next frame. A replayed

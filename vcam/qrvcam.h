@@ -31,6 +31,21 @@
 #define VCAM_PUBLISH_FIXED_PATH 1
 #define VCAM_PUBLISH_INTERFACE 2
 
+// The scenes in front of the cameras (VCamSetScene; "qrvcamctl scene N"). The flat fields are of
+// one light each, 0-255 a channel: grey 128, white 200, red 180/40/40, green 40/180/40, blue
+// 40/40/180, black 0; with neutral processing (gain 64, shutter 256, identity tone table,
+// saturation 125, red balance 117, blue balance 143, which undo the room's slightly warm light)
+// a picture of one shows that colour.
+#define VCAM_SCENE_TEST_PATTERN 0  // colour bars, ramps, fine lines and a bouncing ball; moves
+#define VCAM_SCENE_LANDSCAPE 1     // a still, photograph-like view: mountains, firs, a lake
+#define VCAM_SCENE_FLAT_GREY 2
+#define VCAM_SCENE_FLAT_WHITE 3
+#define VCAM_SCENE_FLAT_RED 4
+#define VCAM_SCENE_FLAT_GREEN 5
+#define VCAM_SCENE_FLAT_BLUE 6
+#define VCAM_SCENE_FLAT_BLACK 7
+#define VCAM_SCENE_COUNT 8
+
 typedef struct VCamDevice {
   DWORD busType;  // 1 parallel port, 2 USB
   DWORD deviceId;
@@ -100,8 +115,12 @@ LONG QRVCAM_API VCamReadLog(LONG first, VCamLogEntry* entries, LONG count);
 LONG QRVCAM_API VCamClearLog(void);
 LONG QRVCAM_API VCamSetDriverInfo(LONG driverType, const DWORD* version4);
 LONG QRVCAM_API VCamGetStats(VCamStats* stats);
-// The synthetic scene the camera shows and the least time between two frames (0 = no pacing).
+// The scene every camera shows (VCAM_SCENE_...; 0 after VCamReset). VCamSetScene returns 1, or 0
+// for an unknown scene, which changes nothing; VCamGetScene returns the scene, or -1 when the
+// state cannot be opened.
 LONG QRVCAM_API VCamSetScene(LONG scene);
+LONG QRVCAM_API VCamGetScene(void);
+// The least time between two frames (0 = no pacing).
 LONG QRVCAM_API VCamSetPacing(LONG milliseconds);
 // Replay: the camera at `index` delivers the bytes of the file at `path` as one of its next frames,
 // whatever they hold (a broken or truncated stream too), in the order queued, before it takes its

@@ -22,7 +22,7 @@ const char kUsage[] =
     "  list                       show the cameras\n"
     "  regs N                     show the registers of the camera at N\n"
     "  log [clear]                show (or clear) the log of requests\n"
-    "  scene N                    choose the synthetic scene\n"
+    "  scene [N]                  choose the scene every camera shows (without N: show the scenes)\n"
     "  pacing MS                  least time between two frames (0: none; 33: about 30 a second)\n"
     "  replay N FILE...           the camera at N delivers each file's bytes as its next frames\n"
     "  replay N clear             forget the files still waiting\n";
@@ -132,6 +132,25 @@ int showLog() {
   return 0;
 }
 
+const char* const kSceneNames[VCAM_SCENE_COUNT] = {
+    "test pattern: colour bars, ramps, fine lines, a bouncing ball (moves)",
+    "landscape: a still, photograph-like view",
+    "flat grey (128, 128, 128)",
+    "flat white (200, 200, 200)",
+    "flat red (180, 40, 40)",
+    "flat green (40, 180, 40)",
+    "flat blue (40, 40, 180)",
+    "flat black (0, 0, 0)",
+};
+
+int showScenes() {
+  const LONG chosen = VCamGetScene();
+  if (chosen < 0) return 1;
+  for (int scene = 0; scene < VCAM_SCENE_COUNT; ++scene)
+    std::printf("%c %d %s\n", scene == chosen ? '*' : ' ', scene, kSceneNames[scene]);
+  return 0;
+}
+
 int queueReplay(long index, int count, char** files) {
   if (count == 1 && !std::strcmp(files[0], "clear")) return VCamClearReplay(index) ? 0 : 1;
   for (int i = 0; i < count; ++i) {
@@ -161,6 +180,7 @@ int run(int argc, char** argv) {
   }
   if (command == "unplug" && haveIndex && argc == 3) return VCamUnplug(index) ? 0 : 1;
   if (command == "regs" && haveIndex && argc == 3) return showRegisters(index);
+  if (command == "scene" && argc == 2) return showScenes();
   if (command == "scene" && haveIndex && argc == 3) return VCamSetScene(index) ? 0 : 1;
   if (command == "pacing" && haveIndex && argc == 3) return VCamSetPacing(index) ? 0 : 1;
   if (command == "replay" && haveIndex && argc >= 4) return queueReplay(index, argc - 3, argv + 3);
@@ -177,6 +197,6 @@ int main(int argc, char** argv) {
   if (status == 2)
     std::fputs(kUsage, stderr);
   else if (status == 1)
-    std::fputs("qrvcamctl: failed (no such camera, or the state could not be opened)\n", stderr);
+    std::fputs("qrvcamctl: failed (no such camera or scene, or the state could not be opened)\n", stderr);
   return status;
 }

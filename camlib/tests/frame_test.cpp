@@ -4,6 +4,7 @@
 // cannot be had, the camera vanishes or sends broken streams.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -116,8 +117,8 @@ class FrameCapture : public camlibtest::CameraLibrary {
   }
 
   // One QRVideoFrameRead into a buffer of exactly `bytes`, followed by guard bytes that must survive.
-  Bytes read(std::size_t bytes) {
-    Bytes buffer(bytes + kGuardBytes, kUnwritten);
+  Bytes read(std::size_t bytes, std::size_t guardBytes = kGuardBytes) {
+    Bytes buffer(bytes + guardBytes, kUnwritten);
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(bytes), buffer.end(), kGuard);
     EXPECT_EQ(0, QRVideoFrameRead(buffer.data()));
     std::size_t damaged = 0;
@@ -290,6 +291,95 @@ TEST_F(FrameCapture, Resolution5DoublesThe640By480CaptureAndFormat4CopiesOnlyThe
   EXPECT_EQ(row[0], row[2]) << "Y0 U Y0 V";
 }
 
+// The mean colour of a 24-bit picture, and how far its farthest pixel lies from it.
+struct MeanColour {
+  int r, g, b, spread;
+};
+MeanColour meanColour(const Bytes& bgr) {
+  const std::size_t pixels = bgr.size() / 3;
+  std::uint64_t sum[3] = {};
+  for (std::size_t i = 0; i < bgr.size(); ++i) sum[i % 3] += bgr[i];
+  const int mean[3] = {static_cast<int>(sum[0] / pixels), static_cast<int>(sum[1] / pixels),
+                       static_cast<int>(sum[2] / pixels)};
+  int spread = 0;
+  for (std::size_t i = 0; i < bgr.size(); ++i) spread = std::max(spread, std::abs(bgr[i] - mean[i % 3]));
+  return {mean[2], mean[1], mean[0], spread};
+}
+
+class FlatFields : public FrameCapture {
+ protected:
+  // The processing under which a flat field shows its own colour (see vcam/qrvcam.h).
+  void SetUp() override {
+    FrameCapture::SetUp();
+    select(2, 0);
+    for (auto setting :
+         {QRSetAGCMode(0), QRSetAWBEn(0), QRSetGain(64), QRSetShutter(256), QRSetGamma(0), QRSetBLCEn(0),
+          QRSetChromaSat(125), QRSetRedBal(qrvcam::kNeutralRedBalance), QRSetBlueBal(qrvcam::kNeutralBlueBalance)}) {
+      ASSERT_EQ(1, setting);
+    }
+  }
+  MeanColour picture() { return meanColour(read(destinationBytes(2, 0))); }
+};
+
+TEST_F(FlatFields, EachFlatFieldDecodesToItsColourAndGainScalesIt) {
+  struct Case {
+    LONG scene;
+    int r, g, b;
+  };
+  const Case cases[] = {{VCAM_SCENE_FLAT_GREY, 128, 128, 128}, {VCAM_SCENE_FLAT_WHITE, 200, 200, 200},
+                        {VCAM_SCENE_FLAT_RED, 180, 40, 40},    {VCAM_SCENE_FLAT_GREEN, 40, 180, 40},
+                        {VCAM_SCENE_FLAT_BLUE, 40, 40, 180},   {VCAM_SCENE_FLAT_BLACK, 0, 0, 0}};
+  constexpr int kTolerance = 4;  // colour conversions both ways and the JPEG steps
+  for (const Case& c : cases) {
+    SCOPED_TRACE("scene " + std::to_string(c.scene));
+    ASSERT_EQ(1, VCamSetScene(c.scene));
+    const MeanColour got = picture();
+    EXPECT_NEAR(c.r, got.r, kTolerance);
+    EXPECT_NEAR(c.g, got.g, kTolerance);
+    EXPECT_NEAR(c.b, got.b, kTolerance);
+    EXPECT_LE(got.spread, 2) << "one colour all over";
+  }
+  ASSERT_EQ(1, VCamSetScene(VCAM_SCENE_FLAT_GREY));
+  ASSERT_EQ(1, QRSetGain(128));  // (128 + 64) / 128: x 1.5
+  const MeanColour brighter = picture();
+  EXPECT_NEAR(192, brighter.r, kTolerance);
+  EXPECT_NEAR(192, brighter.g, kTolerance);
+  EXPECT_NEAR(192, brighter.b, kTolerance);
+}
+
+TEST_F(FlatFields, WhiteBalanceTurnsTheWarmGreyFieldGrey) {
+  ASSERT_EQ(1, VCamSetScene(VCAM_SCENE_FLAT_GREY));
+  ASSERT_EQ(1, QRSetRedBal(125));
+  ASSERT_EQ(1, QRSetBlueBal(125));
+  const MeanColour warm = picture();
+  EXPECT_GT(warm.r, warm.b + 15) << "the room's warm light";
+  ASSERT_EQ(1, QRSetAWBEn(1));
+  for (int frame = 0; frame < 40; ++frame) picture();
+  const MeanColour balanced = picture();
+  EXPECT_NEAR(balanced.g, balanced.r, 6) << "within the 3 % the camera's white balance leaves";
+  EXPECT_NEAR(balanced.g, balanced.b, 6) << "within the 3 % the camera's white balance leaves";
+  EXPECT_LT(QRGetRedBal(), 125);
+  EXPECT_GT(QRGetBlueBal(), 125);
+}
+
+TEST_F(FrameCapture, TheLandscapeIsStillAndNotTheTestPattern) {
+  select(1, 0);
+  const Bytes pattern = read(destinationBytes(1, 0));
+  ASSERT_EQ(1, VCamSetScene(VCAM_SCENE_LANDSCAPE));
+  ASSERT_EQ(1, QRSetAGCMode(0));  // nothing in the camera moves between the two frames
+  ASSERT_EQ(1, QRSetAWBEn(0));
+  const Bytes first = read(destinationBytes(1, 0));
+  const Bytes second = read(destinationBytes(1, 0));
+  EXPECT_TRUE(first == second) << "a still scene";
+  EXPECT_GT(meanDifference(first, pattern, 0), 10 * kJpegError);
+  qrvcam::SceneRegisters regs = cameraRegisters();
+  Bytes want(destinationBytes(1, 0));
+  Bytes frame(qrjpeg::kFrameBufferBytes);
+  ASSERT_TRUE(qrvcam::renderPicture(regs, 0, frame.data(), nullptr, qrvcam::kSceneLandscape));
+  ASSERT_TRUE(qrjpeg::ConvertFrame(0, frame.data(), frame.size(), 320, 240, want.data(), want.size()));
+  EXPECT_LT(meanDifference(first, want, 0), kJpegError);
+}
+
 // Holds "QR3IO" until released: on another thread of this process, or in another process.
 class MutexHolder {
  public:
@@ -348,6 +438,55 @@ TEST_F(FrameCapture, WithoutTheMutexWithin3SecondsTheOldPictureIsConvertedAgain)
     EXPECT_EQ(frames, framesDelivered()) << "nothing fetched";
     EXPECT_TRUE(before == during) << "the previous picture, unchanged";
   }
+}
+
+// Another process holds "QR3IO" through a resolution change and the next read. The change is
+// stored all the same, so the read fills exactly the smaller size the caller asked for (not the
+// 921,600 bytes of the 640 x 480 picture still in the frame buffer); the camera gets the capture
+// size at the first read that has the mutex again, and that read's frame has it.
+TEST_F(FrameCapture, ATimedOutResolutionChangeNeverLetsAReadWritePastTheSizeAskedFor) {
+  select(0, 0);
+  read(destinationBytes(0, 0));
+  {
+    MutexHolder holder(true);
+    EXPECT_EQ(1, QRSetResolution(2));
+    EXPECT_EQ(2, QRGetResolution());
+    EXPECT_EQ(640u, qrtest::cameraRegister(0, 27)) << "the camera could not be reprogrammed yet";
+    read(destinationBytes(2, 0), destinationBytes(0, 0));
+  }
+  qrvcam::SceneRegisters regs = cameraRegisters();
+  regs.reg[qrvcam::kRegCaptureWidth] = 160;
+  regs.reg[qrvcam::kRegCaptureHeight] = 120;
+  const DWORD frameNumber = framesDelivered();
+  const Bytes got = read(destinationBytes(2, 0));
+  EXPECT_EQ(160u, qrtest::cameraRegister(0, 27));
+  EXPECT_EQ(120u, qrtest::cameraRegister(0, 28));
+  EXPECT_LT(meanDifference(got, expectedOutput(regs, frameNumber, 2, 0), 0), kJpegError);
+}
+
+// The same at acquisition: with the mutex held elsewhere, the start-up resolution and format are
+// stored but not sent, and the first read that has the mutex sends the capture size and asks for
+// compressed frames before it fetches.
+TEST_F(FrameCapture, AnAcquisitionWithoutTheMutexProgramsTheCaptureAtTheFirstRead) {
+  select(0, 0);
+  QRReleaseLib();
+  {
+    MutexHolder holder(true);
+    ASSERT_EQ(1, QRAcquireLib());
+    EXPECT_EQ(2, QRGetResolution());
+    EXPECT_EQ(0, QRGetOutputFormat());
+    EXPECT_EQ(640u, qrtest::cameraRegister(0, 27));
+    EXPECT_EQ(0u, qrtest::cameraRegister(0, 10)) << "raw frames, as the start-up left them";
+  }
+  qrvcam::SceneRegisters regs = cameraRegisters();
+  regs.reg[qrvcam::kRegCaptureWidth] = 160;
+  regs.reg[qrvcam::kRegCaptureHeight] = 120;
+  regs.reg[qrvcam::kRegFrameKind] = qrvcam::kFrameKindCompressed;
+  const DWORD frameNumber = framesDelivered();
+  const Bytes got = read(destinationBytes(2, 0));
+  EXPECT_EQ(160u, qrtest::cameraRegister(0, 27));
+  EXPECT_EQ(0x10u, qrtest::cameraRegister(0, 10));
+  EXPECT_LT(meanDifference(got, expectedOutput(regs, frameNumber, 2, 0), 0), kJpegError);
 }
 
 // With no input bits every block decodes alike: a featureless picture of identical 16 x 8 tiles.

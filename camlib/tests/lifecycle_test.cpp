@@ -272,6 +272,36 @@ TEST_F(CameraLibrary, AcquireCamChecksTheIdAndTheHold) {
   EXPECT_EQ(1, QRReleaseCam(0));  // nothing acquired: still 1
 }
 
+DWORD classEnumerations() {
+  VCamStats stats{};
+  EXPECT_EQ(1, VCamGetStats(&stats));
+  return stats.classEnumerations;
+}
+
+// A camera published at its fixed path and as a device interface, held by this process: the
+// fixed-path scan finds it, so the interface class is not searched and the process's own camera
+// is not met there again as a device someone holds.
+TEST_F(CameraLibrary, OwnCameraPublishedTwiceStaysOneCameraAtItsFixedPath) {
+  plug(0, usbCamera(0x0403, "TWICE", VCAM_PUBLISH_FIXED_PATH | VCAM_PUBLISH_INTERFACE));
+  ASSERT_EQ(1, QRAcquireLib());
+  ASSERT_EQ(1, QRFindQuorel());
+  const DWORD enumerations = classEnumerations();
+  EXPECT_EQ(1, QRAcquireLib()) << "no free camera: nothing acquired, nothing refused";
+  EXPECT_EQ(1, QRFindQuorel());
+  for (int refresh = 0; refresh < 2; ++refresh) {
+    SCOPED_TRACE(refresh);
+    const CameraListInfo list = cameraList();
+    EXPECT_EQ(1u, list.cameraCount);
+    EXPECT_EQ(1, list.cameras[0].inUse);
+    EXPECT_STREQ("QRVIDDEV0", list.cameras[0].path);
+    EXPECT_EQ(0, list.cameras[1].cameraId);
+  }
+  EXPECT_EQ(enumerations, classEnumerations()) << "the interface class was searched";
+  LONG deviceId = 0;
+  ASSERT_EQ(1, QRGetQuorelInfo(6, &deviceId));
+  EXPECT_EQ(0x0403, deviceId);
+}
+
 TEST_F(CameraLibrary, ACameraThatIsGoneIsDropped) {
   plug(0, usbCamera(0x0403));
   ASSERT_EQ(1u, cameraList().cameraCount);

@@ -1,5 +1,6 @@
 // The four driver requests and the device seam, below the exports, against the virtual camera.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "camera_io.h"
@@ -106,17 +107,55 @@ TEST_F(Transport, RegisterRequestsUseTheVendorProtocol) {
   EXPECT_EQ(0, std::memcmp(table, back, 256));
 }
 
+// The frame request stores the frame through the address inside the request and answers the
+// frame's length; a driver that reports more than was asked for (a frame longer than the buffer)
+// is believed only up to the buffer's length.
 TEST_F(Transport, FrameRequestReportsTheFrameLength) {
   plug(0, usbCamera(1));
   device_ = openDevice("\\\\.\\QRVIDDEV0");
-  std::vector<std::uint8_t> buffer(1024);
-  EXPECT_EQ(0u,
-            requestFrame(device_, buffer.data(), static_cast<std::uint32_t>(buffer.size())));  // empty frames for now
+  ASSERT_NE(nullptr, device_);
+  writeRegister(device_, 27, 16);  // raw 16 x 8 frames: 256 bytes
+  writeRegister(device_, 28, 8);
+  writeRegister(device_, 10, 0);
+  struct Case {
+    std::uint32_t asked, reported;
+  };
+  const Case cases[] = {{4096, 256}, {256, 256}, {100, 100}, {0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asked);
+    std::vector<std::uint8_t> buffer(4096 + 16, 0x5A);
+    EXPECT_EQ(c.reported, requestFrame(device_, buffer.data(), c.asked));
+    const std::size_t stored = c.asked < 256 ? c.asked : 256;
+    std::size_t beyond = 0;
+    for (std::size_t i = stored; i < buffer.size(); ++i) beyond += buffer[i] != 0x5A;
+    EXPECT_EQ(0u, beyond) << "stored past the frame or the length asked";
+    if (stored) {
+      EXPECT_NE(std::vector<std::uint8_t>(stored, 0x5A),
+                std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(stored)));
+    }
+  }
   VCamDeviceStatus status;
   ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
-  EXPECT_EQ(1u, status.framesDelivered);
+  EXPECT_EQ(4u, status.framesDelivered);
+  // A replayed frame of 5,000 bytes into a 1,000-byte request: the driver tells 5,000.
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string path = std::string(dir) + "qrcamlib-transport-long-frame.bin";
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  const std::vector<char> longFrame(5000, 'L');
+  DWORD written = 0;
+  WriteFile(file, longFrame.data(), static_cast<DWORD>(longFrame.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(1, VCamQueueReplay(0, path.c_str()));
+  std::vector<std::uint8_t> buffer(1000 + 16, 0x5A);
+  EXPECT_EQ(1000u, requestFrame(device_, buffer.data(), 1000));
+  EXPECT_EQ('L', buffer[999]);
+  EXPECT_EQ(0x5A, buffer[1000]);
+  DeleteFileA(path.c_str());
+
   ASSERT_EQ(1, VCamSetGone(0, 1));
-  EXPECT_EQ(0u, requestFrame(device_, buffer.data(), static_cast<std::uint32_t>(buffer.size())));
+  EXPECT_EQ(0u, requestFrame(device_, buffer.data(), 1000));
   EXPECT_EQ(0u, requestFrame(nullptr, buffer.data(), 16));
 }
 

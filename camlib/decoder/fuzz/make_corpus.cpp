@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
   for (int q : {50, 150, 250}) {
     save(dir, "frame_120x96_q" + std::to_string(q), qrtest::CameraFrame(120, 96, q, static_cast<uint32_t>(q)));
   }
+  // The largest capture: through the frame path, a stream far larger than most resolutions ask for.
+  save(dir, "frame_640x480_q150", qrtest::CameraFrame(640, 480, 150, 5));
   const Bytes base = qrtest::CameraFrame(160, 120, 150, 11);
   save(dir, "frame_160x120_q150", base);
 

@@ -1,7 +1,9 @@
 // The virtual camera's picture: stream layout, raw frames, and what each register does to it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "camera_streams.h"
 #include "scene.h"
@@ -11,9 +13,10 @@ namespace {
 using qrtest::Bytes;
 using namespace qrvcam;
 
-Bytes picture(const SceneRegisters& regs, uint32_t frame = 0, SceneFeedback* fb = nullptr) {
+Bytes picture(const SceneRegisters& regs, uint32_t frame = 0, SceneFeedback* fb = nullptr,
+              uint32_t scene = kSceneTestPattern) {
   Bytes out(static_cast<size_t>(regs.reg[kRegCaptureWidth]) * regs.reg[kRegCaptureHeight] * 2);
-  EXPECT_TRUE(renderPicture(regs, frame, out.data(), fb));
+  EXPECT_TRUE(renderPicture(regs, frame, out.data(), fb, scene));
   return out;
 }
 
@@ -166,6 +169,139 @@ TEST(SceneAutomatics, WhiteBalanceCorrectsTheWarmLight) {
   }
   EXPECT_LT(regs.reg[kRegRedBalance], 125);
   EXPECT_GT(regs.reg[kRegBlueBalance], 125);
+}
+
+// Registers under which a flat field shows its own light (see FlatFieldLight).
+SceneRegisters neutralRegisters(int width, int height) {
+  SceneRegisters regs = qrtest::PlainRegisters(width, height, 250, false);
+  regs.reg[kRegRedBalance] = kNeutralRedBalance;
+  regs.reg[kRegBlueBalance] = kNeutralBlueBalance;
+  return regs;
+}
+
+struct Ycc {
+  int y, cb, cr;
+};
+
+// The scene's own colour conversion, rounded: what a flat field of this light must give.
+Ycc yccOf(const Light& c) {
+  return {(77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8, 128 + ((-43 * c.r - 85 * c.g + 128 * c.b + 128) >> 8),
+          128 + ((128 * c.r - 107 * c.g - 21 * c.b + 128) >> 8)};
+}
+
+TEST(SceneChoice, FlatFieldsShowTheirLightUnderNeutralProcessing) {
+  struct Case {
+    uint32_t scene;
+    Light light;
+  };
+  const Case cases[] = {{kSceneFlatGrey, {128, 128, 128}}, {kSceneFlatWhite, {200, 200, 200}},
+                        {kSceneFlatRed, {180, 40, 40}},    {kSceneFlatGreen, {40, 180, 40}},
+                        {kSceneFlatBlue, {40, 40, 180}},   {kSceneFlatBlack, {0, 0, 0}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scene);
+    Light light{};
+    ASSERT_TRUE(FlatFieldLight(c.scene, &light));
+    EXPECT_EQ(c.light.r, light.r);
+    EXPECT_EQ(c.light.g, light.g);
+    EXPECT_EQ(c.light.b, light.b);
+    const Bytes p = picture(neutralRegisters(96, 64), 0, nullptr, c.scene);
+    const Ycc want = yccOf(c.light);
+    for (size_t i = 0; i < p.size(); i += 4) {
+      ASSERT_NEAR(want.y, p[i], 1) << i;
+      ASSERT_NEAR(want.cb, p[i + 1], 1) << i;
+      ASSERT_NEAR(want.y, p[i + 2], 1) << i;
+      ASSERT_NEAR(want.cr, p[i + 3], 1) << i;
+    }
+    // The camera's processing still applies: more gain, a brighter field (black stays black).
+    SceneRegisters bright = neutralRegisters(96, 64);
+    bright.reg[kRegGain] = 128;  // x 1.5
+    const auto brighter = [](int channel) { return channel * 3 / 2 > 255 ? 255 : channel * 3 / 2; };
+    const Ycc brightWant = yccOf({brighter(c.light.r), brighter(c.light.g), brighter(c.light.b)});
+    const Bytes b = picture(bright, 0, nullptr, c.scene);
+    EXPECT_NEAR(brightWant.y, b[0], 2);
+    EXPECT_NEAR(brightWant.cr, b[3], 2);
+  }
+  EXPECT_FALSE(FlatFieldLight(kSceneTestPattern, nullptr));
+  EXPECT_FALSE(FlatFieldLight(kSceneLandscape, nullptr));
+  EXPECT_FALSE(FlatFieldLight(kSceneCount, nullptr));
+}
+
+// Under the camera's default balances the room's light is warm: a grey field comes out reddish,
+// and automatic white balance brings it back to grey.
+TEST(SceneChoice, WhiteBalanceTurnsTheWarmGreyFieldGrey) {
+  SceneRegisters regs = qrtest::PlainRegisters(64, 48, 250, false);  // balances 125
+  Bytes p = picture(regs, 0, nullptr, kSceneFlatGrey);
+  EXPECT_GT(p[3], 128 + 3) << "Cr: warm";
+  EXPECT_LT(p[1], 128 - 3) << "Cb: little blue";
+  regs.reg[kRegAutoWhiteBalance] = 1;
+  SceneFeedback fb;
+  for (int frame = 0; frame < 60; ++frame) {
+    picture(regs, 0, &fb, kSceneFlatGrey);
+    for (int i = 0; i < fb.count; ++i) regs.reg[fb.moved[i].reg] = fb.moved[i].value;
+  }
+  p = picture(regs, 0, nullptr, kSceneFlatGrey);
+  EXPECT_NEAR(128, p[1], 3);
+  EXPECT_NEAR(128, p[3], 3);
+}
+
+// Mean Y, Cb and Cr of a block of the picture, given as fractions (per mille) of its size.
+Ycc meanOver(const Bytes& p, int w, int h, int left, int top, int right, int bottom) {
+  int64_t y = 0, cb = 0, cr = 0, n = 0;
+  for (int row = top * h / 1000; row < bottom * h / 1000; ++row)
+    for (int col = (left * w / 1000) & ~1; col < right * w / 1000; col += 2) {
+      const uint8_t* q = &p[(static_cast<size_t>(row) * w + col) * 2];
+      y += q[0] + q[2];
+      cb += 2 * q[1];
+      cr += 2 * q[3];
+      n += 2;
+    }
+  return {static_cast<int>(y / n), static_cast<int>(cb / n), static_cast<int>(cr / n)};
+}
+
+TEST(SceneChoice, TheLandscapeIsStillSkyAboveMeadowAndTheSameViewAtEverySize) {
+  const SceneRegisters regs = neutralRegisters(320, 240);
+  const Bytes first = picture(regs, 0, nullptr, kSceneLandscape);
+  EXPECT_EQ(first, picture(regs, 57, nullptr, kSceneLandscape)) << "it does not move";
+  EXPECT_NE(first, picture(regs, 0, nullptr, kSceneTestPattern));
+  const Ycc sky = meanOver(first, 320, 240, 0, 0, 400, 150);
+  EXPECT_GT(sky.cb, 128 + 15) << "a blue sky at the top left";
+  const Ycc meadow = meanOver(first, 320, 240, 800, 850, 1000, 1000);
+  EXPECT_LT(meadow.cb, 128 - 10) << "green-yellow grass at the bottom right";
+  EXPECT_LT(meadow.cr, 128) << "green-yellow grass at the bottom right";
+  const Ycc sun = meanOver(first, 320, 240, 670, 290, 710, 305);
+  EXPECT_GT(sun.y, 230) << "the sun";
+  // A picture full of detail, not a few flat areas.
+  int levels[256] = {};
+  for (size_t i = 0; i < first.size(); i += 2) levels[first[i]] = 1;
+  int used = 0;
+  for (int l : levels) used += l;
+  EXPECT_GT(used, 150);
+  // Each capture size shows the same view: the means of a 4 x 4 grid of blocks agree.
+  struct Size {
+    int w, h;
+  };
+  for (const Size& size : {Size{640, 480}, Size{176, 144}, Size{120, 96}}) {
+    SCOPED_TRACE(std::to_string(size.w) + " x " + std::to_string(size.h));
+    const Bytes other = picture(neutralRegisters(size.w, size.h), 0, nullptr, kSceneLandscape);
+    for (int top = 0; top < 1000; top += 250) {
+      for (int left = 0; left < 1000; left += 250) {
+        const Ycc a = meanOver(first, 320, 240, left, top, left + 250, top + 250);
+        const Ycc b = meanOver(other, size.w, size.h, left, top, left + 250, top + 250);
+        EXPECT_NEAR(a.y, b.y, 8) << left << "," << top;
+        EXPECT_NEAR(a.cb, b.cb, 4) << left << "," << top;
+        EXPECT_NEAR(a.cr, b.cr, 4) << left << "," << top;
+      }
+    }
+  }
+}
+
+TEST(SceneChoice, AnUnknownSceneGivesNoFrame) {
+  const SceneRegisters regs = neutralRegisters(64, 48);
+  Bytes out(64 * 48 * 2, 0xEE);
+  EXPECT_FALSE(renderPicture(regs, 0, out.data(), nullptr, kSceneCount));
+  EXPECT_EQ(0u, renderFrame(regs, 0, out.data(), out.size(), nullptr, kSceneCount));
+  EXPECT_EQ(0u, renderFrame(regs, 0, nullptr, 0, nullptr, 1000));
+  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xEE; }));
 }
 
 }  // namespace
