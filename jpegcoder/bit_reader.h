@@ -9,8 +9,9 @@ namespace qrjpeg {
 // Reads entropy-coded bytes as a bit stream, most significant bit first, through a 64-bit buffer
 // that is refilled a byte at a time. A 0xFF byte followed by 0x00 stands for 0xFF. Any other byte
 // after 0xFF makes a marker, which the reader either drops (camera frames carry no markers that
-// matter) or stops at (the end of a scan in a JPEG file). At the end of the data, and after a
-// marker that stopped the reader, every bit reads as zero.
+// matter) or stops at (the end of a scan in a JPEG file; a 0xFF that is the data's last byte is
+// then the end of a file cut short, not a marker). At the end of the data, and after a marker
+// that stopped the reader, every bit reads as zero.
 class BitReader {
  public:
   enum class Markers {
@@ -64,32 +65,21 @@ class BitReader {
   }
 
  private:
+  // The common case, a byte that is neither 0xFF nor past the end, stays inline; the rest is
+  // refillSpecial's.
   void refill() {
     while (bits_ <= 56) {
-      if (p_ >= end_) {
-        // The low bits of buf_ are already zero. Zeros past the real end of the data are counted,
-        // so that overran() can tell when they are taken (once it has, it stays so).
-        if (end_ == dataEnd_) padBits_ = padBits_ > bits_ ? 65 : padBits_ + 64 - bits_;
-        bits_ = 64;
+      if (p_ < end_ && *p_ != 0xFF) {
+        buf_ |= static_cast<uint64_t>(*p_++) << (56 - bits_);
+        bits_ += 8;
+      } else if (!refillSpecial()) {
         return;
       }
-      uint32_t b = *p_++;
-      if (b == 0xFF) {
-        if (markers_ == Markers::kStop) {
-          if (p_ >= end_ || *p_ != 0) {
-            end_ = --p_;  // a marker: the data ends here
-            continue;
-          }
-          ++p_;
-        } else {
-          if (p_ >= end_) continue;
-          if (*p_++ != 0) continue;
-        }
-      }
-      buf_ |= static_cast<uint64_t>(b) << (56 - bits_);
-      bits_ += 8;
     }
   }
+  // At the end of the data or at a 0xFF byte: false when the end was reached (the buffer is then
+  // full of zeros), true when reading goes on.
+  bool refillSpecial();
 
   const uint8_t* p_;
   const uint8_t* end_;      // where reading stops: the data's end, or a marker that stopped it

@@ -193,7 +193,7 @@ TEST(BitReader, StuffingMarkersAndTheEnd) {
       {"a marker is dropped", {0x12, 0xFF, 0xD0, 0x34, 0x56, 0x78}, M::kSkip, 0x12345678, 6, false},
       {"a marker stops the data", {0x12, 0xFF, 0xD9, 0x34}, M::kStop, 0x12000000, 1, false},
       {"fill bytes before a marker stop it too", {0x12, 0xFF, 0xFF, 0xD9}, M::kStop, 0x12000000, 1, false},
-      {"a last 0xFF is a marker", {0x12, 0x34, 0xFF}, M::kStop, 0x12340000, 2, false},
+      {"a last 0xFF ends the data too soon", {0x12, 0x34, 0xFF}, M::kStop, 0x12340000, 3, true},
       {"a last 0xFF is dropped", {0x12, 0x34, 0xFF}, M::kSkip, 0x12340000, 3, true},
       {"past the end", {0x12, 0x34}, M::kSkip, 0x12340000, 2, true},
       {"past the end, stopping at markers", {0x12, 0x34}, M::kStop, 0x12340000, 2, true},
