@@ -1,14 +1,13 @@
 #include "jpeg_encoder.h"
 
-#include <cstdlib>
-
+#include "huffman_encoder.h"
 #include "jpeg_tables.h"
 
 namespace qrvcam {
 
 namespace {
 
-using qrjpeg::HuffmanSpec;
+using qrjpeg::HuffmanCodes;
 using qrjpeg::kZigzagToNatural;
 
 // cos(k pi / 16) for k = 0..8, scaled by 2^14.
@@ -76,85 +75,11 @@ void forwardDct(const int16_t* samples, const uint16_t* quantZigzag, int16_t* co
   }
 }
 
-struct HuffmanCode {
-  uint16_t code[256];
-  uint8_t length[256];
-  explicit HuffmanCode(const HuffmanSpec& spec) {
-    for (auto& l : length) l = 0;
-    int code_ = 0, index = 0;
-    for (int len = 1; len <= 16; ++len) {
-      for (int i = 0; i < spec.counts[len - 1]; ++i, ++code_, ++index) {
-        code[spec.symbols[index]] = static_cast<uint16_t>(code_);
-        length[spec.symbols[index]] = static_cast<uint8_t>(len);
-      }
-      code_ <<= 1;
-    }
-  }
+// Entropy-coded bytes go straight into the sink.
+struct PutToSink {
+  ByteSink* sink;
+  void operator()(uint8_t b) const { sink->put(b); }
 };
-
-class BitWriter {
- public:
-  explicit BitWriter(ByteSink& sink) : sink_(sink) {}
-  void write(uint32_t bits, int n) {
-    acc_ = (acc_ << n) | (bits & ((1u << n) - 1));
-    count_ += n;
-    while (count_ >= 8) {
-      count_ -= 8;
-      uint8_t b = static_cast<uint8_t>(acc_ >> count_);
-      sink_.put(b);
-      if (b == 0xFF) sink_.put(0x00);
-    }
-  }
-  // Fills the last byte with one-bits.
-  void flush() {
-    if (count_ > 0) write(0x7F, 8 - count_);
-  }
-
- private:
-  ByteSink& sink_;
-  uint64_t acc_ = 0;
-  int count_ = 0;
-};
-
-int sizeCategory(int v) {
-  int a = std::abs(v), s = 0;
-  while (a) {
-    ++s;
-    a >>= 1;
-  }
-  return s;
-}
-
-void writeValue(BitWriter& w, int v, int size) {
-  if (size) w.write(static_cast<uint32_t>(v < 0 ? v + (1 << size) - 1 : v), size);
-}
-
-void encodeBlock(BitWriter& w, const int16_t* coef, int& predictor, const HuffmanCode& dc, const HuffmanCode& ac) {
-  int diff = coef[0] - predictor;
-  predictor = coef[0];
-  int size = sizeCategory(diff);
-  w.write(dc.code[size], dc.length[size]);
-  writeValue(w, diff, size);
-
-  int run = 0;
-  for (int k = 1; k < 64; ++k) {
-    int v = coef[kZigzagToNatural[k]];
-    if (v == 0) {
-      ++run;
-      continue;
-    }
-    while (run >= 16) {
-      w.write(ac.code[0xF0], ac.length[0xF0]);
-      run -= 16;
-    }
-    size = sizeCategory(v);
-    int symbol = (run << 4) | size;
-    w.write(ac.code[symbol], ac.length[symbol]);
-    writeValue(w, v, size);
-    run = 0;
-  }
-  if (run) w.write(ac.code[0x00], ac.length[0x00]);
-}
 
 // One 8x8 block of level-shifted samples of one component; columns and rows past the picture
 // repeat its last column and row.
@@ -217,11 +142,11 @@ void writeHeaders(ByteSink& sink, int width, int height, const uint16_t* quant) 
 }  // namespace
 
 size_t encodeFrame(const uint8_t* picture, int width, int height, const uint16_t* quant, ByteSink& sink) {
-  static const HuffmanCode lumaDc(qrjpeg::kLuminanceDc), chromaDc(qrjpeg::kChrominanceDc);
-  static const HuffmanCode lumaAc(qrjpeg::kLuminanceAc), chromaAc(qrjpeg::kChrominanceAc);
+  static const HuffmanCodes lumaDc(qrjpeg::kLuminanceDc), chromaDc(qrjpeg::kChrominanceDc);
+  static const HuffmanCodes lumaAc(qrjpeg::kLuminanceAc), chromaAc(qrjpeg::kChrominanceAc);
 
   writeHeaders(sink, width, height, quant);
-  BitWriter w(sink);
+  qrjpeg::BitWriter<PutToSink> w(PutToSink{&sink});
   int predictor[3] = {0, 0, 0};
   int16_t samples[64], coef[64];
   const int pairs = width / 2;
@@ -230,12 +155,12 @@ size_t encodeFrame(const uint8_t* picture, int width, int height, const uint16_t
       for (int b = 0; b < 2; ++b) {
         gatherBlock(picture, width, height, x0 + 8 * b, y0, 0, 2, width, samples);
         forwardDct(samples, quant, coef);
-        encodeBlock(w, coef, predictor[0], lumaDc, lumaAc);
+        qrjpeg::EncodeBlock(w, coef, predictor[0], lumaDc, lumaAc);
       }
       for (int c = 0; c < 2; ++c) {
         gatherBlock(picture, width, height, x0 / 2, y0, 1 + 2 * c, 4, pairs, samples);
         forwardDct(samples, quant + 64, coef);
-        encodeBlock(w, coef, predictor[1 + c], chromaDc, chromaAc);
+        qrjpeg::EncodeBlock(w, coef, predictor[1 + c], chromaDc, chromaAc);
       }
     }
   }

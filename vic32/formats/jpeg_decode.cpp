@@ -9,144 +9,49 @@
 
 #include "../core/bytes.h"
 #include "formats.h"
-#include "jpeg_standard.h"
+#include "huffman_decoder.h"
+#include "jpeg_basis.h"
 
 namespace vic {
 
 namespace {
 
-using jpeg::kZigZag;
+using qrjpeg::BitReader;
+using qrjpeg::HuffmanLookup;
+using qrjpeg::kZigzagToNatural;
 
 struct HuffmanTable {
   bool defined = false;
-  uint8_t fastLength[512];  // codes of up to 9 bits, looked up by the next 9 bits
-  uint8_t fastSymbol[512];
-  int maxCode[18];  // largest code of each length, -1 when none
-  int valueOffset[17];
-  uint8_t symbols[256];
+  HuffmanLookup lookup;
 };
 
-bool buildHuffman(const uint8_t counts[16], const uint8_t* symbols, int total, HuffmanTable& table) {
-  if (total > 256) return false;
-  std::memcpy(table.symbols, symbols, total);
-  std::memset(table.fastLength, 0, sizeof table.fastLength);
-  int code = 0, k = 0;
-  for (int length = 1; length <= 16; ++length) {
-    table.valueOffset[length] = k - code;
-    int count = counts[length - 1];
-    if (count) {
-      for (int i = 0; i < count; ++i, ++k, ++code) {
-        if (code >= (1 << length)) return false;  // over-subscribed
-        if (length <= 9) {
-          int first = code << (9 - length), spread = 1 << (9 - length);
-          for (int j = 0; j < spread; ++j) {
-            table.fastLength[first + j] = static_cast<uint8_t>(length);
-            table.fastSymbol[first + j] = symbols[k];
-          }
-        }
-      }
-      table.maxCode[length] = code - 1;
-    } else {
-      table.maxCode[length] = -1;
-    }
-    code <<= 1;
-  }
-  table.maxCode[17] = 0x7FFFFFFF;
-  table.defined = true;
-  return true;
-}
-
-// Entropy-coded data: removes stuffed zeros, stops at markers (feeding zeros after them) and
-// notes reads past the end of the file.
+// Entropy-coded data of one scan: stuffed zeros removed; a marker ends it (zeros are read after
+// it) and reading past the end of the file is noted (BitReader::overran).
 class BitStream {
  public:
   BitStream(const uint8_t* data, std::size_t size, std::size_t position)
-      : data_(data), size_(size), position_(position) {}
+      : data_(data), reader_(data + position, data + size, BitReader::Markers::kStop) {}
 
-  std::size_t position() const { return position_; }
-  bool overran() const { return overran_; }
+  std::size_t position() const { return static_cast<std::size_t>(reader_.position() - data_); }
+  bool overran() const { return reader_.overran(); }
 
-  int bits(int count) {
-    if (count == 0) return 0;
-    fill();
-    int value = static_cast<int>(buffer_ >> (32 - count));
-    consume(count);
-    return value;
-  }
+  int bits(int count) { return static_cast<int>(reader_.bits(count)); }
   int bit() { return bits(1); }
   // Value of `count` bits, extended to a signed coefficient (T.81 F.2.2.1).
   int receiveExtend(int count) {
-    if (count == 0) return 0;
-    if (count > 16) return 0;
-    int value = bits(count);
-    return value < (1 << (count - 1)) ? value - (1 << count) + 1 : value;
+    if (count == 0 || count > 16) return 0;
+    return qrjpeg::ExtendSign(reader_.bits(count), count);
   }
   int decode(const HuffmanTable& table) {
-    fill();
-    unsigned peek = buffer_ >> 23;
-    int length = table.fastLength[peek];
-    if (length) {
-      consume(length);
-      return table.fastSymbol[peek];
-    }
-    for (length = 10; length <= 16; ++length) {
-      int code = static_cast<int>(buffer_ >> (32 - length));
-      if (code <= table.maxCode[length]) {
-        consume(length);
-        int index = code + table.valueOffset[length];
-        return index >= 0 && index < 256 ? table.symbols[index] : 0;
-      }
-    }
-    consume(16);  // no such code: a corrupt stream
-    corrupt_ = true;
-    return 0;
+    reader_.ensure32();
+    return table.lookup.decode(reader_);
   }
-  bool corrupt() const { return corrupt_; }
   // At a restart interval: drop the partial byte and step over the RSTn marker if it is there.
-  void restart() {
-    buffer_ = 0;
-    count_ = 0;
-    atMarker_ = false;
-    while (position_ + 1 < size_ && data_[position_] == 0xFF && data_[position_ + 1] == 0xFF) ++position_;
-    if (position_ + 1 < size_ && data_[position_] == 0xFF && data_[position_ + 1] >= 0xD0 &&
-        data_[position_ + 1] <= 0xD7) {
-      position_ += 2;
-    }
-  }
+  void restart() { reader_.restart(); }
 
  private:
-  void fill() {
-    while (count_ <= 24) {
-      uint32_t byte = 0;
-      if (!atMarker_) {
-        if (position_ >= size_) {
-          overran_ = true;
-        } else if (data_[position_] != 0xFF) {
-          byte = data_[position_++];
-        } else if (position_ + 1 < size_ && data_[position_ + 1] == 0x00) {
-          byte = 0xFF;
-          position_ += 2;
-        } else {
-          atMarker_ = true;  // a marker: the scan's data ends here
-        }
-      }
-      buffer_ |= byte << (24 - count_);
-      count_ += 8;
-    }
-  }
-  void consume(int count) {
-    buffer_ <<= count;
-    count_ -= count;
-  }
-
   const uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_;
-  uint32_t buffer_ = 0;
-  int count_ = 0;
-  bool atMarker_ = false;
-  bool overran_ = false;
-  bool corrupt_ = false;
+  BitReader reader_;
 };
 
 struct Component {
@@ -325,13 +230,17 @@ class Decoder {
     while (in.remaining() > 0) {
       int info = in.u8();
       int tableClass = info >> 4, id = info & 15;
-      uint8_t counts[16];
-      if (!in.bytes(counts, 16) || tableClass > 1 || id > 3) return kBadJpeg;
+      qrjpeg::HuffmanSpec spec = {};
+      if (!in.bytes(spec.counts, 16) || tableClass > 1 || id > 3) return kBadJpeg;
       int total = 0;
-      for (uint8_t c : counts) total += c;
+      for (uint8_t c : spec.counts) total += c;
       uint8_t symbols[256];
       if (total > 256 || !in.bytes(symbols, total)) return kBadJpeg;
-      if (!buildHuffman(counts, symbols, total, tableClass ? ac_[id] : dc_[id])) return kBadJpeg;
+      spec.symbols = symbols;
+      spec.symbolCount = total;
+      HuffmanTable& table = tableClass ? ac_[id] : dc_[id];
+      table.defined = table.lookup.build(spec);
+      if (!table.defined) return kBadJpeg;
     }
     return kOk;
   }
@@ -341,7 +250,8 @@ class Decoder {
       int info = in.u8();
       int precision = info >> 4, id = info & 15;
       if (precision > 1 || id > 3) return kBadJpeg;
-      for (int k = 0; k < 64; ++k) quant_[id][kZigZag[k]] = static_cast<uint16_t>(precision ? in.be16() : in.u8());
+      for (int k = 0; k < 64; ++k)
+        quant_[id][kZigzagToNatural[k]] = static_cast<uint16_t>(precision ? in.be16() : in.u8());
       if (in.failed()) return kBadJpeg;
       quantDefined_[id] = true;
     }
@@ -459,7 +369,7 @@ class Decoder {
       }
       k += run;
       if (k > 63) break;
-      block[kZigZag[k++]] = clampCoefficient(bits.receiveExtend(size));
+      block[kZigzagToNatural[k++]] = clampCoefficient(bits.receiveExtend(size));
     }
   }
 
@@ -483,7 +393,7 @@ class Decoder {
       }
       k += run;
       if (k > spec.end) break;
-      block[kZigZag[k++]] = clampCoefficient(bits.receiveExtend(size) * (1 << spec.low));
+      block[kZigzagToNatural[k++]] = clampCoefficient(bits.receiveExtend(size) * (1 << spec.low));
     }
   }
 
@@ -511,7 +421,7 @@ class Decoder {
           break;
         }
         for (; k <= spec.end; ++k) {
-          int16_t& coefficient = block[kZigZag[k]];
+          int16_t& coefficient = block[kZigzagToNatural[k]];
           if (coefficient != 0) {
             refine(coefficient);
           } else {
@@ -519,12 +429,12 @@ class Decoder {
             --run;
           }
         }
-        if (value && k <= spec.end) block[kZigZag[k]] = static_cast<int16_t>(value);
+        if (value && k <= spec.end) block[kZigzagToNatural[k]] = static_cast<int16_t>(value);
       }
     }
     if (eobRun_ > 0) {
       for (; k <= spec.end; ++k) {
-        int16_t& coefficient = block[kZigZag[k]];
+        int16_t& coefficient = block[kZigzagToNatural[k]];
         if (coefficient != 0) refine(coefficient);
       }
       --eobRun_;

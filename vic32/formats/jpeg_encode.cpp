@@ -6,32 +6,16 @@
 
 #include "../core/bytes.h"
 #include "formats.h"
-#include "jpeg_standard.h"
+#include "huffman_encoder.h"
+#include "jpeg_basis.h"
 
 namespace vic {
 
 namespace {
 
-using jpeg::HuffmanSpec;
-using jpeg::kZigZag;
-
-struct HuffmanCodes {
-  uint16_t code[256] = {};
-  uint8_t length[256] = {};
-};
-
-HuffmanCodes codesOf(const HuffmanSpec& spec) {
-  HuffmanCodes codes;
-  int code = 0, k = 0;
-  for (int length = 1; length <= 16; ++length) {
-    for (int i = 0; i < spec.counts[length - 1]; ++i, ++k, ++code) {
-      codes.code[spec.symbols[k]] = static_cast<uint16_t>(code);
-      codes.length[spec.symbols[k]] = static_cast<uint8_t>(length);
-    }
-    code <<= 1;
-  }
-  return codes;
-}
+using qrjpeg::HuffmanCodes;
+using qrjpeg::HuffmanSpec;
+using qrjpeg::kZigzagToNatural;
 
 // Quality 1..100 to a scale in percent (50 keeps the tables as they are).
 void scaledTable(const uint8_t* base, int quality, uint8_t* out) {
@@ -39,38 +23,12 @@ void scaledTable(const uint8_t* base, int quality, uint8_t* out) {
   for (int i = 0; i < 64; ++i) out[i] = static_cast<uint8_t>(std::clamp((base[i] * scale + 50) / 100, 1, 255));
 }
 
-class EntropyWriter {
- public:
-  explicit EntropyWriter(ByteWriter& out) : out_(out) {}
-  void put(unsigned value, int length) {
-    buffer_ = buffer_ << length | (value & ((1u << length) - 1));
-    count_ += length;
-    while (count_ >= 8) {
-      uint8_t byte = static_cast<uint8_t>(buffer_ >> (count_ - 8));
-      out_.u8(byte);
-      if (byte == 0xFF) out_.u8(0);  // stuffed zero
-      count_ -= 8;
-    }
-    buffer_ &= (1u << count_) - 1;
-  }
-  void flush() {
-    if (count_) put(0x7F, 8 - count_);  // pad with ones
-  }
-
- private:
-  ByteWriter& out_;
-  uint32_t buffer_ = 0;
-  int count_ = 0;
+// Entropy-coded bytes go straight into the file.
+struct PutToFile {
+  ByteWriter* file;
+  void operator()(uint8_t byte) const { file->u8(byte); }
 };
-
-int category(int value) {
-  int magnitude = value < 0 ? -value : value, bits = 0;
-  while (magnitude) {
-    ++bits;
-    magnitude >>= 1;
-  }
-  return bits;
-}
+using EntropyWriter = qrjpeg::BitWriter<PutToFile>;
 
 struct ComponentCoder {
   const uint8_t* quant;
@@ -80,7 +38,7 @@ struct ComponentCoder {
 
 void encodeBlock(const float* samples, ComponentCoder& coder, EntropyWriter& out) {
   float rows[64];
-  int quantised[64];
+  int16_t quantised[64];
   for (int y = 0; y < 8; ++y) {
     for (int u = 0; u < 8; ++u) {
       float sum = 0;
@@ -93,32 +51,11 @@ void encodeBlock(const float* samples, ComponentCoder& coder, EntropyWriter& out
       float sum = 0;
       for (int y = 0; y < 8; ++y) sum += jpeg::kBasis[y][v] * rows[y * 8 + u];
       int limit = (v | u) ? 1023 : 2047;
-      quantised[v * 8 + u] = std::clamp(static_cast<int>(std::lround(sum / coder.quant[v * 8 + u])), -limit, limit);
+      quantised[v * 8 + u] =
+          static_cast<int16_t>(std::clamp(static_cast<int>(std::lround(sum / coder.quant[v * 8 + u])), -limit, limit));
     }
   }
-  int diff = quantised[0] - coder.predictor;
-  coder.predictor = quantised[0];
-  int size = category(diff);
-  out.put(coder.dc.code[size], coder.dc.length[size]);
-  if (size) out.put(diff < 0 ? diff - 1 : diff, size);
-  int run = 0;
-  for (int k = 1; k < 64; ++k) {
-    int value = quantised[kZigZag[k]];
-    if (!value) {
-      ++run;
-      continue;
-    }
-    while (run > 15) {
-      out.put(coder.ac.code[0xF0], coder.ac.length[0xF0]);
-      run -= 16;
-    }
-    size = category(value);
-    int symbol = run << 4 | size;
-    out.put(coder.ac.code[symbol], coder.ac.length[symbol]);
-    out.put(value < 0 ? value - 1 : value, size);
-    run = 0;
-  }
-  if (run) out.put(coder.ac.code[0], coder.ac.length[0]);
+  qrjpeg::EncodeBlock(out, quantised, coder.predictor, coder.dc, coder.ac);
 }
 
 void writeHuffmanTable(ByteWriter& file, int tableClass, int id, const HuffmanSpec& spec) {
@@ -159,8 +96,8 @@ int encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
   }
 
   uint8_t lumaQuant[64], chromaQuant[64];
-  scaledTable(jpeg::kLuminanceQuant, quality, lumaQuant);
-  scaledTable(jpeg::kChrominanceQuant, quality, chromaQuant);
+  scaledTable(qrjpeg::kLuminanceQuant, quality, lumaQuant);
+  scaledTable(qrjpeg::kChrominanceQuant, quality, chromaQuant);
 
   ByteWriter file;
   file.be16(0xFFD8);
@@ -180,7 +117,7 @@ int encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
   for (int t = 0; t < (colour ? 2 : 1); ++t) {
     file.u8(t);
     const uint8_t* table = t ? chromaQuant : lumaQuant;
-    for (int k = 0; k < 64; ++k) file.u8(table[kZigZag[k]]);
+    for (int k = 0; k < 64; ++k) file.u8(table[kZigzagToNatural[k]]);
   }
   int components = colour ? 3 : 1;
   file.be16(0xFFC0);
@@ -196,13 +133,13 @@ int encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
   }
   file.be16(0xFFC4);
   auto tableBytes = [](const HuffmanSpec& s) { return 17 + s.symbolCount; };
-  file.be16(2 + tableBytes(jpeg::kDcLuminance) + tableBytes(jpeg::kAcLuminance) +
-            (colour ? tableBytes(jpeg::kDcChrominance) + tableBytes(jpeg::kAcChrominance) : 0));
-  writeHuffmanTable(file, 0, 0, jpeg::kDcLuminance);
-  writeHuffmanTable(file, 1, 0, jpeg::kAcLuminance);
+  file.be16(2 + tableBytes(qrjpeg::kLuminanceDc) + tableBytes(qrjpeg::kLuminanceAc) +
+            (colour ? tableBytes(qrjpeg::kChrominanceDc) + tableBytes(qrjpeg::kChrominanceAc) : 0));
+  writeHuffmanTable(file, 0, 0, qrjpeg::kLuminanceDc);
+  writeHuffmanTable(file, 1, 0, qrjpeg::kLuminanceAc);
   if (colour) {
-    writeHuffmanTable(file, 0, 1, jpeg::kDcChrominance);
-    writeHuffmanTable(file, 1, 1, jpeg::kAcChrominance);
+    writeHuffmanTable(file, 0, 1, qrjpeg::kChrominanceDc);
+    writeHuffmanTable(file, 1, 1, qrjpeg::kChrominanceAc);
   }
   file.be16(0xFFDA);
   file.be16(6 + 2 * components);
@@ -215,10 +152,10 @@ int encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
   file.u8(63);
   file.u8(0);
 
-  ComponentCoder lumaCoder{lumaQuant, codesOf(jpeg::kDcLuminance), codesOf(jpeg::kAcLuminance)};
-  ComponentCoder cbCoder{chromaQuant, codesOf(jpeg::kDcChrominance), codesOf(jpeg::kAcChrominance)};
+  ComponentCoder lumaCoder{lumaQuant, HuffmanCodes(qrjpeg::kLuminanceDc), HuffmanCodes(qrjpeg::kLuminanceAc)};
+  ComponentCoder cbCoder{chromaQuant, HuffmanCodes(qrjpeg::kChrominanceDc), HuffmanCodes(qrjpeg::kChrominanceAc)};
   ComponentCoder crCoder = cbCoder;
-  EntropyWriter entropy(file);
+  EntropyWriter entropy(PutToFile{&file});
   // Samples beyond the right and bottom edges repeat the edge.
   auto sampleAt = [&](const std::vector<float>& plane, int x, int y) {
     return plane[static_cast<std::size_t>(std::min(y, height - 1)) * width + std::min(x, width - 1)];

@@ -240,6 +240,51 @@ TEST(DamagedFiles, JpegWithThousandsOfScansIsRefused) {
   EXPECT_EQ(vic::kBadJpeg, vic::decodeJpeg(many.data(), many.size(), picture));
 }
 
+// A sequential file whose scan is complete but whose end marker is missing is read with the same
+// pixels: the entropy decoder reads ahead past the end of the file, which is not running out of data.
+// Cut to half its length, it is refused.
+TEST(DamagedFiles, JpegWithoutItsEndMarkerIsRead) {
+  const Picture pictures[] = {victest::colourPicture(33, 17), victest::greyPicture(40, 24),
+                              victest::smoothPicture(64, 48)};
+  for (const Picture& source : pictures) {
+    for (int quality : {25, 75, 100}) {
+      SCOPED_TRACE("bits " + std::to_string(source.bits) + ", quality " + std::to_string(quality));
+      std::vector<uint8_t> file;
+      ASSERT_EQ(vic::kOk, vic::encodeJpeg(source, quality, file));
+      ASSERT_EQ(0xFF, file[file.size() - 2]);
+      ASSERT_EQ(0xD9, file[file.size() - 1]);
+      Picture whole, cut, shorter;
+      ASSERT_EQ(vic::kOk, vic::decodeJpeg(file.data(), file.size(), whole));
+      ASSERT_EQ(vic::kOk, vic::decodeJpeg(file.data(), file.size() - 2, cut));
+      EXPECT_EQ(whole.pixels, cut.pixels);
+      EXPECT_EQ(vic::kBadJpeg, vic::decodeJpeg(file.data(), file.size() / 2, shorter));
+    }
+  }
+}
+
+// A file cut just after a 0xFF byte of its scan (its stuffed 0x00 lost) has lost the rest of the
+// scan, not met a marker: it is refused.
+TEST(DamagedFiles, JpegCutAfterAStuffedByteIsRefused) {
+  int cuts = 0;
+  for (int quality : {75, 100}) {
+    std::vector<uint8_t> file;
+    ASSERT_EQ(vic::kOk, vic::encodeJpeg(victest::smoothPicture(64, 48), quality, file));
+    std::size_t scan = 0;
+    for (std::size_t i = 0; i + 1 < file.size(); ++i) {
+      if (file[i] == 0xFF && file[i + 1] == 0xDA) scan = i;
+    }
+    ASSERT_GT(scan, 0u);
+    for (std::size_t i = scan + 14; i + 16 < file.size(); ++i) {
+      if (file[i] != 0xFF || file[i + 1] != 0x00) continue;
+      Picture picture;
+      EXPECT_EQ(vic::kBadJpeg, vic::decodeJpeg(file.data(), i + 1, picture))
+          << "quality " << quality << ", cut at " << i + 1;
+      ++cuts;
+    }
+  }
+  EXPECT_GT(cuts, 0);
+}
+
 TEST(DamagedFiles, HostileHeadersAreRefused) {
   struct Case {
     const Codec* codec;

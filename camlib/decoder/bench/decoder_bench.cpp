@@ -1,24 +1,29 @@
 // Side-by-side timing of the camera frame decoder and converters against libjpeg-turbo (accurate
-// integer method) on the same 640 x 480 camera frames, and of each converter against one memcpy of
-// its output. libjpeg-turbo is timed twice: with its SIMD code, and in a child process of this
-// program with JSIMD_FORCENONE=1 (it reads the variable once per process).
-#include <algorithm>
-#include <chrono>
+// integer method) on the same 640 x 480 camera frames, of the decoder with its plain C++ kernels,
+// and of each converter against one memcpy of its output.
+//
+// Built twice. Natively, libjpeg-turbo is timed in this program: with its SIMD code, and in a child
+// process with JSIMD_FORCENONE=1 (it reads the variable once per process). In the 32-bit Windows
+// build, which times the decoder and converters as qrcamlib.dll links them and runs under Wine,
+// there is no libjpeg-turbo: scripts/bench runs the native program with --libjpeg-only in the same
+// command and passes its figures as --reference RAW BGR [RAW_PLAIN BGR_PLAIN].
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
+#include "bench_timing.h"
 #include "camera_streams.h"
-#include "vector_kernels.h"
 #include "jpeg_decoder.h"
+#include "vector_kernels.h"
+#if QR_BENCH_LIBJPEG
+#include "libjpeg_timing.h"
+#endif
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qrbench::Row;
+using qrbench::TimeMs;
 using qrtest::Bytes;
 
 constexpr int kWidth = 640, kHeight = 480;
@@ -32,94 +37,55 @@ std::vector<Bytes> cameraFrames(bool withTables) {
   return frames;
 }
 
-// Best of fifteen rounds of the mean time of one call, in milliseconds (the best round is the one
-// least disturbed by other work on the machine).
-template <typename F>
-double timeMs(F&& f, int calls) {
-  double best = 1e30;
-  for (int round = 0; round < 15; ++round) {
-    auto t0 = Clock::now();
-    for (int i = 0; i < calls; ++i) f(i);
-    double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / calls;
-    best = std::min(best, ms);
-  }
-  return best;
-}
-
-class LibjpegDecoder {
- public:
-  LibjpegDecoder() {
-    cinfo_.err = jpeg_std_error(&err_);
-    jpeg_create_decompress(&cinfo_);
-    for (auto& p : planes_) p.resize(kWidth * 16);
-  }
-  ~LibjpegDecoder() { jpeg_destroy_decompress(&cinfo_); }
-
-  void rawPlanes(const Bytes& f, std::vector<uint8_t> (&out)[3]) {
-    start(f);
-    cinfo_.raw_data_out = TRUE;
-    cinfo_.do_fancy_upsampling = FALSE;
-    jpeg_start_decompress(&cinfo_);
-    const int strides[3] = {kWidth, kWidth / 2, kWidth / 2};
-    while (cinfo_.output_scanline < cinfo_.output_height) {
-      JSAMPROW rows[3][8];
-      JSAMPARRAY arrays[3] = {rows[0], rows[1], rows[2]};
-      for (int c = 0; c < 3; ++c)
-        for (int r = 0; r < 8; ++r)
-          rows[c][r] = out[c].data() + static_cast<size_t>(cinfo_.output_scanline + r) * strides[c];
-      jpeg_read_raw_data(&cinfo_, arrays, 8);
-    }
-    jpeg_finish_decompress(&cinfo_);
-  }
-
-  void bgr(const Bytes& f, uint8_t* out) {
-    start(f);
-    cinfo_.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo_);
-    while (cinfo_.output_scanline < cinfo_.output_height) {
-      JSAMPROW row = out + static_cast<size_t>(cinfo_.output_scanline) * kWidth * 3;
-      jpeg_read_scanlines(&cinfo_, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo_);
-  }
-
- private:
-  void start(const Bytes& f) {
-    jpeg_mem_src(&cinfo_, const_cast<uint8_t*>(f.data()), static_cast<unsigned long>(f.size()));
-    jpeg_read_header(&cinfo_, TRUE);
-    cinfo_.dct_method = JDCT_ISLOW;
-  }
-  jpeg_decompress_struct cinfo_;
-  jpeg_error_mgr err_;
-  std::vector<uint8_t> planes_[3];
+struct Times {
+  double raw = 0, bgr = 0;  // ms per frame: libjpeg-turbo to raw planes, to BGR pixels
 };
 
-struct LibjpegTimes {
-  double raw = 0, bgr = 0;
+// libjpeg-turbo's figures with and without its SIMD code, and what to call them.
+struct Reference {
+  bool simd = false, plain = false;
+  Times withSimd, withoutSimd;
+  const char* name = "libjpeg-turbo";
 };
 
-LibjpegTimes timeLibjpeg(const std::vector<Bytes>& frames, int calls) {
-  LibjpegDecoder lj;
-  std::vector<uint8_t> planes[3] = {std::vector<uint8_t>(kWidth * kHeight), std::vector<uint8_t>(kWidth * kHeight),
-                                    std::vector<uint8_t>(kWidth * kHeight)};
-  std::vector<uint8_t> bgr(kWidth * kHeight * 3);
-  LibjpegTimes t;
-  t.raw = timeMs([&](int i) { lj.rawPlanes(frames[i % frames.size()], planes); }, calls);
-  t.bgr = timeMs([&](int i) { lj.bgr(frames[i % frames.size()], bgr.data()); }, calls);
-  return t;
+#if QR_BENCH_LIBJPEG
+Times timesOf(const qrbench::LibjpegTimes& t) { return Times{t.raw, t.bgr}; }
+#endif
+
+// The reference of this run: measured here natively, given on the command line otherwise.
+Reference reference(int argc, char** argv, int calls) {
+  Reference ref;
+#if QR_BENCH_LIBJPEG
+  (void)argc;
+  ref.withSimd = timesOf(qrbench::TimeLibjpeg(cameraFrames(true), calls));
+  ref.simd = true;
+  qrbench::LibjpegTimes plain;
+  ref.plain = qrbench::TimeLibjpegWithoutSimd(argv[0], plain);
+  ref.withoutSimd = timesOf(plain);
+#else
+  (void)calls;
+  ref.name = "native libjpeg-turbo";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--reference") != 0) continue;
+    if (i + 2 < argc) {
+      ref.withSimd = Times{std::atof(argv[i + 1]), std::atof(argv[i + 2])};
+      ref.simd = ref.withSimd.raw > 0 && ref.withSimd.bgr > 0;
+    }
+    if (i + 4 < argc) {
+      ref.withoutSimd = Times{std::atof(argv[i + 3]), std::atof(argv[i + 4])};
+      ref.plain = ref.withoutSimd.raw > 0 && ref.withoutSimd.bgr > 0;
+    }
+  }
+#endif
+  return ref;
 }
 
-// libjpeg-turbo without SIMD, timed in a child process of this program.
-bool timeLibjpegWithoutSimd(const char* self, LibjpegTimes& t) {
-  std::string command = std::string("JSIMD_FORCENONE=1 '") + self + "' --libjpeg-only";
-  FILE* child = popen(command.c_str(), "r");
-  if (!child) return false;
-  int n = std::fscanf(child, "%lf %lf", &t.raw, &t.bgr);
-  return pclose(child) == 0 && n == 2;
-}
-
-void row(const char* what, double ours, const char* refName, double ref) {
-  std::printf("  %-34s %8.3f ms   %-28s %8.3f ms   ratio %5.2f\n", what, ours, refName, ref, ours / ref);
+const char* buildName() {
+#ifdef _WIN32
+  return sizeof(void*) == 4 ? "32-bit Windows (i686), the code qrcamlib.dll links" : "64-bit Windows (test build)";
+#else
+  return "native";
+#endif
 }
 
 }  // namespace
@@ -127,18 +93,21 @@ void row(const char* what, double ours, const char* refName, double ref) {
 int main(int argc, char** argv) {
   const int calls = 20;
   const std::vector<Bytes> bare = cameraFrames(false);
-  const std::vector<Bytes> full = cameraFrames(true);
 
+#if QR_BENCH_LIBJPEG
   if (argc > 1 && std::strcmp(argv[1], "--libjpeg-only") == 0) {
-    LibjpegTimes t = timeLibjpeg(full, calls);
+    qrbench::LibjpegTimes t = qrbench::TimeLibjpeg(cameraFrames(true), calls);
     std::printf("%.6f %.6f\n", t.raw, t.bgr);
     return 0;
   }
+#endif
 
   size_t totalBytes = 0;
   for (const Bytes& f : bare) totalBytes += f.size();
-  std::printf("Camera frames: %zu of 640 x 480 at quality 250, %zu bytes on average; converters: %s\n", bare.size(),
-              totalBytes / bare.size(), qrjpeg::VectorKernelName());
+  std::printf("Build: %s\n", buildName());
+  std::printf("Camera frames: %u of 640 x 480 at quality 250, %u bytes on average; converters: %s\n",
+              static_cast<unsigned>(bare.size()), static_cast<unsigned>(totalBytes / bare.size()),
+              qrjpeg::VectorKernelName());
 
   qrjpeg::JpegDecoder decoder;
   std::vector<uint8_t> frame(qrjpeg::kFrameBufferBytes);
@@ -148,8 +117,8 @@ int main(int argc, char** argv) {
     decoder.DecodeHeader(f.data(), f.size(), nullptr, nullptr);
     decoder.DecodeScan(frame.data(), frame.size());
   };
-  const double oursDecode = timeMs(decode, calls);
-  const double oursBgr = timeMs(
+  const double oursDecode = TimeMs(decode, calls);
+  const double oursBgr = TimeMs(
       [&](int i) {
         decode(i);
         qrjpeg::ConvertFrame(0, frame.data(), frame.size(), kWidth, kHeight, out.data(), out.size());
@@ -159,27 +128,42 @@ int main(int argc, char** argv) {
   // The same with the plain C++ kernels, as on a processor without AVX2.
   qrjpeg::AllowVectorKernels(false);
   qrjpeg::JpegDecoder plainDecoder;
-  const double plainBgr = timeMs(
+  auto plainDecode = [&](int i) {
+    const Bytes& f = bare[i % bare.size()];
+    plainDecoder.DecodeHeader(f.data(), f.size(), nullptr, nullptr);
+    plainDecoder.DecodeScan(frame.data(), frame.size());
+  };
+  const double plainDecodeMs = TimeMs(plainDecode, calls);
+  const double plainBgr = TimeMs(
       [&](int i) {
-        const Bytes& f = bare[i % bare.size()];
-        plainDecoder.DecodeHeader(f.data(), f.size(), nullptr, nullptr);
-        plainDecoder.DecodeScan(frame.data(), frame.size());
+        plainDecode(i);
         qrjpeg::ConvertFrame(0, frame.data(), frame.size(), kWidth, kHeight, out.data(), out.size());
       },
       calls);
   qrjpeg::AllowVectorKernels(true);
 
-  LibjpegTimes simd = timeLibjpeg(full, calls);
-  LibjpegTimes plain;
-  bool havePlain = timeLibjpegWithoutSimd(argv[0], plain);
-
+  const Reference ref = reference(argc, argv, calls);
   std::printf("\nDecoding (per frame)\n");
-  row("decode to 4:2:2", oursDecode, "libjpeg-turbo raw planes", simd.raw);
-  if (havePlain) row("decode to 4:2:2", oursDecode, "  same, JSIMD_FORCENONE=1", plain.raw);
-  row("decode + BGR (format 0)", oursBgr, "libjpeg-turbo BGR", simd.bgr);
-  if (havePlain) row("decode + BGR (format 0)", oursBgr, "  same, JSIMD_FORCENONE=1", plain.bgr);
-  row("decode + BGR, our plain kernels", plainBgr, "libjpeg-turbo BGR", simd.bgr);
-  if (havePlain) row("decode + BGR, our plain kernels", plainBgr, "  same, JSIMD_FORCENONE=1", plain.bgr);
+  if (!ref.simd) std::printf("  (no libjpeg-turbo figures to compare with: scripts/bench passes the native ones)\n");
+  char raw[64], bgr[64];
+  std::snprintf(raw, sizeof raw, "%s raw planes", ref.name);
+  std::snprintf(bgr, sizeof bgr, "%s BGR", ref.name);
+  const char* plainName = "  same, JSIMD_FORCENONE=1";
+  struct Line {
+    const char* what;
+    double ours;
+    bool bgr;
+  };
+  const Line lines[] = {{"decode to 4:2:2", oursDecode, false},
+                        {"decode to 4:2:2, our plain kernels", plainDecodeMs, false},
+                        {"decode + BGR (format 0)", oursBgr, true},
+                        {"decode + BGR, our plain kernels", plainBgr, true}};
+  for (const Line& l : lines) {
+    if (ref.simd) Row(l.what, l.ours, l.bgr ? bgr : raw, l.bgr ? ref.withSimd.bgr : ref.withSimd.raw);
+    if (ref.plain) Row(l.what, l.ours, plainName, l.bgr ? ref.withoutSimd.bgr : ref.withoutSimd.raw);
+  }
+  Row("decode to 4:2:2", oursDecode, "our plain kernels", plainDecodeMs);
+  Row("decode + BGR (format 0)", oursBgr, "our plain kernels", plainBgr);
 
   std::printf("\nConverters on a 640 x 480 frame (per frame)\n");
   decode(0);
@@ -188,27 +172,37 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> copy(qrjpeg::kFrameBufferBytes * 2);
   for (int format = 0; format <= 5; ++format) {
     size_t bytes = qrjpeg::OutputBytes(format, kWidth, kHeight);
-    double t = timeMs(
+    double t = TimeMs(
         [&](int) { qrjpeg::ConvertFrame(format, frame.data(), frame.size(), kWidth, kHeight, out.data(), bytes); },
         calls * 4);
-    double m = timeMs([&](int) { std::memcpy(copy.data(), frame.data(), bytes); }, calls * 4);
+    qrjpeg::AllowVectorKernels(false);
+    double plain = TimeMs(
+        [&](int) { qrjpeg::ConvertFrame(format, frame.data(), frame.size(), kWidth, kHeight, out.data(), bytes); },
+        calls * 4);
+    qrjpeg::AllowVectorKernels(true);
+    double m = TimeMs([&](int) { std::memcpy(copy.data(), frame.data(), bytes); }, calls * 4);
     char label[64];
-    std::snprintf(label, sizeof label, "memcpy %zu bytes", bytes);
-    row(kNames[format], t, label, m);
+    std::snprintf(label, sizeof label, "memcpy %u bytes", static_cast<unsigned>(bytes));
+    Row(kNames[format], t, label, m);
+    Row("  the same, plain kernels", plain, label, m);
   }
   if (qrjpeg::VectorKernels() == qrjpeg::VectorLevel::Avx512) {
     // The form that processors without AVX-512 run.
     qrjpeg::LimitVectorKernels(qrjpeg::VectorLevel::Avx2);
     const size_t bytes = qrjpeg::OutputBytes(2, kWidth, kHeight);
     double t =
-        timeMs([&](int) { qrjpeg::ConvertFrame(2, frame.data(), frame.size(), kWidth, kHeight, out.data(), bytes); },
+        TimeMs([&](int) { qrjpeg::ConvertFrame(2, frame.data(), frame.size(), kWidth, kHeight, out.data(), bytes); },
                calls * 4);
-    double m = timeMs([&](int) { std::memcpy(copy.data(), frame.data(), bytes); }, calls * 4);
+    double m = TimeMs([&](int) { std::memcpy(copy.data(), frame.data(), bytes); }, calls * 4);
     qrjpeg::AllowVectorKernels(true);
-    row("format 2, AVX2 form", t, "memcpy 614400 bytes", m);
+    Row("format 2, AVX2 form", t, "memcpy 614400 bytes", m);
   }
-  double dbl = timeMs([&](int) { qrjpeg::DoubleFrame(frame.data(), frame.size()); }, calls);
-  double dblCopy = timeMs([&](int) { std::memcpy(copy.data(), frame.data(), qrjpeg::kFrameBufferBytes); }, calls);
-  row("DoubleFrame 640x480 -> 1280x960", dbl, "memcpy 2457600 bytes", dblCopy);
+  double dbl = TimeMs([&](int) { qrjpeg::DoubleFrame(frame.data(), frame.size()); }, calls);
+  qrjpeg::AllowVectorKernels(false);
+  double dblPlain = TimeMs([&](int) { qrjpeg::DoubleFrame(frame.data(), frame.size()); }, calls);
+  qrjpeg::AllowVectorKernels(true);
+  double dblCopy = TimeMs([&](int) { std::memcpy(copy.data(), frame.data(), qrjpeg::kFrameBufferBytes); }, calls);
+  Row("DoubleFrame 640x480 -> 1280x960", dbl, "memcpy 2457600 bytes", dblCopy);
+  Row("  the same, plain kernels", dblPlain, "memcpy 2457600 bytes", dblCopy);
   return 0;
 }

@@ -2,19 +2,31 @@
 
 namespace qrjpeg {
 
-HuffmanLookup::HuffmanLookup(const HuffmanSpec& spec) {
+void HuffmanLookup::clear() {
   for (auto& e : fast_) e = 0;
-  for (int i = 0; i < spec.symbolCount && i < 256; ++i) symbols_[i] = spec.symbols[i];
+  for (auto& m : maxCode_) m = -1;
+  for (auto& o : symbolOffset_) o = 0;
+  for (auto& s : symbols_) s = 0;
+}
+
+bool HuffmanLookup::build(const HuffmanSpec& spec) {
+  clear();
+  int total = 0;
+  for (uint8_t count : spec.counts) total += count;
+  if (total > 256 || total > spec.symbolCount) return false;
+  for (int i = 0; i < total; ++i) symbols_[i] = spec.symbols[i];
 
   // Canonical codes: consecutive within a length, doubled when the length grows.
   int32_t code = 0;
   int index = 0;
-  maxCode_[0] = -1;
-  symbolOffset_[0] = 0;
   for (int length = 1; length <= 16; ++length) {
     int count = spec.counts[length - 1];
     symbolOffset_[length] = index - code;
     for (int i = 0; i < count; ++i, ++code, ++index) {
+      if (code >= (1 << length)) {  // over-subscribed: no such code
+        clear();
+        return false;
+      }
       if (length <= kFastBits) {
         int shift = kFastBits - length;
         for (int fill = 0; fill < (1 << shift); ++fill) {
@@ -25,6 +37,7 @@ HuffmanLookup::HuffmanLookup(const HuffmanSpec& spec) {
     maxCode_[length] = count ? code - 1 : -1;
     code <<= 1;
   }
+  return true;
 }
 
 int HuffmanLookup::decodeLong(BitReader& reader) const {

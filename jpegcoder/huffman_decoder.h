@@ -1,59 +1,14 @@
-// Huffman decoding of the entropy-coded data: the bit reader over the compressed bytes and the
-// lookup tables built from the standard's typical tables.
+// Huffman decoding of entropy-coded JPEG data: lookup tables built from a table as the interchange
+// format lists it, read through the BitReader. The camera's frame decoder builds them from the
+// standard's typical tables, the image library's JPEG reader from the tables in the file.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
+#include "bit_reader.h"
 #include "jpeg_tables.h"
 
 namespace qrjpeg {
-
-// Reads the entropy-coded bytes as a bit stream. A 0xFF byte followed by 0x00 stands for 0xFF; a
-// 0xFF followed by anything else is a marker and both bytes are dropped (restart markers do not
-// reset anything; the camera sends none). Past the end of the data every bit reads as zero.
-class BitReader {
- public:
-  BitReader(const uint8_t* data, const uint8_t* end) : p_(data), end_(end) {}
-
-  // Makes at least 32 bits available (zeros past the end of the data).
-  void ensure32() {
-    if (bits_ < 32) refill();
-  }
-  uint32_t peek(int n) const { return static_cast<uint32_t>(buf_ >> (64 - n)); }
-  void skip(int n) {
-    buf_ <<= n;
-    bits_ -= n;
-  }
-  // n = 1..16
-  uint32_t take(int n) {
-    uint32_t v = peek(n);
-    skip(n);
-    return v;
-  }
-
- private:
-  void refill() {
-    while (bits_ <= 56) {
-      if (p_ >= end_) {
-        bits_ = 64;  // the low bits of buf_ are already zero
-        return;
-      }
-      uint32_t b = *p_++;
-      if (b == 0xFF) {
-        if (p_ >= end_) continue;
-        if (*p_++ != 0) continue;
-      }
-      buf_ |= static_cast<uint64_t>(b) << (56 - bits_);
-      bits_ += 8;
-    }
-  }
-
-  const uint8_t* p_;
-  const uint8_t* end_;
-  uint64_t buf_ = 0;  // valid bits left-aligned; the bits below them are zero
-  int bits_ = 0;
-};
 
 // A Huffman table ready for decoding: codes of up to kFastBits bits come from one lookup of the
 // next kFastBits bits; longer ones from the canonical-code limits of each length.
@@ -61,7 +16,15 @@ class HuffmanLookup {
  public:
   static constexpr int kFastBits = 9;
 
-  explicit HuffmanLookup(const HuffmanSpec& spec);
+  // A table without codes: every decode is an invalid code.
+  HuffmanLookup() { clear(); }
+  // spec must be valid (the standard's tables are).
+  explicit HuffmanLookup(const HuffmanSpec& spec) { build(spec); }
+
+  // Builds the table from spec. False, leaving a table without codes, when the counts describe more
+  // codes of a length than there are (over-subscribed), more than 256 symbols, or more symbols
+  // than spec holds.
+  bool build(const HuffmanSpec& spec);
 
   // Needs 16 bits available in the reader. An invalid code (possible only in corrupt data)
   // consumes 16 bits and yields symbol 0.
@@ -80,6 +43,7 @@ class HuffmanLookup {
   int shortCodeSymbol(uint32_t peek) const { return fast_[peek] & 0xFF; }
 
  private:
+  void clear();
   int decodeLong(BitReader& reader) const;
 
   uint16_t fast_[1 << kFastBits];  // (code length << 8) | symbol; 0 for longer codes
@@ -109,7 +73,8 @@ class AcLookup {
   Entry entries_[1 << HuffmanLookup::kFastBits];
 };
 
-// Value of a coefficient from its size category and the raw bits that follow the code.
+// Value of a coefficient from its size category (0..16) and the raw bits that follow the code
+// (T.81 F.2.2.1): a value whose top bit is 0 is negative.
 inline int32_t ExtendSign(uint32_t raw, int size) {
   if (size == 0) return 0;
   int32_t v = static_cast<int32_t>(raw);

@@ -1,4 +1,4 @@
-#include "jpeg_standard.h"
+#include "jpeg_basis.h"
 
 #include <cmath>
 

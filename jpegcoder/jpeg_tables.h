@@ -1,6 +1,7 @@
-// Constant tables of baseline JPEG shared by the camera's frame decoder and the virtual camera's
-// encoder: the zig-zag order, the typical Huffman tables that the camera leaves out of its stream,
-// and the typical quantisation tables the camera's quality setting scales.
+// Constant tables of baseline JPEG (ITU-T T.81): the zig-zag order, the typical Huffman tables
+// (which the camera leaves out of its stream and the image library writes into its files), and the
+// typical quantisation tables that the camera's quality setting and the image library's quality
+// scale.
 #pragma once
 
 #include <cstdint>
