@@ -150,6 +150,10 @@ int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib);
 bool isGreyPalette(const RgbQuad* palette, int colors);
 // True when entry i is grey level i for every entry: pixel values are then the grey levels.
 bool isIdentityGreyRamp(const RgbQuad* palette, int colors);
+// The type word (`imgtype`) of an image of this depth and palette: 1, a grey image, when it has 8
+// bits and every palette entry is grey; else 0. Every call that makes or changes a palette sets
+// the word so, so that it always says what the palette is.
+int32_t greyImageMark(int bits, const RgbQuad* palette, int colors);
 
 // A decoded or to-be-encoded picture, rows top-down, each row laid out as in a DIB (1 bit: most
 // significant bit first; 8 bits: palette index; 24 bits: blue, green, red), padded to four bytes.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <random>
 
 #include "bilevel.h"
@@ -185,6 +186,82 @@ TEST(Vic32Ops, MatchColourWorksWithAnyPalette) {
       for (int i = 0; i < 256; ++i) best = std::min(best, distance2(in.bgr(x, y), out.d.palette[i]));
       ASSERT_EQ(best, distance2(in.bgr(x, y), out.d.palette[out.index(x, y)]));
     }
+}
+
+// The type word says what the palette is after every call that makes one: a colour palette marks
+// a colour image (0), an all-grey one a grey image (1), whatever the destination said before.
+TEST(Vic32Ops, TheGreyMarkSaysWhatThePaletteIsAfterEachCall) {
+  using Prepare = std::function<void(TestImage&)>;
+  using Operation = std::function<int(TestImage & in, TestImage & out)>;
+  auto colourPalette = [](TestImage& image) {
+    for (int i = 0; i < 256; ++i) image.d.palette[i] = RgbQuad{uint8_t(i), uint8_t(255 - i), uint8_t(i * 3), 0};
+  };
+  auto indices = [](TestImage& image) { image.fill([](int x, int y) { return (x * 7 + y * 13) & 255; }); };
+  auto colours = [](TestImage& image) { fillGradient(image); };
+  auto greys = [](TestImage& image) {
+    image.fill([](int x, int y) { return Bgr{uint8_t(x * 9 + y), uint8_t(x * 9 + y), uint8_t(x * 9 + y)}; });
+  };
+  struct Case {
+    const char* name;
+    int sourceBits;
+    Prepare source;
+    Prepare destination;  // palette and colour count the caller sets
+    Operation operation;
+    int markBefore, markAfter;
+    bool inPlace = false;  // the source is the destination
+  };
+  const Case cases[] = {
+      {"convertrgbtopal of a colour picture", 24, colours, nullptr,
+       [](TestImage& in, TestImage& out) { return convertRgbToPal(256, &in.d, &out.d); }, 1, 0},
+      {"convertrgbtopal of a grey picture", 24, greys, nullptr,
+       [](TestImage& in, TestImage& out) { return convertRgbToPal(256, &in.d, &out.d); }, 0, 1},
+      {"reduceimagecolors of a colour palette", 8,
+       [&](TestImage& image) {
+         colourPalette(image);
+         indices(image);
+       },
+       [](TestImage& image) { image.d.colors = 16; },
+       [](TestImage& in, TestImage& out) { return reduceImageColors(&in.d, &out.d); }, 1, 0},
+      {"reduceimagecolors of a grey picture", 8, indices, [](TestImage& image) { image.d.colors = 16; },
+       [](TestImage& in, TestImage& out) { return reduceImageColors(&in.d, &out.d); }, 0, 1},
+      {"matchcolorimage through the rainbow palette", 24, colours, nullptr,
+       [](TestImage& in, TestImage& out) {
+         int result = rainbowPalette(&out.d);
+         return result != kOk ? result : matchColorImage(&in.d, &out.d);
+       },
+       1, 0},
+      {"matchcolorimage through a colour palette the caller set", 24, colours, colourPalette,
+       [](TestImage& in, TestImage& out) { return matchColorImage(&in.d, &out.d); }, 1, 0},
+      {"matchcolorimage through a grey palette", 24, colours, nullptr,
+       [](TestImage& in, TestImage& out) { return matchColorImage(&in.d, &out.d); }, 0, 1},
+      {"kodalith of a colour palette", 8,
+       [&](TestImage& image) {
+         colourPalette(image);
+         indices(image);
+       },
+       colourPalette, [](TestImage& in, TestImage& out) { return kodalith(128, &in.d, &out.d); }, 0, 1},
+      {"kodalith of a colour palette in place", 8,
+       [&](TestImage& image) {
+         colourPalette(image);
+         indices(image);
+       },
+       nullptr, [](TestImage& in, TestImage&) { return kodalith(128, &in.d, &in.d); }, 0, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestImage in(24, 16, c.sourceBits), out(24, 16, 8);
+    c.source(in);
+    if (c.destination) c.destination(out);
+    TestImage& result = c.inPlace ? in : out;
+    result.d.imgtype = c.markBefore;
+    ASSERT_EQ(kOk, c.operation(in, out));
+    bool grey = true;
+    for (int i = 0; i < 256; ++i)
+      grey = grey && result.d.palette[i].rgbRed == result.d.palette[i].rgbGreen &&
+             result.d.palette[i].rgbGreen == result.d.palette[i].rgbBlue;
+    EXPECT_EQ(c.markAfter == 1, grey) << "the palette itself";
+    EXPECT_EQ(c.markAfter, result.d.imgtype);
+  }
 }
 
 // Dithering to a fixed palette: a colour the palette holds stays exact; one it lacks is mixed so
