@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "image.h"
+#include "../core/image.h"
 
 namespace vic {
 

@@ -2,7 +2,7 @@
 // read with the same pixels as the tools' own decoders give (djpeg for JPEG, within 2 levels).
 #include <gtest/gtest.h>
 
-#include "core/bytes.h"
+#include "../core/bytes.h"
 #include "test_pictures.h"
 
 namespace {

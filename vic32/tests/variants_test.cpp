@@ -6,9 +6,9 @@
 
 #include <functional>
 
-#include "core/bytes.h"
+#include "../core/bytes.h"
 #include "test_pictures.h"
-#include "tiff_options.h"
+#include "../formats/tiff_options.h"
 
 namespace {
 
