@@ -168,6 +168,12 @@ struct Picture {
   // Sizes the picture (zeroed pixels, grey or black-and-white palette). kBadRange for a size
   // beyond the limits, kNoMemory when memory is short.
   int allocate(int width, int height, int bits);
+  // For a 1-bit picture: entry 0 is the brighter colour, so a 0 bit is the white one (as TIFF's
+  // WhiteIsZero has it), the other way round from PostScript's and most formats' black 0.
+  bool zeroIsBrighter() const {
+    auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
+    return bits == 1 && palette.size() == 2 && brightness(palette[0]) > brightness(palette[1]);
+  }
   uint8_t* row(int y) { return pixels.data() + static_cast<std::size_t>(y) * stride; }
   const uint8_t* row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * stride; }
 };

@@ -573,8 +573,7 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
   if (picture.bits == 24) {
     photometric = kRgb;
   } else if (picture.bits == 1) {
-    auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
-    photometric = brightness(picture.palette[0]) > brightness(picture.palette[1]) ? kWhiteIsZero : kBlackIsZero;
+    photometric = picture.zeroIsBrighter() ? kWhiteIsZero : kBlackIsZero;
   } else {
     photometric = isIdentityGreyRamp(picture.palette.data(), 256) ? kBlackIsZero : kPalette;
   }
