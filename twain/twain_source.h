@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "image.h"
+#include "vic32.h"
 #include "profile_store.h"
 #include "twain.h"
 

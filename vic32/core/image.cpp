@@ -42,6 +42,10 @@ bool isIdentityGreyRamp(const RgbQuad* palette, int colors) {
   return true;
 }
 
+int32_t greyImageMark(int bits, const RgbQuad* palette, int colors) {
+  return bits == 8 && isGreyPalette(palette, colors) ? 1 : 0;
+}
+
 namespace {
 
 int paletteSizeFor(int bits) { return bits == 1 ? 2 : bits == 8 ? 256 : 0; }
@@ -125,7 +129,7 @@ int allocImage(ImageDescriptor* descriptor, int width, int height, int bits) {
   descriptor->buffwidth = stride;
   descriptor->palette = palette;
   descriptor->colors = colors;
-  descriptor->imgtype = bits == 8 ? 1 : 0;
+  descriptor->imgtype = greyImageMark(bits, palette, colors);
   descriptor->bmh = header;
   return kOk;
 }
@@ -227,7 +231,7 @@ int pictureToImage(const Picture& picture, ImageDescriptor* descriptor) {
   }
   int colors = std::min<int>(usableColors(view), static_cast<int>(picture.palette.size()));
   if (colors > 0) std::memcpy(view.palette, picture.palette.data(), colors * sizeof(RgbQuad));
-  descriptor->imgtype = view.bits == 8 && isGreyPalette(view.palette, usableColors(view)) ? 1 : 0;
+  descriptor->imgtype = greyImageMark(view.bits, view.palette, usableColors(view));
   return kOk;
 }
 

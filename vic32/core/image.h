@@ -150,6 +150,10 @@ int imageToDib(const ImageDescriptor* descriptor, uint8_t** dib);
 bool isGreyPalette(const RgbQuad* palette, int colors);
 // True when entry i is grey level i for every entry: pixel values are then the grey levels.
 bool isIdentityGreyRamp(const RgbQuad* palette, int colors);
+// The type word (`imgtype`) of an image of this depth and palette: 1, a grey image, when it has 8
+// bits and every palette entry is grey; else 0. Every call that makes or changes a palette sets
+// the word so, so that it always says what the palette is.
+int32_t greyImageMark(int bits, const RgbQuad* palette, int colors);
 
 // A decoded or to-be-encoded picture, rows top-down, each row laid out as in a DIB (1 bit: most
 // significant bit first; 8 bits: palette index; 24 bits: blue, green, red), padded to four bytes.
@@ -164,6 +168,12 @@ struct Picture {
   // Sizes the picture (zeroed pixels, grey or black-and-white palette). kBadRange for a size
   // beyond the limits, kNoMemory when memory is short.
   int allocate(int width, int height, int bits);
+  // For a 1-bit picture: entry 0 is the brighter colour, so a 0 bit is the white one (as TIFF's
+  // WhiteIsZero has it), the other way round from PostScript's and most formats' black 0.
+  bool zeroIsBrighter() const {
+    auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
+    return bits == 1 && palette.size() == 2 && brightness(palette[0]) > brightness(palette[1]);
+  }
   uint8_t* row(int y) { return pixels.data() + static_cast<std::size_t>(y) * stride; }
   const uint8_t* row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * stride; }
 };

@@ -58,8 +58,7 @@ int encodeEps(const Picture& picture, std::vector<uint8_t>& out) {
 
   HexLines hex(file);
   // PostScript's 1-bit samples are 0 black, 1 white: flip when the palette says otherwise.
-  auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
-  bool invert = picture.bits == 1 && brightness(picture.palette[0]) > brightness(picture.palette[1]);
+  bool invert = picture.zeroIsBrighter();
   for (int y = 0; y < picture.height; ++y) {
     const uint8_t* row = picture.row(y);
     for (int x = 0; x < (colour ? picture.width : rowBytes); ++x) {

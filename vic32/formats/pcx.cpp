@@ -15,6 +15,9 @@ struct PcxHeader {
   int version, encoding, bitsPerPixel, planes, bytesPerLine;
   int width, height;
   const uint8_t* headerPalette;
+  // Version 0 (PC Paintbrush 2.5) and version 3 (2.8 "without palette information") carry no
+  // palette in the header, whatever its bytes hold.
+  bool hasHeaderPalette() const { return version != 0 && version != 3; }
   // 1: one-bit, 8: palette, 24: colour.
   int imageBits() const {
     if (bitsPerPixel == 1 && planes == 1) return 1;
@@ -133,7 +136,7 @@ int decodePcx(const uint8_t* data, std::size_t size, Picture& picture) {
       const uint8_t* p = data + size - 768;
       for (int i = 0; i < 256; ++i) picture.palette[i] = RgbQuad{p[3 * i + 2], p[3 * i + 1], p[3 * i], 0};
     }
-  } else if (picture.bits == 8 || (picture.bits == 1 && h.version >= 2)) {
+  } else if (picture.bits == 8 || (picture.bits == 1 && h.hasHeaderPalette())) {
     const uint8_t* p = h.headerPalette;
     int entries = picture.bits == 1 ? 2 : 16;
     bool any = false;

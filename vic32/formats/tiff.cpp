@@ -243,6 +243,9 @@ int checkImage(const TiffImage& image) {
   return kOk;
 }
 
+// How the samples are read: a file without a Photometric tag is taken as BlackIsZero.
+int photometricOf(const TiffImage& image) { return image.photometric < 0 ? kBlackIsZero : image.photometric; }
+
 int imageBitsOf(const TiffImage& image) {
   if (image.photometric == kRgb) return 24;
   return image.bitsPerSample == 1 && image.samplesPerPixel == 1 ? 1 : 8;
@@ -375,7 +378,7 @@ void placeStrip(const TiffImage& image, const std::vector<uint8_t>& strip, std::
 }
 
 void setPalette(const TiffReader& file, const TiffImage& image, Picture& picture) {
-  int photometric = image.photometric < 0 ? kBlackIsZero : image.photometric;
+  int photometric = photometricOf(image);
   int levels = 1 << image.bitsPerSample;
   if (photometric == kPalette) {
     std::size_t at = image.colorMap.valueAt;
@@ -496,7 +499,7 @@ int tiffInfo(const uint8_t* data, std::size_t size, FileInfo& info) {
                   imageBitsOf(image),
                   image.bitsPerSample * image.samplesPerPixel,
                   image.compression,
-                  image.photometric,
+                  photometricOf(image),
                   image.photometric == kRgb ? 0 : 1 << image.bitsPerSample};
   return kOk;
 }
@@ -570,8 +573,7 @@ int encodeTiff(const Picture& picture, int option, std::vector<uint8_t>& out) {
   if (picture.bits == 24) {
     photometric = kRgb;
   } else if (picture.bits == 1) {
-    auto brightness = [](const RgbQuad& e) { return e.rgbRed + e.rgbGreen + e.rgbBlue; };
-    photometric = brightness(picture.palette[0]) > brightness(picture.palette[1]) ? kWhiteIsZero : kBlackIsZero;
+    photometric = picture.zeroIsBrighter() ? kWhiteIsZero : kBlackIsZero;
   } else {
     photometric = isIdentityGreyRamp(picture.palette.data(), 256) ? kBlackIsZero : kPalette;
   }

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "core/memory.h"
+#include "../core/memory.h"
 #include "fuzz_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

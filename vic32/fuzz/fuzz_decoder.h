@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "formats.h"
+#include "../formats/formats.h"
 
 namespace vicfuzz {
 

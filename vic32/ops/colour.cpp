@@ -81,9 +81,8 @@ int colorToGray(const ImageDescriptor* source, ImageDescriptor* destination) {
   if (result != kOk) return result;
   if (out.paletteCapacity < 256) return kBadBuffer;
   for (int y = 0; y < in.height(); ++y) rowToGrey(in, y, out.row(y));
-  writeGreyRamp(out);
+  writeGreyRamp(out);  // which marks it a grey image from now on
   out.descriptor->colors = 256;
-  out.descriptor->imgtype = 1;  // a grey image from now on
   return kOk;
 }
 

@@ -16,7 +16,7 @@
 #pragma once
 #include <cstdint>
 
-#include "image.h"
+#include "../core/image.h"
 
 namespace vic {
 

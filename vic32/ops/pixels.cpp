@@ -59,6 +59,7 @@ void writeGreyRamp(const Image& image) {
 
 void writePalette(const Image& image, const RgbQuad* entries, int count) {
   for (int i = 0; i < image.paletteCapacity; ++i) image.palette()[i] = i < count ? entries[i] : RgbQuad{0, 0, 0, 0};
+  image.descriptor->imgtype = greyImageMark(image.bits(), image.palette(), image.paletteCapacity);
 }
 
 void rowToBgr(const Image& image, int y, uint8_t* bgr) {

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "image.h"
+#include "../core/image.h"
 
 namespace vic {
 
@@ -62,7 +62,9 @@ bool hasGreyPalette(const Image& image);
 void greyLevelsOfPalette(const Image& image, uint8_t levels[256]);
 // Writes the identity grey ramp (entry i = level i) into an 8-bit image's palette.
 void writeGreyRamp(const Image& image);
-// Writes `count` entries to the palette and blacks out the rest of the block's entries.
+// Writes `count` entries to the palette, blacks out the rest of the block's entries, and sets the
+// type word to what the palette now is (greyImageMark): every operation writes an output palette
+// through here, so that a colour result is never marked grey, nor a grey one colour.
 void writePalette(const Image& image, const RgbQuad* entries, int count);
 
 // One row as blue-green-red triplets (three bytes a pixel), whatever the depth.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "image.h"
+#include "../core/image.h"
 
 namespace vic {
 

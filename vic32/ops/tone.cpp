@@ -167,15 +167,17 @@ int kodalith(int level, const ImageDescriptor* source, ImageDescriptor* destinat
     Table table;
     for (int i = 0; i < 256; ++i) table[i] = i >= level ? 255 : 0;
     if (in.bits() == 8 && hasGreyPalette(in)) return applyTable(source, destination, table);
-    // A colour palette: its entries by their own grey level.
+    // A colour palette: its entries by their own grey level, which makes it black and white.
     Table none;
     for (int i = 0; i < 256; ++i) none[i] = static_cast<uint8_t>(i);
     if ((result = applyTables(source, destination, none, none, none)) != kOk) return result;
-    for (int i = 0; i < out.paletteCapacity; ++i) {
-      RgbQuad& e = out.palette()[i];
+    RgbQuad entries[256];
+    paletteSlots(out, entries);
+    for (RgbQuad& e : entries) {
       uint8_t v = table[luma(e.rgbRed, e.rgbGreen, e.rgbBlue)];
       e = RgbQuad{v, v, v, 0};
     }
+    writePalette(out, entries, out.paletteCapacity);
     return kOk;
   }
   if (out.bits() != 24) return kBadBits;

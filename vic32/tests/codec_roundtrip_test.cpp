@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "test_pictures.h"
-#include "tiff_options.h"
+#include "../formats/tiff_options.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // read with the same pixels as the tools' own decoders give (djpeg for JPEG, within 2 levels).
 #include <gtest/gtest.h>
 
-#include "core/bytes.h"
+#include "../core/bytes.h"
 #include "test_pictures.h"
 
 namespace {
@@ -211,6 +211,55 @@ TEST_F(PeerFiles, TiffFromLibtiff) {
                  {"g4lsb.tif", mono + "tiffcp -c g4 -f lsb2msb -B {tmp}.tif {file}", vic::decodeTiff, 1, 0, ""},
                  {"lzwmono.tif", mono + "tiffcp -c lzw {tmp}.tif {file}", vic::decodeTiff, 1, 0, ""},
              });
+}
+
+// The info calls' compression and image-type fields for variants that other writers make and
+// ours do not (interlaced GIF, progressive JPEG, bit-field and OS/2 bitmaps, T.4 TIFF), with the
+// values their formats define. -2: a field not checked (the Photometric of a bilevel TIFF is the
+// writer's choice).
+TEST_F(PeerFiles, InfoFieldsOfFilesFromOtherWriters) {
+  struct Case {
+    const char* name;
+    std::string make;
+    vic::InfoDecoder info;
+    int bits, fileBits, compression, imageType;
+  };
+  const std::string mono = "{convert} {mono} -type Bilevel -compress None {tmp}.tif && tiffcp ";
+  const std::string colour = "{convert} {src} -compress None {tmp}.tif && tiffcp ";
+  // clang-format off
+  const Case cases[] = {
+      {"plain.gif",       "{convert} {src} {file}",                             vic::gifInfo,  8, 8, 0, 0},
+      {"interlaced.gif",  "{convert} {src} -interlace GIF {file}",              vic::gifInfo,  8, 8, 1, 0},
+      {"baseline.jpg",    "cjpeg -outfile {file} {src}",                        vic::jpegInfo, 24, 24, 0, 0},
+      {"progressive.jpg", "cjpeg -progressive -outfile {file} {src}",           vic::jpegInfo, 24, 24, 1, 0},
+      {"os2.bmp",         "{convert} {src} BMP2:{file}",                        vic::bmpInfo,  24, 24, 0, 0},
+      {"rle8.bmp",        "{convert} {src} -colors 100 -type Palette -compress RLE BMP3:{file}",
+                                                                                vic::bmpInfo,  8, 8, 1, 0},
+      {"rgb565.bmp",      "{convert} {src} -define bmp:subtype=RGB565 BMP:{file}", vic::bmpInfo, 24, 16, 3, 0},
+      {"rle.tga",         "{convert} {src} -compress RLE TGA:{file}",           vic::tgaInfo,  24, 24, 1, 10},
+      {"grey.tga",        "{convert} {grey} -type Grayscale -compress None TGA:{file}", vic::tgaInfo, 8, 8, 0, 3},
+      {"c24.pcx",         "{convert} {src} PCX:{file}",                         vic::pcxInfo,  24, 24, 1, 0},
+      {"lzw.tif",         colour + "-c lzw {tmp}.tif {file}",                   vic::tiffInfo, 24, 24, 5, 2},
+      {"packbits.tif",    colour + "-c packbits {tmp}.tif {file}",              vic::tiffInfo, 24, 24, 32773, 2},
+      {"t4.tif",          mono + "-c g3 {tmp}.tif {file}",                      vic::tiffInfo, 1, 1, 3, -2},
+      {"t4twod.tif",      mono + "-c g3:2d {tmp}.tif {file}",                   vic::tiffInfo, 1, 1, 3, -2},
+      {"g4.tif",          mono + "-c g4 {tmp}.tif {file}",                      vic::tiffInfo, 1, 1, 4, -2},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string output;
+    ASSERT_EQ(0, victest::run(expand(c.make, dir_, c.name), &output)) << output;
+    std::vector<uint8_t> bytes = victest::readBytes(dir_ + "/" + c.name);
+    vic::FileInfo info{};
+    ASSERT_EQ(vic::kOk, c.info(bytes.data(), bytes.size(), info));
+    EXPECT_EQ(61, info.width);
+    EXPECT_EQ(37, info.height);
+    EXPECT_EQ(c.bits, info.bits);
+    EXPECT_EQ(c.fileBits, info.fileBits);
+    EXPECT_EQ(c.compression, info.compression);
+    if (c.imageType != -2) EXPECT_EQ(c.imageType, info.imageType);
+  }
 }
 
 TEST_F(PeerFiles, TiffKindsThisReaderDoesNotTakeGiveTheirCodes) {

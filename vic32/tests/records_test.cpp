@@ -8,10 +8,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/bytes.h"
-#include "core/dib.h"
-#include "core/memory.h"
-#include "core/result_text.h"
+#include "../core/bytes.h"
+#include "../core/dib.h"
+#include "../core/memory.h"
+#include "../core/result_text.h"
 #include "test_pictures.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "image.h"
+#include "../core/image.h"
 
 namespace victest {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "formats.h"
+#include "../formats/formats.h"
 
 namespace victest {
 

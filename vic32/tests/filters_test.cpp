@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ops.h"
+#include "../ops/ops.h"
 #include "test_image.h"
 
 namespace vic {
@@ -26,7 +26,7 @@ int emboss(TestImage& current) {
   return r;
 }
 
-TEST(Vic32Ops, EmbossOfAFlatPictureIsFlat128) {
+TEST(Filters, EmbossOfAFlatPictureIsFlat128) {
   for (int bits : {8, 24}) {
     for (int level : {0, 77, 255}) {
       TestImage image(9, 7, bits);
@@ -43,7 +43,7 @@ TEST(Vic32Ops, EmbossOfAFlatPictureIsFlat128) {
 
 // A vertical step from 100 to 140: the emboss is 128 plus the kernel's signed response, which is
 // 40 on each side of the step's right half and zero elsewhere.
-TEST(Vic32Ops, EmbossShowsAnEdgeAsItsSignedResponse) {
+TEST(Filters, EmbossShowsAnEdgeAsItsSignedResponse) {
   TestImage image(8, 5, 8);
   image.fill([](int x, int) { return x < 4 ? 100 : 140; });
   ASSERT_EQ(kOk, emboss(image));
@@ -51,7 +51,7 @@ TEST(Vic32Ops, EmbossShowsAnEdgeAsItsSignedResponse) {
   for (int x = 0; x < 8; ++x) EXPECT_EQ(x == 4 ? 208 : 128, image.index(x, 2)) << x;
 }
 
-TEST(Vic32Ops, BlurSpreadsADotAndKeepsFlatAreas) {
+TEST(Filters, BlurSpreadsADotAndKeepsFlatAreas) {
   TestImage image(5, 5, 8);
   image.fill([](int x, int y) { return x == 2 && y == 2 ? 160 : 0; });
   ASSERT_EQ(kOk, blur(&image.d, &image.d));
@@ -69,7 +69,7 @@ TEST(Vic32Ops, BlurSpreadsADotAndKeepsFlatAreas) {
     for (int x = 0; x < 6; ++x) EXPECT_EQ((Bgr{1, 2, 3}), flat.bgr(x, y));
 }
 
-TEST(Vic32Ops, SharpenSteepensAStep) {
+TEST(Filters, SharpenSteepensAStep) {
   TestImage image(8, 3, 8);
   image.fill([](int x, int) { return x < 4 ? 100 : 140; });
   ASSERT_EQ(kOk, sharpenGentle(&image.d, &image.d));
@@ -78,7 +78,7 @@ TEST(Vic32Ops, SharpenSteepensAStep) {
   for (int x = 0; x < 8; ++x) EXPECT_EQ(want[x], image.index(x, 1)) << x;
 }
 
-TEST(Vic32Ops, MatrixWithTheIdentityKernelCopiesAndDivisorScales) {
+TEST(Filters, MatrixWithTheIdentityKernelCopiesAndDivisorScales) {
   TestImage in(5, 4, 24), out(5, 4, 24);
   in.fill([](int x, int y) { return Bgr{uint8_t(x * 40), uint8_t(y * 50), 200}; });
   const int8_t identity[10] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -91,7 +91,7 @@ TEST(Vic32Ops, MatrixWithTheIdentityKernelCopiesAndDivisorScales) {
   EXPECT_EQ(kBadRange, matrixConv(zero, &in.d, &out.d));
 }
 
-TEST(Vic32Ops, OutlineTracesTheInsideEdgeOfADarkShape) {
+TEST(Filters, OutlineTracesTheInsideEdgeOfADarkShape) {
   TestImage image(7, 7, 8);
   image.fill([](int x, int y) { return x >= 1 && x <= 5 && y >= 1 && y <= 5 ? 0 : 255; });
   ASSERT_EQ(kOk, outline(&image.d, &image.d));
@@ -102,7 +102,7 @@ TEST(Vic32Ops, OutlineTracesTheInsideEdgeOfADarkShape) {
     }
 }
 
-TEST(Vic32Ops, AddAndSubtractClampToTheRange) {
+TEST(Filters, AddAndSubtractClampToTheRange) {
   TestImage a(3, 1, 8), b(3, 1, 8), sum(3, 1, 8), difference(3, 1, 8);
   a.fill([](int x, int) { return 100 + 70 * x; });  // 100 170 240
   b.fill([](int x, int) { return 120 - 10 * x; });  // 120 110 100
@@ -118,7 +118,7 @@ TEST(Vic32Ops, AddAndSubtractClampToTheRange) {
   EXPECT_EQ(kBadBits, addImage(&a.d, &rgb.d, &sum.d));
 }
 
-TEST(Vic32Ops, NeighbourhoodEffectsRefuseColourPaletteImages) {
+TEST(Filters, NeighbourhoodEffectsRefuseColourPaletteImages) {
   TestImage image(4, 4, 8), bits(4, 4, 1);
   image.d.palette[3] = RgbQuad{1, 2, 3, 0};
   EXPECT_EQ(kBadBits, blur(&image.d, &image.d));
@@ -128,7 +128,7 @@ TEST(Vic32Ops, NeighbourhoodEffectsRefuseColourPaletteImages) {
 
 // Every call, handed a descriptor without an image or with a row length that does not match
 // its header, answers -42 and touches nothing.
-TEST(Vic32Ops, EveryCallRefusesAnUnusableDescriptor) {
+TEST(Filters, EveryCallRefusesAnUnusableDescriptor) {
   TestImage good(8, 8, 24), good8(8, 8, 8);
   ImageDescriptor empty{};
   ImageDescriptor badStride = good.d;

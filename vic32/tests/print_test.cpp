@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "print.h"
+#include "../ops/print.h"
 #include "test_image.h"
 #include "test_printer.h"
 

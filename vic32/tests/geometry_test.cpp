@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "ops.h"
+#include "../ops/ops.h"
 #include "test_image.h"
 
 namespace vic {
@@ -22,7 +22,7 @@ void fillDistinct(TestImage& image) {
 }
 
 class Depths : public ::testing::TestWithParam<int> {};
-INSTANTIATE_TEST_SUITE_P(Vic32Ops, Depths, ::testing::Values(1, 8, 24));
+INSTANTIATE_TEST_SUITE_P(Geometry, Depths, ::testing::Values(1, 8, 24));
 
 TEST_P(Depths, FourQuarterTurnsEitherWayAreTheIdentity) {
   const int bits = GetParam();
@@ -74,7 +74,7 @@ TEST_P(Depths, SquareTurnsInPlaceComeBack) {
 
 // Palette indices and bits take the nearest sample: doubling and halving again gives back
 // exactly the original.
-TEST(Vic32Ops, ResizeOfIndicesDoubleThenHalfComesBack) {
+TEST(Geometry, ResizeOfIndicesDoubleThenHalfComesBack) {
   for (int bits : {1, 8}) {
     TestImage original(10, 7, bits), twice(20, 14, bits), back(10, 7, bits);
     fillDistinct(original);
@@ -87,7 +87,7 @@ TEST(Vic32Ops, ResizeOfIndicesDoubleThenHalfComesBack) {
 }
 
 // A single dot at the top left of a 4 x 3 picture: where each call must put it.
-TEST(Vic32Ops, SingleDotLandsWhereTheTurnSends) {
+TEST(Geometry, SingleDotLandsWhereTheTurnSends) {
   struct Case {
     const char* name;
     int outWidth, outHeight, dotX, dotY;
@@ -114,14 +114,14 @@ TEST(Vic32Ops, SingleDotLandsWhereTheTurnSends) {
   }
 }
 
-TEST(Vic32Ops, GeometryCarriesThePalette) {
+TEST(Geometry, GeometryCarriesThePalette) {
   TestImage in(4, 4, 8), out(4, 4, 8);
   for (int i = 0; i < 256; ++i) in.d.palette[i] = RgbQuad{uint8_t(i), 0, uint8_t(255 - i), 0};
   ASSERT_EQ(kOk, rotate90(0, &in.d, &out.d));
   EXPECT_EQ(0, std::memcmp(in.d.palette, out.d.palette, 256 * sizeof(RgbQuad)));
 }
 
-TEST(Vic32Ops, ResizeKeepsAFlatPictureExactlyFlat) {
+TEST(Geometry, ResizeKeepsAFlatPictureExactlyFlat) {
   const int sizes[][2] = {{640, 480}, {1280, 960}, {160, 120}, {17, 13}, {3, 1000}};
   for (auto& size : sizes) {
     TestImage in(64, 48, 24), out(size[0], size[1], 24);
@@ -133,7 +133,7 @@ TEST(Vic32Ops, ResizeKeepsAFlatPictureExactlyFlat) {
 }
 
 // Enlarging twice and reducing again must come back within 2 levels on a smooth picture.
-TEST(Vic32Ops, ResizeUpThenDownStaysWithinTwoLevels) {
+TEST(Geometry, ResizeUpThenDownStaysWithinTwoLevels) {
   TestImage in(80, 60, 24), big(160, 120, 24), back(80, 60, 24);
   in.fill([](int x, int y) { return Bgr{uint8_t(x * 3), uint8_t(y * 4), uint8_t((x + y) * 3 / 2)}; });
   ASSERT_EQ(kOk, resize(&in.d, &big.d));
@@ -149,7 +149,7 @@ TEST(Vic32Ops, ResizeUpThenDownStaysWithinTwoLevels) {
 
 // Reducing averages what each output pixel covers: a one-pixel checkerboard halved is flat grey,
 // where plain sampling would give all black or all white.
-TEST(Vic32Ops, ResizeDownAveragesInsteadOfSampling) {
+TEST(Geometry, ResizeDownAveragesInsteadOfSampling) {
   TestImage in(64, 64, 8), out(32, 32, 8);
   in.fill([](int x, int y) { return ((x + y) & 1) ? 255 : 0; });
   ASSERT_EQ(kOk, resize(&in.d, &out.d));
@@ -157,7 +157,7 @@ TEST(Vic32Ops, ResizeDownAveragesInsteadOfSampling) {
     for (int x = 1; x < 31; ++x) ASSERT_NEAR(128, out.index(x, y), 1) << x << "," << y;
 }
 
-TEST(Vic32Ops, ResizeEnlargesARampSmoothly) {
+TEST(Geometry, ResizeEnlargesARampSmoothly) {
   TestImage in(16, 2, 8), out(64, 2, 8);
   in.fill([](int x, int) { return x * 16; });
   ASSERT_EQ(kOk, resize(&in.d, &out.d));
@@ -171,7 +171,7 @@ TEST(Vic32Ops, ResizeEnlargesARampSmoothly) {
 }
 
 // Palette indices cannot be blended: a colour-palette picture only ever gets its own indices.
-TEST(Vic32Ops, ResizeOfAColourPaletteImageUsesOnlyItsOwnIndices) {
+TEST(Geometry, ResizeOfAColourPaletteImageUsesOnlyItsOwnIndices) {
   TestImage in(10, 10, 8), out(23, 7, 8);
   for (int i = 0; i < 256; ++i) in.d.palette[i] = RgbQuad{uint8_t(i), uint8_t(255 - i), 0, 0};
   in.fill([](int x, int y) { return ((x / 2 + y / 2) & 1) ? 200 : 3; });
@@ -180,7 +180,7 @@ TEST(Vic32Ops, ResizeOfAColourPaletteImageUsesOnlyItsOwnIndices) {
     for (int x = 0; x < out.width(); ++x) EXPECT_TRUE(out.index(x, y) == 200 || out.index(x, y) == 3);
 }
 
-TEST(Vic32Ops, GeometryRefusesMismatchedImages) {
+TEST(Geometry, GeometryRefusesMismatchedImages) {
   TestImage in24(8, 6, 24), in8(8, 6, 8), wrongTurn(8, 6, 24), turned8(6, 8, 8);
   ImageDescriptor empty{};
   EXPECT_EQ(kBadRange, rotate90(0, &in24.d, &wrongTurn.d));  // not width and height exchanged

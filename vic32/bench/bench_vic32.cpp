@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "ops.h"
-#include "quantize.h"
-#include "test_image.h"
+#include "../ops/ops.h"
+#include "../ops/quantize.h"
+#include "../tests/test_image.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <random>
 
-#include "bilevel.h"
-#include "ops.h"
+#include "../ops/bilevel.h"
+#include "../ops/ops.h"
 #include "test_image.h"
 
 namespace vic {
@@ -28,7 +29,7 @@ void fillGradient(TestImage& image, unsigned seed = 1) {
   });
 }
 
-TEST(Vic32Ops, RgbToPaletteIsLosslessUpToTheColourCount) {
+TEST(Colour, RgbToPaletteIsLosslessUpToTheColourCount) {
   for (int colours : {2, 17, 256}) {
     std::mt19937 random(colours);
     std::vector<Bgr> set(colours);
@@ -47,7 +48,7 @@ TEST(Vic32Ops, RgbToPaletteIsLosslessUpToTheColourCount) {
 
 // More colours than the palette: the average colour of every 8 x 8 block must survive (error
 // diffusion) and no pixel may be far off (a good palette).
-TEST(Vic32Ops, RgbToPaletteOfACameraPictureKeepsItsColours) {
+TEST(Colour, RgbToPaletteOfACameraPictureKeepsItsColours) {
   TestImage in(160, 120, 24), out(160, 120, 8);
   fillGradient(in);
   ASSERT_EQ(kOk, convertRgbToPal(256, &in.d, &out.d));
@@ -74,7 +75,7 @@ TEST(Vic32Ops, RgbToPaletteOfACameraPictureKeepsItsColours) {
   EXPECT_LE(worstPixel, 24);
 }
 
-TEST(Vic32Ops, PaletteToRgbAndBackIsTheIdentity) {
+TEST(Colour, PaletteToRgbAndBackIsTheIdentity) {
   TestImage pal(20, 10, 8), rgb(20, 10, 24), again(20, 10, 8);
   for (int i = 0; i < 256; ++i) pal.d.palette[i] = RgbQuad{uint8_t(i * 7), uint8_t(i), uint8_t(255 - i), 0};
   pal.fill([](int x, int y) { return (x * 11 + y * 3) & 255; });
@@ -86,7 +87,7 @@ TEST(Vic32Ops, PaletteToRgbAndBackIsTheIdentity) {
     for (int x = 0; x < 20; ++x) ASSERT_EQ(pal.colour(x, y), again.colour(x, y));
 }
 
-TEST(Vic32Ops, ColourToGreyGivesLuminanceAndMarksTheImageGrey) {
+TEST(Colour, ColourToGreyGivesLuminanceAndMarksTheImageGrey) {
   struct Case {
     Bgr colour;
     int grey;
@@ -103,7 +104,7 @@ TEST(Vic32Ops, ColourToGreyGivesLuminanceAndMarksTheImageGrey) {
   EXPECT_NE(0, out.d.imgtype);
 }
 
-TEST(Vic32Ops, ReduceColoursHonoursTheDestinationsCount) {
+TEST(Colour, ReduceColoursHonoursTheDestinationsCount) {
   TestImage in(64, 48, 8), out(64, 48, 8);
   in.fill([](int x, int y) { return (x * 4 + y) & 255; });
   out.d.colors = 16;
@@ -125,7 +126,7 @@ TEST(Vic32Ops, ReduceColoursHonoursTheDestinationsCount) {
   EXPECT_EQ(kBadRange, reduceImageColors(&in.d, &out.d));
 }
 
-TEST(Vic32Ops, EightToOneBitKeepsTheGreyAsDotDensity) {
+TEST(Colour, EightToOneBitKeepsTheGreyAsDotDensity) {
   for (int level : {0, 64, 128, 200, 255}) {
     TestImage in(64, 64, 8), out(64, 64, 1);
     in.fill([&](int, int) { return level; });
@@ -139,7 +140,7 @@ TEST(Vic32Ops, EightToOneBitKeepsTheGreyAsDotDensity) {
   EXPECT_EQ(kBadRange, convert8BitTo1Bit(1, &in.d, &out.d));
 }
 
-TEST(Vic32Ops, OneToEightBitGivesGreyLevelsOrKeepsTwoColours) {
+TEST(Colour, OneToEightBitGivesGreyLevelsOrKeepsTwoColours) {
   TestImage in(10, 3, 1), out(10, 3, 8);
   in.fill([](int x, int y) { return (x + y) & 1; });
   ASSERT_EQ(kOk, convert1BitTo8Bit(&in.d, &out.d));
@@ -156,7 +157,7 @@ TEST(Vic32Ops, OneToEightBitGivesGreyLevelsOrKeepsTwoColours) {
 }
 
 // Every pixel must get the palette entry nearest its colour (ties allowed either way).
-TEST(Vic32Ops, MatchColourFindsTheNearestRainbowEntry) {
+TEST(Colour, MatchColourFindsTheNearestRainbowEntry) {
   TestImage in(256, 64, 24), out(256, 64, 8);
   std::mt19937 random(7);
   in.fill([&](int x, int y) {
@@ -173,7 +174,7 @@ TEST(Vic32Ops, MatchColourFindsTheNearestRainbowEntry) {
     }
 }
 
-TEST(Vic32Ops, MatchColourWorksWithAnyPalette) {
+TEST(Colour, MatchColourWorksWithAnyPalette) {
   TestImage in(50, 20, 24), out(50, 20, 8);
   std::mt19937 random(3);
   in.fill([&](int, int) { return Bgr{uint8_t(random()), uint8_t(random()), uint8_t(random())}; });
@@ -187,9 +188,85 @@ TEST(Vic32Ops, MatchColourWorksWithAnyPalette) {
     }
 }
 
+// The type word says what the palette is after every call that makes one: a colour palette marks
+// a colour image (0), an all-grey one a grey image (1), whatever the destination said before.
+TEST(Colour, TheGreyMarkSaysWhatThePaletteIsAfterEachCall) {
+  using Prepare = std::function<void(TestImage&)>;
+  using Operation = std::function<int(TestImage & in, TestImage & out)>;
+  auto colourPalette = [](TestImage& image) {
+    for (int i = 0; i < 256; ++i) image.d.palette[i] = RgbQuad{uint8_t(i), uint8_t(255 - i), uint8_t(i * 3), 0};
+  };
+  auto indices = [](TestImage& image) { image.fill([](int x, int y) { return (x * 7 + y * 13) & 255; }); };
+  auto colours = [](TestImage& image) { fillGradient(image); };
+  auto greys = [](TestImage& image) {
+    image.fill([](int x, int y) { return Bgr{uint8_t(x * 9 + y), uint8_t(x * 9 + y), uint8_t(x * 9 + y)}; });
+  };
+  struct Case {
+    const char* name;
+    int sourceBits;
+    Prepare source;
+    Prepare destination;  // palette and colour count the caller sets
+    Operation operation;
+    int markBefore, markAfter;
+    bool inPlace = false;  // the source is the destination
+  };
+  const Case cases[] = {
+      {"convertrgbtopal of a colour picture", 24, colours, nullptr,
+       [](TestImage& in, TestImage& out) { return convertRgbToPal(256, &in.d, &out.d); }, 1, 0},
+      {"convertrgbtopal of a grey picture", 24, greys, nullptr,
+       [](TestImage& in, TestImage& out) { return convertRgbToPal(256, &in.d, &out.d); }, 0, 1},
+      {"reduceimagecolors of a colour palette", 8,
+       [&](TestImage& image) {
+         colourPalette(image);
+         indices(image);
+       },
+       [](TestImage& image) { image.d.colors = 16; },
+       [](TestImage& in, TestImage& out) { return reduceImageColors(&in.d, &out.d); }, 1, 0},
+      {"reduceimagecolors of a grey picture", 8, indices, [](TestImage& image) { image.d.colors = 16; },
+       [](TestImage& in, TestImage& out) { return reduceImageColors(&in.d, &out.d); }, 0, 1},
+      {"matchcolorimage through the rainbow palette", 24, colours, nullptr,
+       [](TestImage& in, TestImage& out) {
+         int result = rainbowPalette(&out.d);
+         return result != kOk ? result : matchColorImage(&in.d, &out.d);
+       },
+       1, 0},
+      {"matchcolorimage through a colour palette the caller set", 24, colours, colourPalette,
+       [](TestImage& in, TestImage& out) { return matchColorImage(&in.d, &out.d); }, 1, 0},
+      {"matchcolorimage through a grey palette", 24, colours, nullptr,
+       [](TestImage& in, TestImage& out) { return matchColorImage(&in.d, &out.d); }, 0, 1},
+      {"kodalith of a colour palette", 8,
+       [&](TestImage& image) {
+         colourPalette(image);
+         indices(image);
+       },
+       colourPalette, [](TestImage& in, TestImage& out) { return kodalith(128, &in.d, &out.d); }, 0, 1},
+      {"kodalith of a colour palette in place", 8,
+       [&](TestImage& image) {
+         colourPalette(image);
+         indices(image);
+       },
+       nullptr, [](TestImage& in, TestImage&) { return kodalith(128, &in.d, &in.d); }, 0, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestImage in(24, 16, c.sourceBits), out(24, 16, 8);
+    c.source(in);
+    if (c.destination) c.destination(out);
+    TestImage& result = c.inPlace ? in : out;
+    result.d.imgtype = c.markBefore;
+    ASSERT_EQ(kOk, c.operation(in, out));
+    bool grey = true;
+    for (int i = 0; i < 256; ++i)
+      grey = grey && result.d.palette[i].rgbRed == result.d.palette[i].rgbGreen &&
+             result.d.palette[i].rgbGreen == result.d.palette[i].rgbBlue;
+    EXPECT_EQ(c.markAfter == 1, grey) << "the palette itself";
+    EXPECT_EQ(c.markAfter, result.d.imgtype);
+  }
+}
+
 // Dithering to a fixed palette: a colour the palette holds stays exact; one it lacks is mixed so
 // that the average over an area is right.
-TEST(Vic32Ops, ColourDitherMixesColoursThePaletteLacks) {
+TEST(Colour, ColourDitherMixesColoursThePaletteLacks) {
   struct Case {
     int mode;
     Bgr flat;
@@ -218,7 +295,7 @@ TEST(Vic32Ops, ColourDitherMixesColoursThePaletteLacks) {
   EXPECT_EQ(kBadRange, colorDither(&in.d, &out.d, 8));
 }
 
-TEST(Vic32Ops, ConversionsRefuseWrongDepthsAndSizes) {
+TEST(Colour, ConversionsRefuseWrongDepthsAndSizes) {
   TestImage rgb(8, 8, 24), grey(8, 8, 8), bits(8, 8, 1), small(4, 8, 8);
   EXPECT_EQ(kBadBits, convertRgbToPal(256, &rgb.d, &rgb.d));
   EXPECT_EQ(kBadRange, convertRgbToPal(257, &rgb.d, &grey.d));
@@ -238,7 +315,7 @@ namespace vic {
 namespace {
 
 // Black and white for printing: both screens keep a flat grey as the share of white pixels.
-TEST(Vic32Ops, HalftoneAndScatterKeepGreyAsWhiteShare) {
+TEST(Colour, HalftoneAndScatterKeepGreyAsWhiteShare) {
   for (int level : {0, 32, 100, 128, 191, 255}) {
     const int size = 64;
     std::vector<uint8_t> grey(size, static_cast<uint8_t>(level)), bits(size / 8);
@@ -258,7 +335,7 @@ TEST(Vic32Ops, HalftoneAndScatterKeepGreyAsWhiteShare) {
 
 // The halftone's black grows as one dot from each cell's centre: at a quarter black, every
 // 8 x 8 cell holds one 4-connected blot that covers the cell's centre.
-TEST(Vic32Ops, HalftoneDotsAreClustered) {
+TEST(Colour, HalftoneDotsAreClustered) {
   std::vector<uint8_t> grey(8, 191), bits(1);
   int black[8][8];
   for (int y = 0; y < 8; ++y) {

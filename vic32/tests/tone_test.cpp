@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "ops.h"
+#include "../ops/ops.h"
 #include "test_image.h"
 
 namespace vic {
@@ -15,7 +15,7 @@ using PointOp = std::function<int(const ImageDescriptor*, ImageDescriptor*)>;
 
 // Level in, level out, for every point operation, on both a grey 8-bit and a 24-bit picture
 // (each channel of the 24-bit one).
-TEST(Vic32Ops, PointOperationsMapLevelsAsExpected) {
+TEST(Tone, PointOperationsMapLevelsAsExpected) {
   struct Case {
     const char* name;
     PointOp op;
@@ -56,7 +56,7 @@ TEST(Vic32Ops, PointOperationsMapLevelsAsExpected) {
   }
 }
 
-TEST(Vic32Ops, PointOperationsOnAColourPaletteChangeThePalette) {
+TEST(Tone, PointOperationsOnAColourPaletteChangeThePalette) {
   TestImage image(4, 4, 8);
   for (int i = 0; i < 256; ++i) image.d.palette[i] = RgbQuad{uint8_t(i), 10, 200, 0};
   image.fill([](int x, int y) { return x * 4 + y; });
@@ -68,14 +68,14 @@ TEST(Vic32Ops, PointOperationsOnAColourPaletteChangeThePalette) {
     }
 }
 
-TEST(Vic32Ops, NegativeOfAOneBitImageSwapsBlackAndWhite) {
+TEST(Tone, NegativeOfAOneBitImageSwapsBlackAndWhite) {
   TestImage image(9, 3, 1);
   image.fill([](int x, int) { return x & 1; });
   ASSERT_EQ(kOk, negative(&image.d, &image.d));
   for (int x = 0; x < 9; ++x) EXPECT_EQ((x & 1) ? 0 : 255, image.colour(x, 0).r);
 }
 
-TEST(Vic32Ops, UseTableAppliesOneTablePerChannel) {
+TEST(Tone, UseTableAppliesOneTablePerChannel) {
   uint8_t red[256], green[256], blue[256];
   for (int i = 0; i < 256; ++i) {
     red[i] = static_cast<uint8_t>(std::min(255, i * 150 / 100));
@@ -91,7 +91,7 @@ TEST(Vic32Ops, UseTableAppliesOneTablePerChannel) {
   EXPECT_EQ(kBadRange, useTable(nullptr, green, blue, &image.d, &image.d));
 }
 
-TEST(Vic32Ops, HistoBrightenStretchesTheUsedRangeOverTheFullRange) {
+TEST(Tone, HistoBrightenStretchesTheUsedRangeOverTheFullRange) {
   TestImage image(128, 4, 8);
   image.fill([](int x, int) { return 64 + x; });  // levels 64 to 191
   ASSERT_EQ(kOk, histoBrighten(&image.d, &image.d));
@@ -106,7 +106,7 @@ TEST(Vic32Ops, HistoBrightenStretchesTheUsedRangeOverTheFullRange) {
   for (int x = 0; x < 256; ++x) EXPECT_NEAR(copy.bgr(x, 0).r, full.bgr(x, 0).r, 2);
 }
 
-TEST(Vic32Ops, AverageLevelAndTheMeansOfTheDarkAndLightParts) {
+TEST(Tone, AverageLevelAndTheMeansOfTheDarkAndLightParts) {
   TestImage image(10, 10, 24);
   image.fill([](int x, int) { return x < 5 ? Bgr{20, 20, 20} : Bgr{220, 220, 220}; });
   int32_t average = -1, dark = -1, light = -1;
@@ -119,7 +119,7 @@ TEST(Vic32Ops, AverageLevelAndTheMeansOfTheDarkAndLightParts) {
   for (int x = 0; x < 10; ++x) EXPECT_EQ(x < 5 ? 0 : 255, image.bgr(x, 3).g);
 }
 
-TEST(Vic32Ops, ToneOperationsRefuseBadArguments) {
+TEST(Tone, ToneOperationsRefuseBadArguments) {
   TestImage a(4, 4, 24), b(4, 5, 24), g(4, 4, 8);
   EXPECT_EQ(kBadRange, changeBright(256, &a.d, &a.d));
   EXPECT_EQ(kBadRange, exchangeLevel(20, 10, 0, &a.d, &a.d));
