@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "import_hook.h"
 #include "source_fixture.h"
 
 namespace twaintest {
@@ -149,6 +150,24 @@ TEST_F(Capabilities, FixedCapabilitiesAcceptOnlyTheirValue) {
   }
   EXPECT_EQ(1u, get(CAP_XFERCOUNT, MSG_GET).item);
   EXPECT_EQ(TW_UINT32(TRUE), get(CAP_UICONTROLLABLE, MSG_GET).item);
+}
+
+HGLOBAL WINAPI noGlobalMemory(UINT, SIZE_T) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+TEST_F(Capabilities, AContainerThatCannotBeAllocatedIsLowMemoryNotANullHandle) {
+  openWithCamera();
+  qrtest::ImportHook hook(module_, "kernel32.dll", "GlobalAlloc", reinterpret_cast<void*>(&noGlobalMemory));
+  ASSERT_TRUE(hook.installed());
+  for (TW_UINT16 capNumber : {ICAP_PIXELTYPE, ICAP_XFERMECH, CAP_XFERCOUNT}) {
+    for (TW_UINT16 msg : {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT}) {
+      TW_CAPABILITY cap{capNumber, 0, nullptr};
+      expectFailure(TWCC_LOWMEMORY, DG_CONTROL, DAT_CAPABILITY, msg, &cap);
+      EXPECT_EQ(nullptr, cap.hContainer) << capNumber << " " << msg;
+    }
+  }
 }
 
 TEST_F(Capabilities, AnUnknownCapabilityIsRefusedUnderEveryMessage) {
