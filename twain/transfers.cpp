@@ -84,6 +84,10 @@ void TwainSource::announceImage() {
   state_ = 6;
   transferFinished_ = FALSE;
   firstStrip_ = TRUE;
+  // A new image's transfer starts its own count: the calls of an earlier, unfinished one (the
+  // source stays loaded between sessions) must not cut it short.
+  rowsDelivered_ = 0;
+  memoryCalls_ = 0;
   notifyApplication(MSG_XFERREADY);
 }
 

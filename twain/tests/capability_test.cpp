@@ -69,6 +69,7 @@ HGLOBAL enumerationBlock(TW_UINT32 current, const std::vector<TW_UINT16>& items)
 
 class Capabilities : public Source {
  protected:
+  Capabilities() : Source(Route::kManager) {}
   Container get(TW_UINT16 capNumber, TW_UINT16 msg) {
     TW_CAPABILITY cap{capNumber, 0, nullptr};
     EXPECT_EQ(TWRC_SUCCESS, call(DG_CONTROL, DAT_CAPABILITY, msg, &cap)) << capNumber << " " << msg;
@@ -112,6 +113,7 @@ struct OneValueCase {
 };
 
 TEST_F(Capabilities, FixedCapabilitiesAnswerOneValueUnderEveryGetAndReset) {
+  openWithCamera();
   const OneValueCase cases[] = {
       {CAP_XFERCOUNT, TWTY_UINT16, 1},
       {ICAP_COMPRESSION, TWTY_UINT16, TWCP_NONE},
@@ -130,6 +132,7 @@ TEST_F(Capabilities, FixedCapabilitiesAnswerOneValueUnderEveryGetAndReset) {
 }
 
 TEST_F(Capabilities, FixedCapabilitiesAcceptOnlyTheirValue) {
+  openWithCamera();
   struct SetCase {
     TW_UINT16 cap;
     TW_UINT32 item;
@@ -171,6 +174,7 @@ TEST_F(Capabilities, AContainerThatCannotBeAllocatedIsLowMemoryNotANullHandle) {
 }
 
 TEST_F(Capabilities, AnUnknownCapabilityIsRefusedUnderEveryMessage) {
+  openWithCamera();
   for (TW_UINT16 msg : {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_RESET}) {
     TW_CAPABILITY cap{0x1234, 0, nullptr};
     expectFailure(TWCC_BADCAP, DG_CONTROL, DAT_CAPABILITY, msg, &cap);
@@ -179,6 +183,7 @@ TEST_F(Capabilities, AnUnknownCapabilityIsRefusedUnderEveryMessage) {
 }
 
 TEST_F(Capabilities, TransferMechanismListsNativeAndMemory) {
+  openWithCamera();
   const Container list = get(ICAP_XFERMECH, MSG_GET);
   EXPECT_EQ(TWON_ENUMERATION, list.conType);
   EXPECT_EQ(TWTY_UINT16, list.itemType);
@@ -231,6 +236,7 @@ TEST_F(Capabilities, PixelTypeSelectsColourOrGreyImages) {
 }
 
 TEST_F(Capabilities, ListSetsThatCannotBeReadAreRefusedAndChangeNothing) {
+  openWithCamera();
   ASSERT_EQ(TWRC_SUCCESS, setOne(ICAP_XFERMECH, TWSX_MEMORY));
   // An index beyond the list's items.
   EXPECT_EQ(TWRC_FAILURE, setList(ICAP_XFERMECH, 2, {TWSX_NATIVE, TWSX_MEMORY}));
@@ -259,6 +265,7 @@ TEST_F(Capabilities, ListSetsThatCannotBeReadAreRefusedAndChangeNothing) {
 }
 
 TEST_F(Capabilities, LayoutCountsDocumentsAndResetStartsAgain) {
+  openWithCamera();
   EXPECT_EQ(1u, layout().DocumentNumber);
   EXPECT_EQ(2u, layout(MSG_GETCURRENT).DocumentNumber);
   const TW_IMAGELAYOUT third = layout(MSG_GETDEFAULT);
@@ -275,6 +282,7 @@ TEST_F(Capabilities, LayoutCountsDocumentsAndResetStartsAgain) {
 }
 
 TEST_F(Capabilities, LayoutSetPicksAnExactlyMatchingSize) {
+  openWithCamera();
   struct LayoutCase {
     TW_INT16 left, top, right, bottom;
     TW_INT16 width, height;  // the size afterwards

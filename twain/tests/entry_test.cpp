@@ -9,7 +9,11 @@
 namespace twaintest {
 namespace {
 
-using Entry = Source;
+// Straight into DS_Entry: the states before any open and the notifications are seen only there.
+class Entry : public Source {
+ protected:
+  Entry() : Source(Route::kDirect) {}
+};
 
 TEST_F(Entry, IdentityBeforeAnyOpenIsTheSourcesOwnWithId0) {
   TW_IDENTITY identity;

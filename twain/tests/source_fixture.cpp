@@ -1,5 +1,6 @@
 #include "source_fixture.h"
 
+#include <cstring>
 #include <string>
 
 #include "child_process.h"
@@ -16,12 +17,66 @@ void forgetCameras() {
   QRGetCamList(&list);
 }
 
+std::string fileBytes(const std::string& name) {
+  std::string bytes;
+  HANDLE file =
+      CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
 }  // namespace
+
+// Wine's twain_32.dll looks for sources only at fixed paths, the first being
+// "<Windows>\twain_32\sane.ds" ("twain_64" in its 64-bit build), as scripts/twain-install knows.
+void installSource() {
+  char windows[MAX_PATH];
+  ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
+  const std::string folder = std::string(windows) + (sizeof(void*) == 8 ? "\\twain_64" : "\\twain_32");
+  const std::string built = qrtest::programDirectory() + "qr3twn.ds", installed = folder + "\\sane.ds";
+  if (fileBytes(installed) == fileBytes(built)) return;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(built.c_str(), installed.c_str(), FALSE));
+}
 
 void Source::SetUp() {
   VirtualCameraTest::SetUp();
   QRReleaseLib();
   forgetCameras();
+  application_.Id = kApplicationId;
+  application_.ProtocolMajor = TWON_PROTOCOLMAJOR;
+  application_.ProtocolMinor = TWON_PROTOCOLMINOR;
+  application_.SupportedGroups = DG_CONTROL | DG_IMAGE;
+  lstrcpyA(application_.ProductName, "twain test");
+  if (route_ == Route::kManager) {
+    setUpManager();
+  } else {
+    setUpDirect();
+  }
+}
+
+void Source::setUpManager() {
+  installSource();
+  manager_ = LoadLibraryA("TWAIN_32.DLL");
+  ASSERT_NE(nullptr, manager_);
+  dsm_ = compat::procAddress<DSMENTRYPROC>(manager_, "DSM_Entry");
+  ASSERT_NE(nullptr, dsm_);
+  HWND parent = nullptr;
+  ASSERT_EQ(TWRC_SUCCESS, dsm_(&application_, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent));
+  // Our source among those the manager lists: its identity is what MSG_OPENDS is given.
+  TW_IDENTITY found{};
+  for (TW_UINT16 rc = dsm_(&application_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &found); rc == TWRC_SUCCESS;
+       rc = dsm_(&application_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &found)) {
+    if (std::strcmp(found.ProductName, "Quorel Twain Driver 6.9.1.49") == 0) managerCopy_ = found;
+  }
+  ASSERT_STREQ("Quorel Twain Driver 6.9.1.49", managerCopy_.ProductName) << "the manager does not list the source";
+}
+
+void Source::setUpDirect() {
   manager_ = LoadLibraryA((qrtest::programDirectory() + "fakedsm\\twain_32.dll").c_str());
   ASSERT_NE(nullptr, manager_);
   callCount_ = compat::procAddress<FakeDsmCallCountProc>(manager_, "FakeDsmCallCount");
@@ -37,15 +92,19 @@ void Source::SetUp() {
   entry_ = compat::procAddress<DSENTRYPROC>(module_, "DS_Entry");
   ASSERT_NE(nullptr, entry_);
 
-  application_.Id = kApplicationId;
-  lstrcpyA(application_.ProductName, "twain test");
   // What a manager passes at MSG_OPENDS: the source's identity with the id it assigned.
   ASSERT_EQ(TWRC_SUCCESS, call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &managerCopy_));
   managerCopy_.Id = kSourceId;
 }
 
 void Source::TearDown() {
-  if (module_) FreeLibrary(module_);
+  if (dsm_) {
+    // Closes the source too, as an application's MSG_CLOSEDSM does.
+    HWND parent = nullptr;
+    dsm_(&application_, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+  } else if (module_) {
+    FreeLibrary(module_);
+  }
   if (manager_) FreeLibrary(manager_);
   QRReleaseLib();
   VirtualCameraTest::TearDown();
@@ -57,7 +116,14 @@ TW_UINT16 Source::call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF dat
 }
 
 TW_UINT16 Source::callAs(TW_IDENTITY& origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-  return entry_(&origin, dg, dat, msg, data);
+  if (route_ == Route::kDirect) return entry_(&origin, dg, dat, msg, data);
+  // Opening and closing are the manager's own triplets; everything else it passes to the source.
+  if (dg == DG_CONTROL && dat == DAT_IDENTITY && (msg == MSG_OPENDS || msg == MSG_CLOSEDS)) {
+    const TW_UINT16 rc = dsm_(&origin, nullptr, dg, dat, msg, &managerCopy_);
+    if (msg == MSG_OPENDS) module_ = GetModuleHandleA("sane.ds");
+    return rc;
+  }
+  return dsm_(&origin, &managerCopy_, dg, dat, msg, data);
 }
 
 TW_UINT16 Source::conditionCode() {
@@ -86,7 +152,22 @@ void Source::acquire() {
   ASSERT_EQ(TWRC_SUCCESS, call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
 }
 
+TW_UINT16 Source::nextNotification() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TW_EVENT event{&message, MSG_NULL};
+    if (call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) == TWRC_DSEVENT && event.TWMessage != MSG_NULL) {
+      return event.TWMessage;
+    }
+  }
+  return MSG_NULL;
+}
+
 std::vector<FakeDsmCall> Source::notifications() {
+  if (!callCount_) {
+    ADD_FAILURE() << "only the direct route records notifications";
+    return {};
+  }
   std::vector<FakeDsmCall> calls(callCount_());
   for (size_t i = 0; i < calls.size(); ++i) getCall_(static_cast<LONG>(i), &calls[i]);
   return calls;

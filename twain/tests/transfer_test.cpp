@@ -53,6 +53,7 @@ bool hasDetail(const std::vector<BYTE>& bytes) {
 
 class Transfers : public Source {
  protected:
+  Transfers() : Source(Route::kManager) {}
   HGLOBAL native() {
     HGLOBAL handle = nullptr;
     EXPECT_EQ(TWRC_XFERDONE, call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle));
