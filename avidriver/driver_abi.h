@@ -36,6 +36,10 @@ constexpr DWORD kVideoExternalOut = 0x0002;
 constexpr DWORD kVideoIn = 0x0004;
 constexpr DWORD kVideoOut = 0x0008;
 
+// This driver's DRV_OPEN answers; the low four bits are the channel's flag above.
+constexpr DWORD_PTR kExternalInId = 0x3801;
+constexpr DWORD_PTR kVideoInId = 0x3804;
+
 // DVM_CONFIGURESTORAGE flags.
 constexpr DWORD kConfigureStorageSet = 0x1000;
 constexpr DWORD kConfigureStorageGet = 0x2000;

@@ -10,10 +10,6 @@
 
 namespace avi {
 
-// DRV_OPEN's answers; the low four bits are the channel's VIDEO_OPEN_PARMS flag.
-constexpr DWORD_PTR kExternalInId = 0x3801;
-constexpr DWORD_PTR kVideoInId = 0x3804;
-
 constexpr const char kCaption[] = "Sentrio V2 DigiCam AVI Driver";
 constexpr const char kKeyName[] = "AVI";
 
