@@ -93,16 +93,16 @@ TEST_F(CaptureDriver, AParallelPortCameraIsRecordedAsLpt) {
 }
 
 TEST_F(CaptureDriver, AnOpenWithoutACameraFailsWith7AndTheNextOpenTriesAgain) {
-  // Kept loaded, as another channel or the application would keep it: the driver's state lives on.
-  HMODULE pinned = LoadLibraryA("quorelavi.dll");
-  ASSERT_NE(nullptr, pinned);
+  // A configuration open keeps the driver loaded, so its state lives on between the two opens.
+  HDRVR configuration = OpenDriver(L"msvideo", L"Drivers32", 0);
+  ASSERT_NE(nullptr, configuration);
   EXPECT_EQ(nullptr, open(kVideoIn));
   EXPECT_EQ(static_cast<DWORD>(DV_ERR_NOTDETECTED), lastError());
   qrtest::plug(0, qrtest::usbCamera(0x0403, "SN-LATE"));
   HDRVR video = open(kVideoIn);
   EXPECT_NE(nullptr, video) << "dwError " << lastError();
   if (video) close(video);
-  FreeLibrary(pinned);
+  CloseDriver(configuration, 0, 0);
 }
 
 TEST_F(CaptureDriver, TheVideoChannelDoesNotCloseWhileStreaming) {
