@@ -15,7 +15,8 @@ constexpr const char kKeyName[] = "AVI";
 
 // The stream of the video-input channel (streaming.cpp). The queue is linked through the
 // client's own headers: dwReserved[0] is the next header, dwReserved[1] is 1 while a filled buffer
-// waits for its delivery timer, and dwReserved[2] holds that timer's id. Filled buffers waiting for
+// waits for its delivery timer, dwReserved[2] the number of that delivery and dwReserved[3] its
+// timer's id. Filled buffers waiting for
 // their timers are kept on a second list, linked the same way, so that stopping the stream can
 // hand them back instead of losing them.
 struct StreamContext {
@@ -31,6 +32,7 @@ struct StreamContext {
   DWORD position = 0;
   DWORD skipped = 0;
   UINT deliveryTimer = 0;
+  DWORD deliveries = 0;  // numbers the deliveries, so that a timer finds only its own buffer
   VIDEOHDR* waiting = nullptr;  // filled, delivery timer pending; oldest first
   // Held by every stream message, DVM_FRAME and the delivery callback while they touch the stream
   // or a client header; the callback leaves it before calling the client back.

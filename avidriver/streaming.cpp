@@ -83,37 +83,68 @@ VIDEOHDR* popQueue(StreamContext& stream) {
 void complete(StreamContext& stream, VIDEOHDR* header) {
   header->dwReserved[1] = 0;
   header->dwReserved[2] = 0;
+  header->dwReserved[3] = 0;
   stream.lastDelivery = timeGetTime();
   header->dwTimeCaptured = stream.lastDelivery - stream.startTime;
   stream.position = header->dwTimeCaptured;
   header->dwFlags |= VHDR_DONE | VHDR_KEYFRAME;
 }
 
-void CALLBACK deliverFrame(UINT timerId, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+// The waiting buffer whose delivery carries this number.
+VIDEOHDR* findWaiting(const StreamContext& stream, DWORD_PTR delivery) {
+  for (VIDEOHDR* h = stream.waiting; h; h = nextOf(h)) {
+    if (h->dwReserved[2] == delivery) return h;
+  }
+  return nullptr;
+}
+
+// Timers to kill once the stream lock is left: winmm holds its own lock while it calls a timer
+// back, and the callback takes the stream lock, so no timer call is made while holding it.
+struct TimerList {
+  static constexpr int kCapacity = 64;
+  UINT ids[kCapacity];
+  int count = 0;
+  void add(UINT id) {
+    if (id == 0) return;
+    if (count < kCapacity) {
+      ids[count++] = id;
+    } else {
+      timeKillEvent(id);  // more buffers than anyone waits with: killed at once
+    }
+  }
+  void killAll() {
+    for (int i = 0; i < count; ++i) timeKillEvent(ids[i]);
+    count = 0;
+  }
+};
+
+// The delivery timer's callback. dwUser is the delivery's number, which only the buffer filled for
+// it carries, so a late or stale timer completes nothing.
+void CALLBACK deliverFrame(UINT timerId, UINT, DWORD_PTR delivery, DWORD_PTR, DWORD_PTR) {
   DriverInstance& driver = theDriver();
   StreamContext& stream = driver.stream;
   InterlockedIncrement(&stream.callbacksRunning);
-  VIDEOHDR* header = reinterpret_cast<VIDEOHDR*>(user);
-  bool deliver = false;
+  VIDEOHDR* header = nullptr;
   VideoStreamInitParms params{};
   stream.lock.enter();
   if (stream.deliveryTimer == timerId) stream.deliveryTimer = 0;
-  if (stream.streaming && header && header->dwReserved[1] == 1 && header->dwReserved[2] == timerId &&
-      removeWaiting(stream, header)) {
+  if (stream.streaming) header = findWaiting(stream, delivery);
+  if (header) {
+    removeWaiting(stream, header);
     complete(stream, header);
     params = stream.params;
-    deliver = true;
+    stream.callbackThread = GetCurrentThreadId();
   }
-  if (deliver) stream.callbackThread = GetCurrentThreadId();
   stream.lock.leave();
-  if (deliver) {
+  if (header) {
     notify(params, MM_DRVM_DATA, reinterpret_cast<DWORD_PTR>(header));
     stream.callbackThread = 0;
   }
   InterlockedDecrement(&stream.callbacksRunning);
 }
 
-// Reads a frame into the head buffer and sets its delivery timer (stream lock held).
+// Reads a frame into the head buffer and sets its delivery timer. Called with the stream lock
+// held once; the lock is left around timeSetEvent.
 void scheduleNextFrame(DriverInstance& driver) {
   StreamContext& stream = driver.stream;
   VIDEOHDR* header = popQueue(stream);
@@ -129,28 +160,42 @@ void scheduleNextFrame(DriverInstance& driver) {
   LONG delay = stream.msPerFrame - 3 - static_cast<LONG>(timeGetTime() - stream.lastDelivery);
   if (delay < 1) delay = 1;
   if (delay > 1000) delay = 1000;
+  if (++stream.deliveries == 0) stream.deliveries = 1;
+  const DWORD_PTR delivery = stream.deliveries;
+  header->dwReserved[2] = delivery;
+  header->dwReserved[3] = 0;
   appendWaiting(stream, header);
-  // The lock is held until the id is stored, so a timer that fires at once waits for it.
-  const UINT timer = timeSetEvent(static_cast<UINT>(delay), 1, deliverFrame, reinterpret_cast<DWORD_PTR>(header),
-                                  TIME_ONESHOT | TIME_CALLBACK_FUNCTION);
-  header->dwReserved[2] = timer;
-  stream.deliveryTimer = timer;
+  stream.lock.leave();
+  const UINT timer =
+      timeSetEvent(static_cast<UINT>(delay), 1, deliverFrame, delivery, TIME_ONESHOT | TIME_CALLBACK_FUNCTION);
+  stream.lock.enter();
+  VIDEOHDR* still = findWaiting(stream, delivery);
   if (timer == 0) {
-    removeWaiting(stream, header);
-    complete(stream, header);
-    notify(stream.params, MM_DRVM_DATA, reinterpret_cast<DWORD_PTR>(header));
+    if (still) {  // no timer: the frame completes at once
+      removeWaiting(stream, still);
+      complete(stream, still);
+      notify(stream.params, MM_DRVM_DATA, reinterpret_cast<DWORD_PTR>(still));
+    }
+  } else if (still) {
+    still->dwReserved[3] = timer;
+    stream.deliveryTimer = timer;
+  } else {
+    // Stopped meanwhile on another thread: the buffer went back with the stop.
+    stream.lock.leave();
+    timeKillEvent(timer);
+    stream.lock.enter();
   }
 }
 
 // STOP, and the first step of RESET and FINI: no more frames; buffers already filled are handed
-// back now, oldest first, with their timers killed (a timer that fires anyway finds nothing).
-void stopStream(StreamContext& stream) {
+// back now, oldest first; their timers go into `kill` (one that fires anyway finds nothing).
+void stopStream(StreamContext& stream, TimerList& kill) {
   stream.streaming = false;
   QRSetFastGrabEn(0);
   while (VIDEOHDR* header = stream.waiting) {
     stream.waiting = nextOf(header);
     setNext(header, nullptr);
-    timeKillEvent(static_cast<UINT>(header->dwReserved[2]));
+    kill.add(static_cast<UINT>(header->dwReserved[3]));
     complete(stream, header);
     notify(stream.params, MM_DRVM_DATA, reinterpret_cast<DWORD_PTR>(header));
   }
@@ -207,9 +252,9 @@ DWORD startStream(DriverInstance& driver) {
   return DV_ERR_OK;
 }
 
-DWORD resetStream(StreamContext& stream) {
+DWORD resetStream(StreamContext& stream, TimerList& kill) {
   if (!stream.initialised) return DV_ERR_NONSPECIFIC;
-  stopStream(stream);
+  stopStream(stream, kill);
   while (VIDEOHDR* header = popQueue(stream)) {
     header->dwFlags |= VHDR_DONE;
     notify(stream.params, MM_DRVM_DATA, reinterpret_cast<DWORD_PTR>(header));
@@ -236,16 +281,18 @@ DWORD getPosition(const StreamContext& stream, MMTIME* time, DWORD size) {
 
 DWORD streamMessage(DriverInstance& driver, UINT message, LPARAM lParam1, LPARAM lParam2) {
   StreamContext& stream = driver.stream;
+  TimerList kill;
   if (message == kDvmStreamFini) {
     {
       compat::Locked hold(stream.lock);
       if (!stream.initialised) return DV_ERR_NONSPECIFIC;
       if (stream.head) return DV_ERR_STILLPLAYING;
-      if (stream.deliveryTimer) timeKillEvent(stream.deliveryTimer);
-      stopStream(stream);
+      kill.add(stream.deliveryTimer);
+      stopStream(stream, kill);
       stream.initialised = false;
       stream.head = stream.tail = nullptr;
     }
+    kill.killAll();
     waitForDeliveries(driver);
     notify(stream.params, MM_DRVM_CLOSE, 0);
     return DV_ERR_OK;
@@ -260,13 +307,21 @@ DWORD streamMessage(DriverInstance& driver, UINT message, LPARAM lParam1, LPARAM
       return getPosition(stream, reinterpret_cast<MMTIME*>(lParam1), static_cast<DWORD>(lParam2));
     case kDvmStreamInit:
       return initStream(driver, reinterpret_cast<const VideoStreamInitParms*>(lParam1));
-    case kDvmStreamReset:
-      return resetStream(stream);
+    case kDvmStreamReset: {
+      const DWORD result = resetStream(stream, kill);
+      stream.lock.leave();
+      kill.killAll();
+      stream.lock.enter();
+      return result;
+    }
     case kDvmStreamStart:
       return startStream(driver);
     case kDvmStreamStop:
       if (!stream.initialised) return DV_ERR_NONSPECIFIC;
-      stopStream(stream);
+      stopStream(stream, kill);
+      stream.lock.leave();
+      kill.killAll();
+      stream.lock.enter();
       return DV_ERR_OK;
     default:
       return DV_ERR_NOTSUPPORTED;
