@@ -7,8 +7,9 @@
 //   qrrecord [-s WIDTHxHEIGHT] [-f FORMAT] [-r FPS] [-t SECONDS | -n FRAMES] [-b BUFFERS] FILE.avi
 //
 // FORMAT is rgb24 (default), rgb555, grey, yuy2, i420 or yvu9; the size one of 128x96, 160x120,
-// 176x144, 320x240 (default), 352x288, 640x480; FPS 1-60 (default 15); 5 seconds by default; 4
-// buffers. The file is uncompressed RGB (grey with its palette) or the YUV four-character code,
+// 176x144, 320x240 (default), 352x288, 640x480; FPS 1-60 (default 15); 5 seconds by default; 1
+// buffer (with two or more a stream can stall: one completed buffer's callback goes missing, not
+// understood yet). The file is uncompressed RGB (grey with its palette) or the YUV four-character code,
 // with the requested rate and the number of frames recorded in its headers. It is written beside
 // its final name and then moved over it. Exit code 0 on success, 1 when the driver or the camera
 // cannot be opened or the file cannot be written, 2 on a usage error.
