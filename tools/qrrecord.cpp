@@ -7,9 +7,8 @@
 //   qrrecord [-s WIDTHxHEIGHT] [-f FORMAT] [-r FPS] [-t SECONDS | -n FRAMES] [-b BUFFERS] FILE.avi
 //
 // FORMAT is rgb24 (default), rgb555, grey, yuy2, i420 or yvu9; the size one of 128x96, 160x120,
-// 176x144, 320x240 (default), 352x288, 640x480; FPS 1-60 (default 15); 5 seconds by default; 1
-// buffer (with two or more a stream can stall: one completed buffer's callback goes missing, not
-// understood yet). The file is uncompressed RGB (grey with its palette) or the YUV four-character code,
+// 176x144, 320x240 (default), 352x288, 640x480; FPS 1-60 (default 15); 5 seconds by default; 4
+// buffers. The file is uncompressed RGB (grey with its palette) or the YUV four-character code,
 // with the requested rate and the number of frames recorded in its headers. It is written beside
 // its final name and then moved over it. Exit code 0 on success, 1 when the driver or the camera
 // cannot be opened or the file cannot be written, 2 on a usage error.
@@ -43,7 +42,7 @@ struct Options {
   DWORD fps = 15;
   DWORD frames = 0;
   DWORD seconds = 5;
-  DWORD buffers = 1;
+  DWORD buffers = 4;
   std::string path;
 };
 
@@ -159,7 +158,7 @@ int record(const Options& options) {
   Completed completed;
   std::vector<std::vector<BYTE>> data(options.buffers);
   std::vector<VIDEOHDR> headers(options.buffers);
-  DWORD written = 0, queued = 0, started = 0, elapsed = 0;
+  DWORD written = 0, queued = 0, started = 0, elapsed = 0;  // queued: buffers handed over at the start
   bool streaming = false;
 
   if (configure(video, DVM_FORMAT, VIDEO_CONFIGURE_SET, &format, sizeof format) != 0 ||
@@ -214,10 +213,11 @@ int record(const Options& options) {
       break;
     }
     ++written;
-    if (queued < options.frames) {
+    // Every buffer goes back until the last frame is in: the driver fills a queued buffer only when
+    // another one is added, and the stop hands back what is left over.
+    if (written < options.frames) {
       header->dwFlags &= ~VHDR_DONE;
       SendDriverMessage(video, avi::kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR));
-      ++queued;
     }
     if (written % options.fps == 0 || written == options.frames) {
       std::printf("\rrecording %s: frame %lu of %lu", options.path.c_str(), written, options.frames);
