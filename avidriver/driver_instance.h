@@ -1,0 +1,142 @@
+// The capture driver's state: one DriverInstance per process (the DLL's data is not shared), alive
+// as long as the DLL is loaded. DriverProc (driver_proc.cpp) is its only way in.
+#pragma once
+#include <windows.h>
+
+#include "critical_section.h"
+#include "driver_abi.h"
+#include "profile_store.h"
+#include "video_format.h"
+
+namespace avi {
+
+constexpr const char kCaption[] = "Sentrio V2 DigiCam AVI Driver";
+constexpr const char kKeyName[] = "AVI";
+
+// The stream of the video-input channel (streaming.cpp). The queue is linked through the
+// client's own headers: dwReserved[0] is the next header, dwReserved[1] is 1 while a filled buffer
+// waits for its delivery timer, dwReserved[2] the number of that delivery and dwReserved[3] its
+// timer's id. Filled buffers waiting for
+// their timers are kept on a second list, linked the same way, so that stopping the stream can
+// hand them back instead of losing them.
+struct StreamContext {
+  bool initialised = false;
+  bool streaming = false;
+  VideoStreamInitParms params{};
+  DWORD microSecPerFrame = 0;
+  LONG msPerFrame = 0;
+  VIDEOHDR* head = nullptr;
+  VIDEOHDR* tail = nullptr;
+  DWORD startTime = 0;
+  DWORD lastDelivery = 0;
+  DWORD position = 0;
+  DWORD skipped = 0;
+  UINT deliveryTimer = 0;
+  DWORD deliveries = 0;  // numbers the deliveries, so that a timer finds only its own buffer
+  VIDEOHDR* waiting = nullptr;  // filled, delivery timer pending; oldest first
+  // Held by every stream message, DVM_FRAME and the delivery callback while they touch the stream
+  // or a client header; the callback leaves it before calling the client back.
+  compat::CriticalSection lock;
+  // Delivery callbacks that have entered the driver and not yet left it; FINI and the last close
+  // wait for none to be left, so that no callback arrives after them.
+  volatile LONG callbacksRunning = 0;
+  volatile DWORD callbackThread = 0;
+};
+
+// Per-frame state of prepareFrame and readFrame.
+struct FrameState {
+  LONG buttonState = 0;
+  bool buttonHold = false;
+  bool frameReady = false;
+  LONG lastReportedButton = 1;
+  LONG lastReportedRed = 0, lastReportedBlue = 0, lastReportedShutter = 0, lastReportedGain = 0;
+};
+
+// Out-of-band controls (the registry protocol of the "OOB Controls" sub-key): what prepareFrame's
+// out-of-band step and readFrame's reports share.
+struct OutOfBandState {
+  LONG ledMode = 3;  // the out-of-band LED mode, 3 after start-up
+  bool reportButton = false;
+  bool reportCameraValues = false;
+};
+
+// Timed profiles: two profiles bound to two periods of the day.
+struct TimedProfileState {
+  bool active = false;
+  bool inPeriod1 = false, inPeriod2 = false;
+  bool refresh = false;
+};
+
+// The source and format dialogs, as the last close needs to know them.
+struct DialogState {
+  bool sourceDialogOpen = false;
+  HWND sourceDialogWindow = nullptr;
+  bool formatDialogOpen = false;
+  HWND formatDialogWindow = nullptr;
+  bool keepExposure = false;
+};
+
+struct DriverInstance {
+  HINSTANCE moduleHandle = nullptr;
+  WORD externalInOpens = 0;
+  WORD videoInOpens = 0;
+  bool initialised = false;
+  LONG libraryStatus = 0;
+  bool cameraPresent = false;
+  bool powered = false;
+  BYTE connectionType = 0;
+  DWORD portAddress = 0;
+  BYTE portMode = 0;
+  BYTE portNumber = 1;
+  LONG noiseFilter = 0;
+  LONG mmxRequested = 1;
+  LONG mmxState = 0;
+  LONG profileIndex = 0;
+  profiles::ProfileSettings profile{profiles::kCaptureDriverLayout};
+  profiles::ProfileSettings live{profiles::kCaptureDriverLayout};
+  FormatState format;
+  StreamContext stream;
+  FrameState frame;
+  OutOfBandState outOfBand;
+  TimedProfileState timed;
+  DialogState dialogs;
+};
+
+DriverInstance& theDriver();
+
+// The driver's settings store: loads and saves the one ProfileSettings of the process. The driver
+// keeps one for its lifetime; each dialog holds another.
+class TQRViewIO {
+ public:
+  explicit TQRViewIO(DriverInstance& driver) : driver_(driver) {}
+  virtual ~TQRViewIO() = default;
+  virtual void load();
+  virtual void save();
+  virtual void loadFactoryDefaults();
+
+  // The profile load with the revision check: 1 when the stored profile was at revision 80.
+  LONG loadWithRevisionCheck();
+  // DVM_CONFIGURESTORAGE's save: the camera's automatic values first, then save.
+  void saveWithCameraValues();
+
+ private:
+  // "Resolution" and "Format" are not read while the driver runs with them.
+  profiles::KeepList kept() const;
+  DriverInstance& driver_;
+};
+
+TQRViewIO& theSettingsStore();
+
+// Frames (frame_step.cpp).
+void applySettings(DriverInstance& driver);
+void prepareFrame(DriverInstance& driver);
+LONG readFrame(DriverInstance& driver, void* buffer);
+
+// Streams (streaming.cpp): every stream message of the video-input channel, DVM_FRAME, and the
+// wait for delivery callbacks still inside the driver.
+DWORD streamMessage(DriverInstance& driver, UINT message, LPARAM lParam1, LPARAM lParam2);
+DWORD singleFrame(DriverInstance& driver, LPARAM header);
+bool streamBusy(DriverInstance& driver);
+void waitForDeliveries(DriverInstance& driver);
+
+}  // namespace avi

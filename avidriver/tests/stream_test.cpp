@@ -1,0 +1,284 @@
+// Streaming on the video-input channel: INIT's interval, the queue, START/STOP/RESET/FINI with
+// their codes and callbacks, GETERROR and GETPOSITION, "Stream Enable", a lost camera, buffers
+// that are never lost or completed twice, and a second process that wants the camera.
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "child_process.h"
+#include "driver_fixture.h"
+#include "qrcamlib.h"
+
+namespace {
+
+using avitest::Buffers;
+using avitest::CaptureDriver;
+using namespace avi;
+
+constexpr DWORD kRgb320 = 320 * 240 * 3;
+
+DWORD framesDelivered() {
+  VCamDeviceStatus status{};
+  VCamGetDeviceStatus(0, &status);
+  return status.framesDelivered;
+}
+
+class Streaming : public CaptureDriver {
+ protected:
+  void SetUp() override {
+    CaptureDriver::SetUp();
+    video_ = openWithCamera(kVideoIn);
+    ASSERT_NE(nullptr, video_);
+    ASSERT_EQ(0, setFormat(video_, 320, 240, BI_RGB, 24));
+  }
+  LRESULT add(VIDEOHDR* header) {
+    return send(video_, kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR));
+  }
+  // The buffers of the MM_DRVM_DATA callbacks so far, in order.
+  std::vector<VIDEOHDR*> delivered() {
+    std::vector<VIDEOHDR*> headers;
+    for (const avitest::Callback& c : callbacks_.calls(MM_DRVM_DATA))
+      headers.push_back(reinterpret_cast<VIDEOHDR*>(c.param));
+    return headers;
+  }
+  HDRVR video_ = nullptr;
+};
+
+TEST_F(Streaming, TheFrameIntervalHasAFloorOf16667MicrosecondsAndTheFirstFrameComesAfterItLessThree) {
+  struct Case {
+    DWORD microSeconds;
+    DWORD earliest, latest;  // dwTimeCaptured of the first frame, in ms after START
+  };
+  const Case cases[] = {{10000, 13, 60}, {66666, 63, 200}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("interval " + std::to_string(c.microSeconds));
+    Buffers buffers(1, kRgb320);
+    callbacks_.clear();
+    ASSERT_EQ(0, initStream(video_, c.microSeconds));
+    ASSERT_EQ(0, add(buffers[0]));
+    ASSERT_EQ(0, send(video_, kDvmStreamStart));
+    ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 1));
+    EXPECT_GE(buffers[0]->dwTimeCaptured + 1, c.earliest);  // one tick of timer granularity
+    EXPECT_LT(buffers[0]->dwTimeCaptured, c.latest);
+    ASSERT_EQ(0, send(video_, kDvmStreamReset));
+    ASSERT_EQ(0, send(video_, kDvmStreamFini));
+  }
+}
+
+TEST_F(Streaming, StartWithoutABufferCountsASkippedFrameThatGetErrorReportsOnce) {
+  ASSERT_EQ(0, initStream(video_, 66666));
+  ASSERT_EQ(1u, callbacks_.calls(MM_DRVM_OPEN).size());
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  const std::vector<avitest::Callback> errors = callbacks_.calls(MM_DRVM_ERROR);
+  ASSERT_EQ(1u, errors.size());
+  EXPECT_EQ(1u, errors[0].param);
+  EXPECT_EQ(avitest::kVideoHandle, errors[0].handle);
+  DWORD error = 99, count = 99;
+  EXPECT_EQ(0, send(video_, kDvmStreamGetError, reinterpret_cast<LPARAM>(&error), reinterpret_cast<LPARAM>(&count)));
+  EXPECT_EQ(static_cast<DWORD>(DV_ERR_NO_BUFFERS), error);
+  EXPECT_EQ(1u, count);
+  EXPECT_EQ(0, send(video_, kDvmStreamGetError, reinterpret_cast<LPARAM>(&error), reinterpret_cast<LPARAM>(&count)));
+  EXPECT_EQ(0u, error);
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(0, send(video_, kDvmStreamGetError, 0, 0));
+}
+
+TEST_F(Streaming, ABufferAddedBeforeStartIsReadOnlyAtStart) {
+  Buffers buffers(1, kRgb320);
+  ASSERT_EQ(0, initStream(video_, 66666));
+  const DWORD before = framesDelivered();
+  ASSERT_EQ(0, add(buffers[0]));
+  EXPECT_EQ(before, framesDelivered());
+  EXPECT_EQ(static_cast<DWORD>(VHDR_PREPARED | VHDR_INQUEUE), buffers[0]->dwFlags);
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  EXPECT_EQ(before + 1, framesDelivered());
+  ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 1));
+  EXPECT_EQ(buffers[0], delivered()[0]);
+  EXPECT_EQ(kRgb320, buffers[0]->dwBytesUsed);
+  EXPECT_EQ(static_cast<DWORD>(VHDR_PREPARED | VHDR_DONE | VHDR_KEYFRAME), buffers[0]->dwFlags);
+  EXPECT_EQ(0u, buffers.damagedGuardBytes(0));
+  MMTIME time{};
+  EXPECT_EQ(0, send(video_, kDvmStreamGetPosition, reinterpret_cast<LPARAM>(&time), 12));
+  EXPECT_EQ(static_cast<UINT>(TIME_MS), time.wType);
+  EXPECT_EQ(buffers[0]->dwTimeCaptured, time.u.ms);
+  EXPECT_EQ(DV_ERR_NOTSUPPORTED, send(video_, kDvmStreamGetPosition, reinterpret_cast<LPARAM>(&time), 16));
+}
+
+TEST_F(Streaming, BadBuffersAreRefusedWithTheirCodes) {
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(nullptr)) << "not initialised";
+  Buffers ok(1, kRgb320);
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(ok[0])) << "not initialised";
+  ASSERT_EQ(0, initStream(video_, 66666));
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, initStream(video_, 66666)) << "initialised twice";
+  Buffers shortOne(1, kRgb320 - 1), unprepared(1, kRgb320), noData(1, kRgb320);
+  unprepared[0]->dwFlags = 0;
+  noData[0]->lpData = nullptr;
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(nullptr));
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(shortOne[0]));
+  EXPECT_EQ(DV_ERR_UNPREPARED, add(unprepared[0]));
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(noData[0]));
+  ASSERT_EQ(0, add(ok[0]));
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(ok[0])) << "queued twice";
+  // Filled and waiting for its timer: not in the queue, but not the client's either.
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_EQ(0u, callbacks_.calls(MM_DRVM_DATA).size());
+  EXPECT_EQ(DV_ERR_NONSPECIFIC, add(ok[0])) << "added again while waiting for its delivery";
+  ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 1));
+  EXPECT_EQ(0u, shortOne.damagedGuardBytes(0));
+  for (UINT message : {kDvmStreamPrepareHeader, kDvmStreamUnprepareHeader, 0x4140u, kDvmStreamMsgEnd}) {
+    EXPECT_EQ(DV_ERR_NOTSUPPORTED, send(video_, message)) << std::hex << message;
+  }
+}
+
+TEST_F(Streaming, ResetHandsBackEveryQueuedBufferOldestFirstAndFiniThenCloses) {
+  Buffers buffers(3, kRgb320);
+  ASSERT_EQ(0, initStream(video_, 66666));
+  for (std::size_t i = 0; i < buffers.size(); ++i) ASSERT_EQ(0, add(buffers[i]));
+  EXPECT_EQ(DV_ERR_STILLPLAYING, send(video_, kDvmStreamFini));
+  ASSERT_EQ(0, send(video_, kDvmStreamReset));
+  const std::vector<VIDEOHDR*> back = delivered();
+  ASSERT_EQ(3u, back.size());
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(buffers[i], back[i]);
+    EXPECT_EQ(static_cast<DWORD>(VHDR_PREPARED | VHDR_DONE), buffers[i]->dwFlags);
+    EXPECT_EQ(0u, buffers[i]->dwBytesUsed);
+  }
+  EXPECT_EQ(0u, callbacks_.calls(MM_DRVM_CLOSE).size());
+  ASSERT_EQ(0, send(video_, kDvmStreamFini));
+  EXPECT_EQ(1u, callbacks_.calls(MM_DRVM_CLOSE).size());
+  for (UINT message : {kDvmStreamFini, kDvmStreamStart, kDvmStreamStop, kDvmStreamReset}) {
+    EXPECT_EQ(DV_ERR_NONSPECIFIC, send(video_, message)) << std::hex << message;
+  }
+}
+
+TEST_F(Streaming, ABufferFilledWhenTheStreamStopsIsHandedBackWithItsBytesOnceBeforeStopReturns) {
+  for (UINT stop : {kDvmStreamStop, kDvmStreamReset}) {
+    SCOPED_TRACE("message " + std::to_string(stop));
+    callbacks_.clear();
+    Buffers buffers(2, kRgb320);
+    ASSERT_EQ(0, initStream(video_, 66666));
+    ASSERT_EQ(0, add(buffers[0]));
+    ASSERT_EQ(0, add(buffers[1]));
+    ASSERT_EQ(0, send(video_, kDvmStreamStart));  // buffer 0 filled, its delivery 63 ms away
+    ASSERT_EQ(0, send(video_, stop));
+    ASSERT_TRUE(buffers[0]->dwFlags & VHDR_DONE) << "the filled buffer was lost";
+    EXPECT_EQ(kRgb320, buffers[0]->dwBytesUsed);
+    ASSERT_EQ(0, send(video_, kDvmStreamReset));
+    ASSERT_EQ(0, send(video_, kDvmStreamFini));
+    // Well past the cancelled delivery: nothing more arrives.
+    EXPECT_FALSE(callbacks_.waitFor(MM_DRVM_DATA, 3, 150));
+    const std::vector<VIDEOHDR*> back = delivered();
+    ASSERT_EQ(2u, back.size());
+    EXPECT_EQ(buffers[0], back[0]);
+    EXPECT_EQ(buffers[1], back[1]);
+  }
+}
+
+TEST_F(Streaming, WithoutACallbackBuffersAreStillCompleted) {
+  Buffers buffers(1, kRgb320);
+  ASSERT_EQ(0, initStream(video_, 16667, false));
+  ASSERT_EQ(0, add(buffers[0]));
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  const DWORD start = GetTickCount();
+  while (!(buffers[0]->dwFlags & VHDR_DONE) && GetTickCount() - start < 5000) Sleep(1);
+  EXPECT_TRUE(buffers[0]->dwFlags & VHDR_DONE);
+  EXPECT_EQ(kRgb320, buffers[0]->dwBytesUsed);
+  EXPECT_TRUE(callbacks_.calls().empty());
+}
+
+TEST_F(CaptureDriver, StreamEnable0RefusesStreamingButNotSingleFrames) {
+  storeProfile({{"Stream Enable", 0}});
+  HDRVR video = openWithCamera(kVideoIn);
+  ASSERT_NE(nullptr, video);
+  EXPECT_EQ(DV_ERR_NOTSUPPORTED, initStream(video, 66666));
+  EXPECT_TRUE(callbacks_.calls().empty());
+  const DWORD size = getFormat(video).biSizeImage;
+  Buffers buffers(1, size);
+  EXPECT_EQ(0, send(video, kDvmFrame, reinterpret_cast<LPARAM>(buffers[0]), sizeof(VIDEOHDR)));
+  EXPECT_EQ(size, buffers[0]->dwBytesUsed);
+}
+
+// The client's loop: every completed buffer goes straight back (on the timer's thread).
+// It counts the adds the driver took, by buffer (dwUser is the buffer's index).
+struct Recycler {
+  HDRVR video;
+  volatile LONG stop = 0;
+  volatile LONG adds[8] = {};
+  static void onData(void* self, VIDEOHDR* header) {
+    Recycler& r = *static_cast<Recycler*>(self);
+    if (r.stop) return;
+    if (SendDriverMessage(r.video, kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR)) == 0) {
+      InterlockedIncrement(&r.adds[header->dwUser]);
+    }
+  }
+};
+
+TEST_F(Streaming, ALostCameraStillCompletesEveryFrame) {
+  Buffers buffers(2, kRgb320);
+  Recycler recycler{video_};
+  callbacks_.onData(&Recycler::onData, &recycler);
+  ASSERT_EQ(0, initStream(video_, 16667));
+  ASSERT_EQ(0, add(buffers[0]));
+  ASSERT_EQ(0, add(buffers[1]));
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 5));
+  ASSERT_EQ(1, VCamSetGone(0, 1));
+  const std::size_t seen = callbacks_.calls(MM_DRVM_DATA).size();
+  EXPECT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, seen + 10));
+  recycler.stop = 1;
+  ASSERT_EQ(0, send(video_, kDvmStreamStop));
+  ASSERT_EQ(0, send(video_, kDvmStreamReset));
+  ASSERT_EQ(0, send(video_, kDvmStreamFini));
+  for (VIDEOHDR* header : delivered()) EXPECT_EQ(kRgb320, header->dwBytesUsed == 0 ? kRgb320 : header->dwBytesUsed);
+  VCamSetGone(0, 0);
+}
+
+// FINI and RESET on the client's thread against deliveries and re-adds on the timer's thread: no
+// buffer is completed twice, none after FINI, and no callback arrives once FINI has returned.
+TEST_F(Streaming, StoppingRacesNoDeliveryIntoAReusedBufferOrPastFini) {
+  Buffers buffers(3, kRgb320);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    callbacks_.clear();
+    Recycler recycler{video_};
+    callbacks_.onData(&Recycler::onData, &recycler);
+    ASSERT_EQ(0, initStream(video_, 16667));
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+      ASSERT_EQ(0, add(buffers[i]));
+      recycler.adds[i] = 1;
+    }
+    ASSERT_EQ(0, send(video_, kDvmStreamStart));
+    callbacks_.waitFor(MM_DRVM_DATA, static_cast<std::size_t>(round % 4));
+    recycler.stop = 1;
+    ASSERT_EQ(0, send(video_, kDvmStreamReset));
+    ASSERT_EQ(0, send(video_, kDvmStreamFini));
+    const std::size_t atFini = callbacks_.calls().size();
+    EXPECT_EQ(MM_DRVM_CLOSE, callbacks_.calls().back().message);
+    EXPECT_FALSE(callbacks_.waitFor(MM_DRVM_DATA, 1000, 40));
+    EXPECT_EQ(atFini, callbacks_.calls().size()) << "a callback after FINI returned";
+    // Each add is answered by exactly one completion: none lost, none twice.
+    std::map<VIDEOHDR*, LONG> completions;
+    for (VIDEOHDR* header : delivered()) ++completions[header];
+    for (std::size_t i = 0; i < buffers.size(); ++i) EXPECT_EQ(recycler.adds[i], completions[buffers[i]]) << i;
+    for (std::size_t i = 0; i < buffers.size(); ++i) EXPECT_EQ(0u, buffers.damagedGuardBytes(i));
+  }
+}
+
+TEST_F(Streaming, ASecondProcessGets19WhileTheFirstStreamsOn) {
+  Buffers buffers(2, kRgb320);
+  Recycler recycler{video_};
+  callbacks_.onData(&Recycler::onData, &recycler);
+  ASSERT_EQ(0, initStream(video_, 16667));
+  ASSERT_EQ(0, add(buffers[0]));
+  ASSERT_EQ(0, add(buffers[1]));
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 3));
+  EXPECT_EQ(static_cast<long>(DV_ERR_ALLOCATED), qrtest::runChild("avi_peer.exe", ""));
+  const std::size_t seen = callbacks_.calls(MM_DRVM_DATA).size();
+  EXPECT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, seen + 5)) << "the first stream stopped";
+  recycler.stop = 1;
+  ASSERT_EQ(0, send(video_, kDvmStreamReset));
+}
+
+}  // namespace
