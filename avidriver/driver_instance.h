@@ -29,10 +29,14 @@ struct StreamContext {
   VIDEOHDR* tail = nullptr;
   DWORD startTime = 0;
   DWORD lastDelivery = 0;
+  // The delivery timeline: frame n of it is due n frame times after its start (START, or the
+  // moment a stream that fell behind caught up again).
+  DWORD timelineStart = 0;
+  DWORD timelineFrames = 0;
   DWORD position = 0;
   DWORD skipped = 0;
   UINT deliveryTimer = 0;
-  DWORD deliveries = 0;  // numbers the deliveries, so that a timer finds only its own buffer
+  DWORD deliveries = 0;         // numbers the deliveries, so that a timer finds only its own buffer
   VIDEOHDR* waiting = nullptr;  // filled, delivery timer pending; oldest first
   // Held by every stream message, DVM_FRAME and the delivery callback while they touch the stream
   // or a client header; the callback leaves it before calling the client back.
