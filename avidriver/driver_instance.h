@@ -28,7 +28,6 @@ struct StreamContext {
   VIDEOHDR* head = nullptr;
   VIDEOHDR* tail = nullptr;
   DWORD startTime = 0;
-  DWORD lastDelivery = 0;
   // The delivery timeline: frame n of it is due n frame times after its start (START, or the
   // moment a stream that fell behind caught up again).
   DWORD timelineStart = 0;

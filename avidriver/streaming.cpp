@@ -84,8 +84,7 @@ void complete(StreamContext& stream, VIDEOHDR* header) {
   header->dwReserved[1] = 0;
   header->dwReserved[2] = 0;
   header->dwReserved[3] = 0;
-  stream.lastDelivery = timeGetTime();
-  header->dwTimeCaptured = stream.lastDelivery - stream.startTime;
+  header->dwTimeCaptured = timeGetTime() - stream.startTime;
   stream.position = header->dwTimeCaptured;
   header->dwFlags |= VHDR_DONE | VHDR_KEYFRAME;
 }
@@ -263,7 +262,7 @@ DWORD startStream(DriverInstance& driver) {
   StreamContext& stream = driver.stream;
   if (!stream.initialised) return DV_ERR_NONSPECIFIC;
   stream.streaming = true;
-  stream.startTime = stream.lastDelivery = timeGetTime();
+  stream.startTime = timeGetTime();
   stream.timelineStart = stream.startTime;
   stream.timelineFrames = 0;
   QRSetFastGrabEn(1);

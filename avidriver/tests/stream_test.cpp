@@ -35,6 +35,13 @@ class Streaming : public CaptureDriver {
   LRESULT add(VIDEOHDR* header) {
     return send(video_, kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR));
   }
+  // Starts a stream at that frame time with every buffer queued; `onData` sees each delivery.
+  void startWith(Buffers& buffers, DWORD microSecPerFrame, void (*onData)(void*, VIDEOHDR*), void* self) {
+    callbacks_.onData(onData, self);
+    ASSERT_EQ(0, initStream(video_, microSecPerFrame));
+    for (std::size_t i = 0; i < buffers.size(); ++i) ASSERT_EQ(0, add(buffers[i]));
+    ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  }
   // The buffers of the MM_DRVM_DATA callbacks so far, in order.
   std::vector<VIDEOHDR*> delivered() {
     std::vector<VIDEOHDR*> headers;
@@ -232,10 +239,7 @@ struct CaptureTimes {
 TEST_F(Streaming, NoFrameIsDeliveredBeforeItsTimeOnTheClientsTimeline) {
   Buffers buffers(4, kRgb320);
   CaptureTimes times{{video_}};
-  callbacks_.onData(&CaptureTimes::onData, &times);
-  ASSERT_EQ(0, initStream(video_, 33333));
-  for (std::size_t i = 0; i < buffers.size(); ++i) ASSERT_EQ(0, add(buffers[i]));
-  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_NO_FATAL_FAILURE(startWith(buffers, 33333, &CaptureTimes::onData, &times));
   ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 20));
   times.recycler.stop = 1;
   ASSERT_EQ(0, send(video_, kDvmStreamStop));
@@ -250,11 +254,7 @@ TEST_F(Streaming, NoFrameIsDeliveredBeforeItsTimeOnTheClientsTimeline) {
 TEST_F(Streaming, ALostCameraStillCompletesEveryFrame) {
   Buffers buffers(2, kRgb320);
   Recycler recycler{video_};
-  callbacks_.onData(&Recycler::onData, &recycler);
-  ASSERT_EQ(0, initStream(video_, 16667));
-  ASSERT_EQ(0, add(buffers[0]));
-  ASSERT_EQ(0, add(buffers[1]));
-  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_NO_FATAL_FAILURE(startWith(buffers, 16667, &Recycler::onData, &recycler));
   ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 5));
   ASSERT_EQ(1, VCamSetGone(0, 1));
   const std::size_t seen = callbacks_.calls(MM_DRVM_DATA).size();
@@ -301,11 +301,7 @@ TEST_F(Streaming, StoppingRacesNoDeliveryIntoAReusedBufferOrPastFini) {
 TEST_F(Streaming, ASecondProcessGets19WhileTheFirstStreamsOn) {
   Buffers buffers(2, kRgb320);
   Recycler recycler{video_};
-  callbacks_.onData(&Recycler::onData, &recycler);
-  ASSERT_EQ(0, initStream(video_, 16667));
-  ASSERT_EQ(0, add(buffers[0]));
-  ASSERT_EQ(0, add(buffers[1]));
-  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_NO_FATAL_FAILURE(startWith(buffers, 16667, &Recycler::onData, &recycler));
   ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 3));
   EXPECT_EQ(static_cast<long>(DV_ERR_ALLOCATED), qrtest::runChild("avi_peer.exe", ""));
   const std::size_t seen = callbacks_.calls(MM_DRVM_DATA).size();
