@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "control_panel.h"
 #include "proc_address.h"
 #include "qrcamlib.h"
 
@@ -283,10 +284,25 @@ void TwainSource::closeSource() {
   }
 }
 
+bool TwainSource::openPanel() {
+  panel_ = new (std::nothrow) TwainDialog(*this);
+  window_ = panel_ ? panel_->open() : nullptr;
+  if (!window_) {
+    delete panel_;
+    panel_ = nullptr;
+    return false;
+  }
+  windowUp_ = TRUE;
+  return true;
+}
+
+// The panel's destruction cancels its timer (and waits out a tick being posted) before the
+// window goes.
 void TwainSource::closePanel() {
   if (!windowUp_) return;
   windowUp_ = FALSE;
-  if (window_) DestroyWindow(window_);
+  delete panel_;
+  panel_ = nullptr;
   window_ = nullptr;
 }
 
@@ -303,12 +319,17 @@ TW_UINT16 TwainSource::userInterface(TW_UINT16 msg, TW_MEMREF data) {
     if (state_ != 4) return fail(40, TWCC_SEQERROR);
     auto* ui = static_cast<TW_USERINTERFACE*>(data);
     if (!ui) return fail(41, TWCC_BADVALUE);
-    // The control panel is not part of this source yet: an acquisition through it is refused
-    // while the source is still open, rather than enabled with nothing to acquire from.
-    if (ui->ShowUI && cameraFound_ && !windowUp_) return fail(42, TWCC_BADVALUE);
     state_ = 5;
     showUI_ = ui->ShowUI;
-    if (cameraFound_ && !showUI_) acquireWithoutWindow();
+    if (cameraFound_ && showUI_ && !windowUp_) {
+      // Without its window the source cannot be used: it stays enabled-able, in state 4.
+      if (!openPanel()) {
+        state_ = 4;
+        return fail(42, TWCC_LOWMEMORY);
+      }
+    } else if (cameraFound_ && !showUI_) {
+      acquireWithoutWindow();
+    }
     return TWRC_SUCCESS;
   }
   if (msg == MSG_DISABLEDS) {

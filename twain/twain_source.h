@@ -10,6 +10,8 @@
 
 namespace twain {
 
+class TwainDialog;
+
 // A list capability (pixel type, transfer mechanism): an item count, a current choice and room
 // for four 16-bit items (8 bytes).
 struct ListTable {
@@ -38,6 +40,9 @@ class TwainSource {
   TW_UINT16 entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
 
  private:
+  // The control panel works on the source's settings, grabs and announcements.
+  friend class TwainDialog;
+
   TW_UINT16 dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 control(TW_IDENTITY* origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 image(TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
@@ -51,6 +56,7 @@ class TwainSource {
   TW_UINT16 identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_MEMREF data);
   void openSource(TW_IDENTITY* origin, TW_IDENTITY* managerCopy);
   void closeSource();
+  bool openPanel();
   void closePanel();
   void readConnection();
   void loadSettings();
@@ -96,6 +102,7 @@ class TwainSource {
   BOOL cameraFound_ = FALSE;
   BOOL windowUp_ = FALSE;
   HWND window_ = nullptr;
+  TwainDialog* panel_ = nullptr;
   HINSTANCE instance_ = nullptr;
   bool identityFilled_ = false;
   const char* settingsKey_ = "Twain";

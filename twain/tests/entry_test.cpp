@@ -145,15 +145,6 @@ TEST_F(Entry, EnableWithoutInterfaceAnnouncesTheImageBeforeItReturns) {
   EXPECT_EQ(TWRC_SUCCESS, call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));  // state 6
 }
 
-TEST_F(Entry, EnableWithTheInterfaceIsRefusedWhileThereIsNoPanel) {
-  openWithCamera();
-  TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
-  expectFailure(TWCC_BADVALUE, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
-  EXPECT_TRUE(notifiedMessages().empty());
-  ui.ShowUI = FALSE;
-  EXPECT_EQ(TWRC_SUCCESS, call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));  // still state 4
-}
-
 struct Triplet {
   TW_UINT32 dg;
   TW_UINT16 dat, msg;
