@@ -2,14 +2,15 @@
 // system's source manager (TWAIN_32.DLL), as any imaging program's "Acquire" does.
 //
 //   qrscan list
-//   qrscan acquire [-s SOURCE] [-t colour|grey] [-z WIDTHxHEIGHT] [-m native|memory] [-b BYTES] [-u]
+//   qrscan acquire [-s SOURCE] [-t colour|grey] [-z WIDTHxHEIGHT] [-m native|memory] [-b BYTES] [-u|--ui]
 //                  FILE.bmp
 //
 // "list" prints every source the manager knows. "acquire" opens SOURCE (a product name; default
 // the camera's source, else the manager's default), asks for the pixel type (-t) and the image size
 // (-z, through the image layout), acquires one picture, without the source's user interface unless
-// -u is given, transfers it natively (a packed bitmap, the default) or in memory strips of BYTES
-// bytes (default the source's preferred size) with progress, and saves it as a BMP file through
+// -u (--ui) is given (then the person acquires with the source's panel), transfers it natively (a
+// packed bitmap, the default) or in memory strips of BYTES bytes (default the source's preferred
+// size) with progress, and saves it as a BMP file through
 // vic32.dll. Exit code 0 on success, 1 when the manager, the source or the camera fails or the file
 // cannot be written, 2 on a usage error.
 #include <windows.h>
@@ -57,7 +58,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "-u") {
+    if (arg == "-u" || arg == "--ui") {
       options.showUi = true;
     } else if (arg == "-s" && hasValue) {
       options.source = argv[++i];

@@ -53,6 +53,14 @@ done
 out=$(scan acquire -m memory -b 19200 "$work/strips.bmp") || fail "strips: $(cat "$work/stderr")"
 grep -q "480 of 480 rows" "$work/stderr" || fail "strips: no progress to the last row"
 
+# Through the source's own panel: qrscan waits in its message loop until ACQUIRE is pressed.
+scan acquire --ui -z 320x240 "$work/panel.bmp" >"$work/panel.out" &
+scanner=$!
+"$QR_WINE" "$bin/qrclick.exe" "Digital Camera Twain Control Panel" 102 || fail "panel: no panel to press ACQUIRE on"
+wait "$scanner" || fail "panel: qrscan failed: $(cat "$work/stderr")"
+got=$(identify -format '%wx%h %[type]' "$work/panel.bmp" 2>&1)
+[ "$got" = "320x240 TrueColor" ] || fail "panel: ImageMagick sees '$got'"
+
 out=$(scan acquire -z 800x600 "$work/odd.bmp"); rc=$?
 [ "$rc" = 1 ] && grep -q "has no 800 x 600 images" "$work/stderr" || fail "800x600: exit $rc: $(cat "$work/stderr")"
 out=$(scan acquire -m film "$work/bad.bmp"); rc=$?
