@@ -143,7 +143,7 @@ static NTSTATUS ClaimResources(HC_EXTENSION *hc) {
   }
   if (!interrupt) {
     ExFreePool(list);
-    return STATUS_RESOURCE_TYPE_NOT_FOUND;
+    return STATUS_RESOURCE_DATA_NOT_FOUND;
   }
   hc->Vector = HalGetInterruptVector(PCIBus, hc->Bus, interrupt->u.Interrupt.Level, interrupt->u.Interrupt.Vector,
                                      &hc->Irql, &hc->Affinity);
@@ -262,7 +262,6 @@ static NTSTATUS SetUpController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config
   if (!NT_SUCCESS(status)) {
     ReleaseResources(hc);
     IoDeleteDevice(device);
-    DbgPrint("usbhcd: controller at bus %u slot 0x%x not set up: 0x%08x\n", bus, slot, status);
     return status;
   }
   HcDriver.ControllerCount++;
@@ -274,8 +273,11 @@ static NTSTATUS SetUpController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config
 
 static BOOLEAN VisitController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config, PVOID context) {
   (void)context;
-  if (config->BaseClass == PCI_CLASS_SERIAL_BUS && config->SubClass == PCI_SUBCLASS_USB)
-    SetUpController(bus, slot, config);
+  if (config->BaseClass == PCI_CLASS_SERIAL_BUS && config->SubClass == PCI_SUBCLASS_USB) {
+    NTSTATUS status = SetUpController(bus, slot, config);
+    if (!NT_SUCCESS(status))
+      DbgPrint("usbhcd: controller at bus %u slot 0x%x not set up: 0x%08x\n", bus, slot, status);
+  }
   return TRUE;
 }
 

@@ -121,6 +121,7 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   InitializeListHead(&o->DoneLists[1]);
   KeInitializeDpc(&o->DoneDpc, DoneDpc, hc);
   KeInitializeDpc(&o->CompletionDpc, DoneDpc, hc);
+  o->DpcsReady = TRUE;
   o->RhDescriptorA = Read(hc, HcRhDescriptorA);
   Write(hc, HcPeriodicStart, 10799);
   return STATUS_SUCCESS;
@@ -143,8 +144,11 @@ static VOID Stop(HC_EXTENSION *hc) {
 static VOID FreeSchedule(HC_EXTENSION *hc) {
   HC_OHCI_STATE *o = &hc->u.Ohci;
   ULONG i;
-  KeRemoveQueueDpc(&o->DoneDpc);
-  KeRemoveQueueDpc(&o->CompletionDpc);
+  if (o->DpcsReady) {
+    KeRemoveQueueDpc(&o->DoneDpc);
+    KeRemoveQueueDpc(&o->CompletionDpc);
+  }
+  o->DpcsReady = FALSE;
   for (i = 0; i < 63; ++i) {
     if (o->TreeNodes[i]) HcPoolFree(hc->DescriptorPool, o->TreeNodes[i]);
     o->TreeNodes[i] = NULL;

@@ -111,6 +111,7 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
     KeInitializeDpc(&u->PortDpc[i], PortDpc, hc);
     KeInitializeTimer(&u->PortTimer[i]);
   }
+  u->DpcsReady = TRUE;
   return STATUS_SUCCESS;
 }
 
@@ -132,13 +133,14 @@ static VOID Stop(HC_EXTENSION *hc) {
 static VOID FreeSchedule(HC_EXTENSION *hc) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   ULONG i;
-  if (u->LookasideReady) {
+  if (u->DpcsReady) {
     KeCancelTimer(&u->Timer);
     for (i = 0; i < 2; ++i) KeCancelTimer(&u->PortTimer[i]);
     KeRemoveQueueDpc(&u->CompletionDpc);
     KeRemoveQueueDpc(&u->IsrDpc);
     for (i = 0; i < 2; ++i) KeRemoveQueueDpc(&u->PortDpc[i]);
   }
+  u->DpcsReady = FALSE;
   for (i = 0; i < 63; ++i) {
     if (u->TreeNodes[i]) HcPoolFree(hc->DescriptorPool, u->TreeNodes[i]);
     u->TreeNodes[i] = NULL;

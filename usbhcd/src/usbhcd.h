@@ -152,6 +152,7 @@ typedef struct _HC_OHCI_STATE {
   LIST_ENTRY DoneLists[2];
   KDPC DoneDpc;
   KDPC CompletionDpc;
+  BOOLEAN DpcsReady;
   ULONG RhDescriptorA;
 } HC_OHCI_STATE;
 
@@ -166,6 +167,7 @@ typedef struct _HC_UHCI_STATE {
   ULONG TreePhysical[63];
   PVOID ControlQueueHead;
   PVOID ControlTd;
+  BOOLEAN DpcsReady;
   KDPC CompletionDpc;
   KDPC IsrDpc;
   KTIMER Timer;
