@@ -266,8 +266,8 @@ static NTSTATUS SetUpController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config
   }
   HcDriver.ControllerCount++;
   HcWriteControllerValues(hc);
-  DbgPrint("usbhcd: controller %u (%s) at bus %u slot 0x%x\n", hc->Number, type == HC_TYPE_UHCI ? "UHCI" : "OHCI",
-           bus, slot);
+  DbgPrint("usbhcd: controller %u (%s) at bus %u slot 0x%x\n", hc->Number, type == HC_TYPE_UHCI ? "UHCI" : "OHCI", bus,
+           slot);
   return STATUS_SUCCESS;
 }
 
@@ -275,8 +275,7 @@ static BOOLEAN VisitController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config,
   (void)context;
   if (config->BaseClass == PCI_CLASS_SERIAL_BUS && config->SubClass == PCI_SUBCLASS_USB) {
     NTSTATUS status = SetUpController(bus, slot, config);
-    if (!NT_SUCCESS(status))
-      DbgPrint("usbhcd: controller at bus %u slot 0x%x not set up: 0x%08x\n", bus, slot, status);
+    if (!NT_SUCCESS(status)) DbgPrint("usbhcd: controller at bus %u slot 0x%x not set up: 0x%08x\n", bus, slot, status);
   }
   return TRUE;
 }

@@ -110,8 +110,8 @@ static NTSTATUS NTAPI DispatchInternalControl(PDEVICE_OBJECT device, PIRP irp) {
       return Complete(irp, HcCreateDeviceHandle(hc, (PVOID *)argument1, flags), 0);
     }
     case IOCTL_HC_SET_ADDRESS:
-      return Complete(irp, HcSetAddress(hc, (HC_DEVICE_HANDLE *)argument1, (ULONG)argument2, (ULONG)(argument4 & 0xFFFF)),
-                      0);
+      return Complete(
+          irp, HcSetAddress(hc, (HC_DEVICE_HANDLE *)argument1, (ULONG)argument2, (ULONG)(argument4 & 0xFFFF)), 0);
     case IOCTL_HC_CLOSE_DEVICE:
       return Complete(irp, HcCloseDeviceHandle(hc, (HC_DEVICE_HANDLE *)argument1), 0);
     default: /* IOCTL_HC_REGISTRY_PATH */

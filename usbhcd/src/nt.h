@@ -11,6 +11,8 @@
 #define _WIN2K_COMPAT_SLIST_USAGE
 #include <ntddk.h>
 
+#include "legacy_hal.h"
+
 #define HC_TAG(a, b, c, d) ((ULONG)(a) | ((ULONG)(b) << 8) | ((ULONG)(c) << 16) | ((ULONG)(d) << 24))
 
 #if defined(__x86_64__)

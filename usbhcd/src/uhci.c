@@ -169,8 +169,24 @@ static BOOLEAN InterruptService(HC_EXTENSION *hc) {
 static VOID Reset(HC_EXTENSION *hc) { Stop(hc); }
 
 const HC_OPERATIONS HcUhciOperations = {
-    Initialise, Stop, Start, Reset, FreeSchedule,
-    NULL, NULL, NULL, NULL, NULL, NULL, NULL, /* root hub */
-    NULL, NULL, NULL, NULL, NULL, NULL,       /* pipes and transfers */
-    InterruptService, NULL,
+    Initialise,
+    Stop,
+    Start,
+    Reset,
+    FreeSchedule,
+    NULL,
+    NULL,
+    NULL,
+    NULL,
+    NULL,
+    NULL,
+    NULL, /* root hub */
+    NULL,
+    NULL,
+    NULL,
+    NULL,
+    NULL,
+    NULL, /* pipes and transfers */
+    InterruptService,
+    NULL,
 };

@@ -5,9 +5,7 @@
  * builders build nothing, and the version query leaves the caller's record untouched. */
 #include "usbhcd.h"
 
-VOID NTAPI USBD_GetUSBDIVersion(PVOID versionInformation) {
-  (void)versionInformation; /* STUB */
-}
+VOID NTAPI USBD_GetUSBDIVersion(PVOID versionInformation) { (void)versionInformation; /* STUB */ }
 
 PVOID NTAPI USBD_ParseDescriptors(PVOID buffer, ULONG totalLength, PVOID start, LONG descriptorType) {
   (void)buffer, (void)totalLength, (void)start, (void)descriptorType;

@@ -78,7 +78,7 @@ ULONG HcPoolBlockPhysical(HC_POOL *pool, PVOID block);
 /* The operations of one controller type; all generic code reaches the hardware through them.
  * Entries that are null are not provided by that type (yet). */
 typedef struct _HC_OPERATIONS {
-  NTSTATUS(*Initialise)(HC_EXTENSION *hc);
+  NTSTATUS (*Initialise)(HC_EXTENSION *hc);
   VOID (*Stop)(HC_EXTENSION *hc);
   VOID (*Start)(HC_EXTENSION *hc);
   VOID (*Reset)(HC_EXTENSION *hc);

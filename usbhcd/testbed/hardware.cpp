@@ -67,14 +67,30 @@ void UhciController::hostControllerReset() {
 uint32_t UhciController::readRegister(uint32_t offset, unsigned size) {
   uint32_t v = 0xFFFFFFFFu;
   switch (offset) {
-    case 0x00: v = usbcmd; break;
-    case 0x02: v = usbsts; break;
-    case 0x04: v = usbintr; break;
-    case 0x06: v = frnum; break;
-    case 0x08: v = flbaseadd; break;
-    case 0x0C: v = sofmod; break;
-    case 0x10: v = portsc[0]; break;
-    case 0x12: v = portsc[1]; break;
+    case 0x00:
+      v = usbcmd;
+      break;
+    case 0x02:
+      v = usbsts;
+      break;
+    case 0x04:
+      v = usbintr;
+      break;
+    case 0x06:
+      v = frnum;
+      break;
+    case 0x08:
+      v = flbaseadd;
+      break;
+    case 0x0C:
+      v = sofmod;
+      break;
+    case 0x10:
+      v = portsc[0];
+      break;
+    case 0x12:
+      v = portsc[1];
+      break;
   }
   if (size == 1) v &= 0xFF;
   if (size == 2) v &= 0xFFFF;
@@ -91,14 +107,26 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
         return;
       }
       usbcmd = static_cast<uint16_t>(value & 0xFF);
-      if (usbcmd & 0x01) usbsts &= ~0x20;  // running
-      else usbsts |= 0x20;                 // halted
+      if (usbcmd & 0x01)
+        usbsts &= ~0x20;  // running
+      else
+        usbsts |= 0x20;  // halted
       break;
-    case 0x02: usbsts &= ~(value & 0x1F); break;  // write one to clear (halted is status only)
-    case 0x04: usbintr = static_cast<uint16_t>(value & 0x0F); break;
-    case 0x06: if (usbsts & 0x20) frnum = static_cast<uint16_t>(value & 0x7FF); break;
-    case 0x08: flbaseadd = value & 0xFFFFF000u; break;
-    case 0x0C: sofmod = static_cast<uint8_t>(value & 0x7F); break;
+    case 0x02:
+      usbsts &= ~(value & 0x1F);
+      break;  // write one to clear (halted is status only)
+    case 0x04:
+      usbintr = static_cast<uint16_t>(value & 0x0F);
+      break;
+    case 0x06:
+      if (usbsts & 0x20) frnum = static_cast<uint16_t>(value & 0x7FF);
+      break;
+    case 0x08:
+      flbaseadd = value & 0xFFFFF000u;
+      break;
+    case 0x0C:
+      sofmod = static_cast<uint8_t>(value & 0x7F);
+      break;
     case 0x10:
     case 0x12: {
       // Change bits 1 and 3 are cleared by writing one; enable, resume, reset and suspend are
@@ -124,9 +152,21 @@ void UhciController::advance(uint64_t microseconds) {
 
 namespace ohci {
 enum : uint32_t {
-  Revision = 0x00, Control = 0x04, CommandStatus = 0x08, InterruptStatus = 0x0C, InterruptEnable = 0x10,
-  InterruptDisable = 0x14, Hcca = 0x18, FmInterval = 0x34, FmRemaining = 0x38, FmNumber = 0x3C,
-  PeriodicStart = 0x40, LsThreshold = 0x44, RhDescriptorA = 0x48, RhDescriptorB = 0x4C, RhStatus = 0x50,
+  Revision = 0x00,
+  Control = 0x04,
+  CommandStatus = 0x08,
+  InterruptStatus = 0x0C,
+  InterruptEnable = 0x10,
+  InterruptDisable = 0x14,
+  Hcca = 0x18,
+  FmInterval = 0x34,
+  FmRemaining = 0x38,
+  FmNumber = 0x3C,
+  PeriodicStart = 0x40,
+  LsThreshold = 0x44,
+  RhDescriptorA = 0x48,
+  RhDescriptorB = 0x4C,
+  RhStatus = 0x50,
 };
 }
 
@@ -152,13 +192,15 @@ void OhciController::softwareReset() {
   reg[ohci::FmInterval / 4] = 0x2EDF;
   reg[ohci::LsThreshold / 4] = 0x628;
   reg[ohci::RhDescriptorA / 4] = 0x01000000u | 0x0200u | (ports & 0xFF);  // 2 ms power-on, no power switching
-  reg[ohci::RhStatus / 4] = rhStatus;  // the root hub keeps its state
+  reg[ohci::RhStatus / 4] = rhStatus;                                     // the root hub keeps its state
 }
 
 uint32_t OhciController::readRegister(uint32_t offset, unsigned size) {
   uint32_t v = 0;
-  if (offset == ohci::InterruptDisable) v = reg[ohci::InterruptEnable / 4];
-  else if (offset / 4 < sizeof(reg) / 4) v = reg[offset / 4];
+  if (offset == ohci::InterruptDisable)
+    v = reg[ohci::InterruptEnable / 4];
+  else if (offset / 4 < sizeof(reg) / 4)
+    v = reg[offset / 4];
   if (offset == ohci::CommandStatus && (v & 1) && !resetNeverCompletes) {
     if (resetReadsLeft > 0 && --resetReadsLeft == 0) {
       softwareReset();
@@ -174,7 +216,8 @@ void OhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
   if (offset / 4 >= sizeof(reg) / 4) return;
   uint32_t &r = reg[offset / 4];
   switch (offset) {
-    case ohci::Revision: break;
+    case ohci::Revision:
+      break;
     case ohci::CommandStatus:
       if (value & 1) {
         r |= 1;
@@ -182,17 +225,30 @@ void OhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
       }
       r |= value & 0x0E;
       break;
-    case ohci::InterruptStatus: r &= ~value; break;
-    case ohci::InterruptEnable: reg[ohci::InterruptEnable / 4] |= value; break;
-    case ohci::InterruptDisable: reg[ohci::InterruptEnable / 4] &= ~value; break;
-    case ohci::Hcca: r = value & hccaMask; break;
-    case ohci::FmInterval: if (!frameIntervalStuck) r = value & 0xFFFF3FFFu; break;
-    case ohci::RhDescriptorA: break;
+    case ohci::InterruptStatus:
+      r &= ~value;
+      break;
+    case ohci::InterruptEnable:
+      reg[ohci::InterruptEnable / 4] |= value;
+      break;
+    case ohci::InterruptDisable:
+      reg[ohci::InterruptEnable / 4] &= ~value;
+      break;
+    case ohci::Hcca:
+      r = value & hccaMask;
+      break;
+    case ohci::FmInterval:
+      if (!frameIntervalStuck) r = value & 0xFFFF3FFFu;
+      break;
+    case ohci::RhDescriptorA:
+      break;
     case ohci::RhStatus:
       if (value & 0x1) globalPower = false;
       if (value & 0x10000) globalPower = true;
       break;
-    default: r = value; break;
+    default:
+      r = value;
+      break;
   }
 }
 

@@ -55,7 +55,8 @@ bool loadImage(const std::wstring &path, const ImportResolver &resolve, void *un
     return false;
   }
   const size_t size = nt->OptionalHeader.SizeOfImage;
-  auto *base = static_cast<unsigned char *>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  auto *base =
+      static_cast<unsigned char *>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
   if (!base) {
     error = "no memory for the image";
     return false;
@@ -64,8 +65,8 @@ bool loadImage(const std::wstring &path, const ImportResolver &resolve, void *un
   auto *section = IMAGE_FIRST_SECTION(nt);
   for (unsigned i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
     if (section->VirtualAddress + std::max(section->Misc.VirtualSize, section->SizeOfRawData) > size) continue;
-    size_t raw = std::min<size_t>(section->SizeOfRawData, section->Misc.VirtualSize ? section->Misc.VirtualSize
-                                                                                      : section->SizeOfRawData);
+    size_t raw = std::min<size_t>(section->SizeOfRawData,
+                                  section->Misc.VirtualSize ? section->Misc.VirtualSize : section->SizeOfRawData);
     if (section->PointerToRawData + raw <= bytes.size())
       std::memcpy(base + section->VirtualAddress, bytes.data() + section->PointerToRawData, raw);
   }
@@ -83,8 +84,10 @@ bool loadImage(const std::wstring &path, const ImportResolver &resolve, void *un
       for (size_t i = 0; i < count; ++i) {
         unsigned type = entries[i] >> 12;
         unsigned char *at = base + block->VirtualAddress + (entries[i] & 0xFFF);
-        if (type == IMAGE_REL_BASED_HIGHLOW) *reinterpret_cast<DWORD *>(at) += static_cast<DWORD>(delta);
-        else if (type == IMAGE_REL_BASED_DIR64) *reinterpret_cast<ULONGLONG *>(at) += delta;
+        if (type == IMAGE_REL_BASED_HIGHLOW)
+          *reinterpret_cast<DWORD *>(at) += static_cast<DWORD>(delta);
+        else if (type == IMAGE_REL_BASED_DIR64)
+          *reinterpret_cast<ULONGLONG *>(at) += delta;
       }
       block = reinterpret_cast<IMAGE_BASE_RELOCATION *>(reinterpret_cast<unsigned char *>(block) + block->SizeOfBlock);
     }
@@ -93,9 +96,11 @@ bool loadImage(const std::wstring &path, const ImportResolver &resolve, void *un
   // Imports, by name.
   const auto &importDir = dirs[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (importDir.Size) {
-    for (auto *desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + importDir.VirtualAddress); desc->Name; ++desc) {
+    for (auto *desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + importDir.VirtualAddress); desc->Name;
+         ++desc) {
       std::string dll = lower(reinterpret_cast<char *>(base + desc->Name));
-      auto *names = reinterpret_cast<Thunk *>(base + (desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk));
+      auto *names =
+          reinterpret_cast<Thunk *>(base + (desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk));
       auto *slots = reinterpret_cast<Thunk *>(base + desc->FirstThunk);
       for (; names->u1.AddressOfData; ++names, ++slots) {
         std::string name;

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <malloc.h>
 #include <map>
+#include <new>
 #include <memory>
 #include <set>
 #include <string>
@@ -21,6 +22,8 @@
 #define _WIN2K_COMPAT_SLIST_USAGE
 #include <ntddk.h>
 
+#include "../src/legacy_hal.h"
+
 #include "image_loader.h"
 #include "testbed.h"
 
@@ -31,7 +34,7 @@ namespace hcsim {
 
 struct RegistryKey {
   std::wstring name;
-  std::map<std::wstring, std::shared_ptr<RegistryKey>> keys;  // by lower-case name
+  std::map<std::wstring, std::shared_ptr<RegistryKey>> keys;              // by lower-case name
   std::map<std::wstring, std::pair<std::wstring, RegistryValue>> values;  // lower-case -> (name, value)
   RegistryKey *parent = nullptr;
   bool deleted = false;
@@ -128,12 +131,6 @@ static void misuse(const std::string &what) {
   if (g) g->errors.push_back(what);
 }
 
-static std::string narrow(const std::wstring &w) {
-  std::string s;
-  for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
-  return s;
-}
-
 static std::wstring lowerW(std::wstring s) {
   for (auto &c : s) c = static_cast<wchar_t>(towlower(c));
   return s;
@@ -193,8 +190,10 @@ static void passTime(uint64_t microseconds) {
     g->owner->machine.advance(step - g->clock);
     g->clock = step;
     if (!next) break;
-    if (next->period) next->due += next->period;
-    else next->set = false;
+    if (next->period)
+      next->due += next->period;
+    else
+      next->set = false;
     if (next->dpc) queueDpc(next->dpc, nullptr, nullptr);
     runDpcs();
   }
@@ -229,8 +228,10 @@ static void lowerTo(KIRQL irql) {
 }
 
 static KIRQL NTAPI sim_KeGetCurrentIrql() { return g->irql; }
+#if !defined(__x86_64__)
 static KIRQL FASTCALL sim_KfRaiseIrql(KIRQL irql) { return raiseTo(irql); }
 static VOID FASTCALL sim_KfLowerIrql(KIRQL irql) { lowerTo(irql); }
+#endif
 
 static void acquire(PKSPIN_LOCK lock) {
   if (!g->heldLocks.insert(lock).second) misuse("spin lock acquired twice");
@@ -368,23 +369,65 @@ static VOID NTAPI sim_ExFreePool(PVOID p) { poolFree(p); }
 static PVOID NTAPI lookasideAllocate(POOL_TYPE, SIZE_T size, ULONG tag) { return poolAllocate(size, tag); }
 static VOID NTAPI lookasideFree(PVOID p) { poolFree(p); }
 
-// SLIST on the kit's x86 layout: the first entry, then a 16-bit depth.
+// A singly linked list head: the first entry and a 16-bit depth. On x86 that is the kit's own
+// layout, which the driver's inline look-aside code reads; on x86-64 the driver reaches the head
+// only through the kernel's routines, so the simulation keeps the same two fields in its own way.
+#if defined(__x86_64__)
+struct SimSlist {
+  PSINGLE_LIST_ENTRY first;
+  ULONGLONG depth;
+};
+static_assert(sizeof(SimSlist) <= sizeof(SLIST_HEADER), "list head");
+static SimSlist *slistOf(PSLIST_HEADER head) { return reinterpret_cast<SimSlist *>(head); }
+#else
+struct SimSlist {
+  SLIST_HEADER *h;
+};
+#endif
+
 static PSINGLE_LIST_ENTRY slistPop(PSLIST_HEADER head) {
+#if defined(__x86_64__)
+  SimSlist *l = slistOf(head);
+  PSINGLE_LIST_ENTRY first = l->first;
+  if (first) {
+    l->first = first->Next;
+    l->depth--;
+  }
+#else
   PSINGLE_LIST_ENTRY first = head->Next.Next;
   if (first) {
     head->Next.Next = first->Next;
     head->Depth--;
   }
+#endif
   return first;
 }
 
 static PSINGLE_LIST_ENTRY slistPush(PSLIST_HEADER head, PSINGLE_LIST_ENTRY entry) {
+#if defined(__x86_64__)
+  SimSlist *l = slistOf(head);
+  PSINGLE_LIST_ENTRY first = l->first;
+  entry->Next = first;
+  l->first = entry;
+  l->depth++;
+#else
   PSINGLE_LIST_ENTRY first = head->Next.Next;
   entry->Next = first;
   head->Next.Next = entry;
   head->Depth++;
+#endif
   return first;
 }
+
+#if defined(__x86_64__)
+static PSLIST_ENTRY NTAPI sim_ExpInterlockedPopEntrySList(PSLIST_HEADER head) {
+  return reinterpret_cast<PSLIST_ENTRY>(slistPop(head));
+}
+static PSLIST_ENTRY NTAPI sim_ExpInterlockedPushEntrySList(PSLIST_HEADER head, PSLIST_ENTRY entry) {
+  return reinterpret_cast<PSLIST_ENTRY>(slistPush(head, reinterpret_cast<PSINGLE_LIST_ENTRY>(entry)));
+}
+static USHORT NTAPI sim_ExQueryDepthSList(PSLIST_HEADER head) { return static_cast<USHORT>(slistOf(head)->depth); }
+#endif
 
 #if !defined(__x86_64__)
 static PSINGLE_LIST_ENTRY FASTCALL sim_ExInterlockedPopEntrySList(PSLIST_HEADER head, PKSPIN_LOCK) {
@@ -392,7 +435,7 @@ static PSINGLE_LIST_ENTRY FASTCALL sim_ExInterlockedPopEntrySList(PSLIST_HEADER 
 }
 static PSINGLE_LIST_ENTRY FASTCALL sim_ExInterlockedPushEntrySList(PSLIST_HEADER head, PSINGLE_LIST_ENTRY entry,
                                                                    PKSPIN_LOCK) {
-  return slistPush(head, entry);
+  return reinterpret_cast<PSLIST_ENTRY>(slistPush(head, reinterpret_cast<PSINGLE_LIST_ENTRY>(entry)));
 }
 #endif
 
@@ -673,7 +716,8 @@ static NTSTATUS NTAPI sim_IoConnectInterrupt(PKINTERRUPT *object, PKSERVICE_ROUT
   for (auto &i : g->interrupts)
     if (i.second.info.vector == vector && (!shared || !i.second.info.shared)) return STATUS_INVALID_PARAMETER;
   auto *memory = static_cast<PKINTERRUPT>(malloc(64));
-  SimInterrupt si{routine, context, lock, InterruptInfo{vector, irql, synchronizeIrql, shared != FALSE, mode == Latched}};
+  SimInterrupt si{routine, context, lock,
+                  InterruptInfo{vector, irql, synchronizeIrql, shared != FALSE, mode == Latched}};
   g->interrupts[memory] = si;
   *object = memory;
   return STATUS_SUCCESS;
@@ -703,8 +747,8 @@ static BOOLEAN NTAPI sim_KeSynchronizeExecution(PKINTERRUPT object, PKSYNCHRONIZ
 
 // Resources: an empty device list gives back what the device claimed.
 static NTSTATUS NTAPI sim_IoReportResourceUsage(PUNICODE_STRING, PDRIVER_OBJECT, PCM_RESOURCE_LIST, ULONG,
-                                                PDEVICE_OBJECT device, PCM_RESOURCE_LIST list, ULONG size,
-                                                BOOLEAN, PBOOLEAN conflict) {
+                                                PDEVICE_OBJECT device, PCM_RESOURCE_LIST list, ULONG size, BOOLEAN,
+                                                PBOOLEAN conflict) {
   if (conflict) *conflict = FALSE;
   if (list && size >= sizeof(ULONG) && list->Count == 0) {
     if (!g->claims.erase(device)) misuse("resources released that were not claimed");
@@ -854,14 +898,33 @@ static VOID NTAPI sim_MmUnmapIoSpace(PVOID address, SIZE_T length) {
   g->mappings.erase(it);
 }
 
+struct SimAdapter {
+  DMA_ADAPTER adapter;
+  DMA_OPERATIONS operations;
+};
+static PVOID NTAPI dmaAllocateCommonBuffer(PDMA_ADAPTER, ULONG, PPHYSICAL_ADDRESS, BOOLEAN);
+static VOID NTAPI dmaFreeCommonBuffer(PDMA_ADAPTER, ULONG, PHYSICAL_ADDRESS, PVOID, BOOLEAN);
+
 static PADAPTER_OBJECT NTAPI sim_HalGetAdapter(PDEVICE_DESCRIPTION description, PULONG mapRegisters) {
-  Testbed::AdapterRequest r{description->Master != FALSE, description->ScatterGather != FALSE,
-                            description->Dma32BitAddresses != FALSE, description->Dma64BitAddresses != FALSE,
-                            description->MaximumLength, description->BusNumber,
+  Testbed::AdapterRequest r{description->Master != FALSE,
+                            description->ScatterGather != FALSE,
+                            description->Dma32BitAddresses != FALSE,
+                            description->Dma64BitAddresses != FALSE,
+                            description->MaximumLength,
+                            description->BusNumber,
                             static_cast<uint32_t>(description->InterfaceType)};
   g->adapterRequests.push_back(r);
   if (g->owner->noAdapter) return nullptr;
-  auto memory = std::make_unique<uint8_t[]>(64);
+  // Shaped as the later kits' DMA adapter, whose operations table the 64-bit kit headers call
+  // the common-buffer routines through; the 32-bit driver imports them from the HAL instead.
+  auto memory = std::make_unique<uint8_t[]>(sizeof(SimAdapter));
+  auto *sim = new (memory.get()) SimAdapter{};
+  sim->adapter.Version = 1;
+  sim->adapter.Size = sizeof(DMA_ADAPTER);
+  sim->adapter.DmaOperations = &sim->operations;
+  sim->operations.Size = sizeof(DMA_OPERATIONS);
+  sim->operations.AllocateCommonBuffer = dmaAllocateCommonBuffer;
+  sim->operations.FreeCommonBuffer = dmaFreeCommonBuffer;
   auto *adapter = reinterpret_cast<PADAPTER_OBJECT>(memory.get());
   g->adapters[adapter] = std::move(memory);
   if (mapRegisters) *mapRegisters = 16;
@@ -885,8 +948,7 @@ static PVOID NTAPI sim_HalAllocateCommonBuffer(PADAPTER_OBJECT adapter, ULONG le
   return va;
 }
 
-static VOID NTAPI sim_HalFreeCommonBuffer(PADAPTER_OBJECT, ULONG length, PHYSICAL_ADDRESS physical, PVOID va,
-                                          BOOLEAN) {
+static VOID NTAPI sim_HalFreeCommonBuffer(PADAPTER_OBJECT, ULONG length, PHYSICAL_ADDRESS physical, PVOID va, BOOLEAN) {
   auto it = g->commonBuffers.find(va);
   if (it == g->commonBuffers.end() || it->second.length != length ||
       it->second.physical != static_cast<uint64_t>(physical.QuadPart)) {
@@ -895,6 +957,15 @@ static VOID NTAPI sim_HalFreeCommonBuffer(PADAPTER_OBJECT, ULONG length, PHYSICA
   }
   _aligned_free(va);
   g->commonBuffers.erase(it);
+}
+
+static PVOID NTAPI dmaAllocateCommonBuffer(PDMA_ADAPTER adapter, ULONG length, PPHYSICAL_ADDRESS physical,
+                                           BOOLEAN cached) {
+  return sim_HalAllocateCommonBuffer(reinterpret_cast<PADAPTER_OBJECT>(adapter), length, physical, cached);
+}
+static VOID NTAPI dmaFreeCommonBuffer(PDMA_ADAPTER adapter, ULONG length, PHYSICAL_ADDRESS physical, PVOID va,
+                                      BOOLEAN cached) {
+  sim_HalFreeCommonBuffer(reinterpret_cast<PADAPTER_OBJECT>(adapter), length, physical, va, cached);
 }
 
 static uint32_t portRead(uintptr_t port, unsigned size) {
@@ -993,90 +1064,91 @@ using PortWriteUlong = VOID(NTAPI *)(PULONG, ULONG);
 
 static const std::vector<Binding> &bindings() {
   static const std::vector<Binding> table = {
-      BIND("ntoskrnl.exe", IoCreateDevice),
-      BIND("ntoskrnl.exe", IoDeleteDevice),
-      BIND("ntoskrnl.exe", IofCompleteRequest),
-      BIND("ntoskrnl.exe", IofCallDriver),
-      BIND("ntoskrnl.exe", IoRegisterShutdownNotification),
-      BIND("ntoskrnl.exe", IoUnregisterShutdownNotification),
-      BIND("ntoskrnl.exe", IoConnectInterrupt),
-      BIND("ntoskrnl.exe", IoDisconnectInterrupt),
-      BIND("ntoskrnl.exe", IoReportResourceUsage),
-      BIND("ntoskrnl.exe", KeSynchronizeExecution),
-      BIND("ntoskrnl.exe", KeInitializeDpc),
-      BIND("ntoskrnl.exe", KeInsertQueueDpc),
-      BIND("ntoskrnl.exe", KeRemoveQueueDpc),
-      BIND("ntoskrnl.exe", KeInitializeTimer),
-      BIND("ntoskrnl.exe", KeInitializeTimerEx),
-      BIND("ntoskrnl.exe", KeSetTimer),
-      BIND("ntoskrnl.exe", KeSetTimerEx),
-      BIND("ntoskrnl.exe", KeCancelTimer),
-      BIND("ntoskrnl.exe", KeDelayExecutionThread),
-      BIND_AS("ntoskrnl.exe", KeQuerySystemTime, VOID(NTAPI *)(PLARGE_INTEGER)),
-      BIND_AS("ntoskrnl.exe", KeAcquireSpinLockAtDpcLevel, VOID(NTAPI *)(PKSPIN_LOCK)),
-      BIND_AS("ntoskrnl.exe", KeReleaseSpinLockFromDpcLevel, VOID(NTAPI *)(PKSPIN_LOCK)),
-      BIND("ntoskrnl.exe", ExAllocatePoolWithTag),
-      BIND("ntoskrnl.exe", ExAllocatePool),
-      BIND("ntoskrnl.exe", ExFreePool),
-      BIND("ntoskrnl.exe", ExInitializeNPagedLookasideList),
-      BIND("ntoskrnl.exe", ExDeleteNPagedLookasideList),
-      BIND("ntoskrnl.exe", ExQueueWorkItem),
-      BIND("ntoskrnl.exe", MmMapIoSpace),
-      BIND("ntoskrnl.exe", MmUnmapIoSpace),
-      BIND("ntoskrnl.exe", RtlInitUnicodeString),
-      BIND("ntoskrnl.exe", ZwOpenKey),
-      BIND("ntoskrnl.exe", ZwCreateKey),
-      BIND("ntoskrnl.exe", ZwClose),
-      BIND("ntoskrnl.exe", ZwQueryValueKey),
-      BIND("ntoskrnl.exe", ZwSetValueKey),
-      BIND("ntoskrnl.exe", ZwEnumerateKey),
-      BIND("ntoskrnl.exe", ZwDeleteKey),
-      BIND_AS("ntoskrnl.exe", DbgPrint, ULONG(__cdecl *)(PCSTR, ...)),
-      BIND_AS("ntoskrnl.exe", READ_REGISTER_ULONG, ULONG(NTAPI *)(volatile ULONG *)),
-      BIND_AS("ntoskrnl.exe", WRITE_REGISTER_ULONG, VOID(NTAPI *)(volatile ULONG *, ULONG)),
-      BIND_AS("ntoskrnl.exe", READ_REGISTER_USHORT, USHORT(NTAPI *)(volatile USHORT *)),
-      BIND_AS("ntoskrnl.exe", WRITE_REGISTER_USHORT, VOID(NTAPI *)(volatile USHORT *, USHORT)),
-      BIND_AS("ntoskrnl.exe", READ_REGISTER_UCHAR, UCHAR(NTAPI *)(volatile UCHAR *)),
-      BIND_AS("ntoskrnl.exe", WRITE_REGISTER_UCHAR, VOID(NTAPI *)(volatile UCHAR *, UCHAR)),
+    BIND("ntoskrnl.exe", IoCreateDevice),
+    BIND("ntoskrnl.exe", IoDeleteDevice),
+    BIND("ntoskrnl.exe", IofCompleteRequest),
+    BIND("ntoskrnl.exe", IofCallDriver),
+    BIND("ntoskrnl.exe", IoRegisterShutdownNotification),
+    BIND("ntoskrnl.exe", IoUnregisterShutdownNotification),
+    BIND("ntoskrnl.exe", IoConnectInterrupt),
+    BIND("ntoskrnl.exe", IoDisconnectInterrupt),
+    BIND("ntoskrnl.exe", IoReportResourceUsage),
+    BIND("ntoskrnl.exe", KeSynchronizeExecution),
+    BIND("ntoskrnl.exe", KeInitializeDpc),
+    BIND("ntoskrnl.exe", KeInsertQueueDpc),
+    BIND("ntoskrnl.exe", KeRemoveQueueDpc),
+    BIND("ntoskrnl.exe", KeInitializeTimer),
+    BIND("ntoskrnl.exe", KeInitializeTimerEx),
+    BIND("ntoskrnl.exe", KeSetTimer),
+    BIND("ntoskrnl.exe", KeSetTimerEx),
+    BIND("ntoskrnl.exe", KeCancelTimer),
+    BIND("ntoskrnl.exe", KeDelayExecutionThread),
+    BIND_AS("ntoskrnl.exe", KeQuerySystemTime, VOID(NTAPI *)(PLARGE_INTEGER)),
+    BIND_AS("ntoskrnl.exe", KeAcquireSpinLockAtDpcLevel, VOID(NTAPI *)(PKSPIN_LOCK)),
+    BIND_AS("ntoskrnl.exe", KeReleaseSpinLockFromDpcLevel, VOID(NTAPI *)(PKSPIN_LOCK)),
+    BIND("ntoskrnl.exe", ExAllocatePoolWithTag),
+    BIND("ntoskrnl.exe", ExAllocatePool),
+    BIND("ntoskrnl.exe", ExFreePool),
+    BIND("ntoskrnl.exe", ExInitializeNPagedLookasideList),
+    BIND("ntoskrnl.exe", ExDeleteNPagedLookasideList),
+    BIND("ntoskrnl.exe", ExQueueWorkItem),
+    BIND("ntoskrnl.exe", MmMapIoSpace),
+    BIND("ntoskrnl.exe", MmUnmapIoSpace),
+    BIND("ntoskrnl.exe", RtlInitUnicodeString),
+    BIND("ntoskrnl.exe", ZwOpenKey),
+    BIND("ntoskrnl.exe", ZwCreateKey),
+    BIND("ntoskrnl.exe", ZwClose),
+    BIND("ntoskrnl.exe", ZwQueryValueKey),
+    BIND("ntoskrnl.exe", ZwSetValueKey),
+    BIND("ntoskrnl.exe", ZwEnumerateKey),
+    BIND("ntoskrnl.exe", ZwDeleteKey),
+    BIND_AS("ntoskrnl.exe", DbgPrint, ULONG(__cdecl *)(PCSTR, ...)),
+    BIND_AS("ntoskrnl.exe", READ_REGISTER_ULONG, ULONG(NTAPI *)(volatile ULONG *)),
+    BIND_AS("ntoskrnl.exe", WRITE_REGISTER_ULONG, VOID(NTAPI *)(volatile ULONG *, ULONG)),
+    BIND_AS("ntoskrnl.exe", READ_REGISTER_USHORT, USHORT(NTAPI *)(volatile USHORT *)),
+    BIND_AS("ntoskrnl.exe", WRITE_REGISTER_USHORT, VOID(NTAPI *)(volatile USHORT *, USHORT)),
+    BIND_AS("ntoskrnl.exe", READ_REGISTER_UCHAR, UCHAR(NTAPI *)(volatile UCHAR *)),
+    BIND_AS("ntoskrnl.exe", WRITE_REGISTER_UCHAR, VOID(NTAPI *)(volatile UCHAR *, UCHAR)),
 #if defined(__x86_64__)
-      BIND_AS("ntoskrnl.exe", KeAcquireSpinLockRaiseToDpc, KIRQL(NTAPI *)(PKSPIN_LOCK)),
-      BIND_AS("ntoskrnl.exe", KeReleaseSpinLock, VOID(NTAPI *)(PKSPIN_LOCK, KIRQL)),
-      BIND_AS("hal.dll", KeGetCurrentIrql, KIRQL(NTAPI *)()),
-      BIND_AS("ntoskrnl.exe", KeGetCurrentIrql, KIRQL(NTAPI *)()),
+    BIND_AS("ntoskrnl.exe", KeAcquireSpinLockRaiseToDpc, KIRQL(NTAPI *)(PKSPIN_LOCK)),
+    BIND_AS("ntoskrnl.exe", KeReleaseSpinLock, VOID(NTAPI *)(PKSPIN_LOCK, KIRQL)),
+    BIND_AS("hal.dll", KeGetCurrentIrql, KIRQL(NTAPI *)()),
+    BIND_AS("ntoskrnl.exe", KeGetCurrentIrql, KIRQL(NTAPI *)()),
+    BIND_AS("ntoskrnl.exe", ExpInterlockedPopEntrySList, PSLIST_ENTRY(NTAPI *)(PSLIST_HEADER)),
+    BIND_AS("ntoskrnl.exe", ExpInterlockedPushEntrySList, PSLIST_ENTRY(NTAPI *)(PSLIST_HEADER, PSLIST_ENTRY)),
+    BIND_AS("ntoskrnl.exe", ExQueryDepthSList, USHORT(NTAPI *)(PSLIST_HEADER)),
 #else
-      BIND("ntoskrnl.exe", ExInterlockedPopEntrySList),
-      BIND("ntoskrnl.exe", ExInterlockedPushEntrySList),
-      BIND_AS("ntoskrnl.exe", KeInitializeSpinLock, VOID(NTAPI *)(PKSPIN_LOCK)),
-      BIND("hal.dll", KfAcquireSpinLock),
-      BIND("hal.dll", KfReleaseSpinLock),
-      BIND("hal.dll", KfRaiseIrql),
-      BIND("hal.dll", KfLowerIrql),
-      BIND("hal.dll", KeGetCurrentIrql),
+    BIND("ntoskrnl.exe", ExInterlockedPopEntrySList),
+    BIND("ntoskrnl.exe", ExInterlockedPushEntrySList),
+    BIND_AS("ntoskrnl.exe", KeInitializeSpinLock, VOID(NTAPI *)(PKSPIN_LOCK)),
+    BIND("hal.dll", KfAcquireSpinLock),
+    BIND("hal.dll", KfReleaseSpinLock),
+    BIND("hal.dll", KfRaiseIrql),
+    BIND("hal.dll", KfLowerIrql),
+    BIND("hal.dll", KeGetCurrentIrql),
 #endif
-      BIND("hal.dll", KeStallExecutionProcessor),
-      BIND("hal.dll", HalGetBusData),
-      BIND("hal.dll", HalGetBusDataByOffset),
-      BIND("hal.dll", HalSetBusData),
-      BIND("hal.dll", HalSetBusDataByOffset),
-      BIND("hal.dll", HalAssignSlotResources),
-      BIND("hal.dll", HalGetInterruptVector),
-      BIND("hal.dll", HalTranslateBusAddress),
-      BIND("hal.dll", HalGetAdapter),
-      BIND_AS("hal.dll", HalAllocateCommonBuffer, PVOID(NTAPI *)(PADAPTER_OBJECT, ULONG, PPHYSICAL_ADDRESS, BOOLEAN)),
-      BIND_AS("hal.dll", HalFreeCommonBuffer, VOID(NTAPI *)(PADAPTER_OBJECT, ULONG, PHYSICAL_ADDRESS, PVOID, BOOLEAN)),
-      BIND_AS("hal.dll", READ_PORT_UCHAR, PortReadUchar),
-      BIND_AS("hal.dll", READ_PORT_USHORT, PortReadUshort),
-      BIND_AS("hal.dll", READ_PORT_ULONG, PortReadUlong),
-      BIND_AS("hal.dll", WRITE_PORT_UCHAR, PortWriteUchar),
-      BIND_AS("hal.dll", WRITE_PORT_USHORT, PortWriteUshort),
-      BIND_AS("hal.dll", WRITE_PORT_ULONG, PortWriteUlong),
+    BIND("hal.dll", KeStallExecutionProcessor),
+    BIND("hal.dll", HalGetBusData),
+    BIND("hal.dll", HalGetBusDataByOffset),
+    BIND("hal.dll", HalSetBusData),
+    BIND("hal.dll", HalSetBusDataByOffset),
+    BIND("hal.dll", HalAssignSlotResources),
+    BIND("hal.dll", HalGetInterruptVector),
+    BIND("hal.dll", HalTranslateBusAddress),
+    BIND("hal.dll", HalGetAdapter),
+    BIND_AS("hal.dll", HalAllocateCommonBuffer, PVOID(NTAPI *)(PADAPTER_OBJECT, ULONG, PPHYSICAL_ADDRESS, BOOLEAN)),
+    BIND_AS("hal.dll", HalFreeCommonBuffer, VOID(NTAPI *)(PADAPTER_OBJECT, ULONG, PHYSICAL_ADDRESS, PVOID, BOOLEAN)),
+    BIND_AS("hal.dll", READ_PORT_UCHAR, PortReadUchar),
+    BIND_AS("hal.dll", READ_PORT_USHORT, PortReadUshort),
+    BIND_AS("hal.dll", READ_PORT_ULONG, PortReadUlong),
+    BIND_AS("hal.dll", WRITE_PORT_UCHAR, PortWriteUchar),
+    BIND_AS("hal.dll", WRITE_PORT_USHORT, PortWriteUshort),
+    BIND_AS("hal.dll", WRITE_PORT_ULONG, PortWriteUlong),
   };
   return table;
 }
 
-static void NTAPI unresolvedImportCalled() {
-  misuse("the driver called an import the test bed does not provide");
-}
+static void NTAPI unresolvedImportCalled() { misuse("the driver called an import the test bed does not provide"); }
 
 // The upper driver's callback.
 static VOID NTAPI upperCallback(PDEVICE_OBJECT device) { g->callbackDevices.push_back(device); }
@@ -1098,8 +1170,8 @@ std::string describe(const Holdings &h) {
            "pool %u, common buffers %u, mappings %u, resource claims %u, interrupts %u, shutdown registrations %u, "
            "registry handles %u, devices %u, look-aside lists %u, timers set %u, DPCs queued %u",
            unsigned(h.poolBlocks), unsigned(h.commonBuffers), unsigned(h.mappings), unsigned(h.resourceClaims),
-           unsigned(h.interrupts), unsigned(h.shutdownRegistrations), unsigned(h.registryHandles),
-           unsigned(h.devices), unsigned(h.lookasideLists), unsigned(h.timersSet), unsigned(h.dpcsQueued));
+           unsigned(h.interrupts), unsigned(h.shutdownRegistrations), unsigned(h.registryHandles), unsigned(h.devices),
+           unsigned(h.lookasideLists), unsigned(h.timersSet), unsigned(h.dpcsQueued));
   return text;
 }
 
@@ -1129,7 +1201,9 @@ Testbed::~Testbed() {
   g = nullptr;
 }
 
-static std::wstring full(const std::wstring &key) { return key.empty() ? Testbed::kServiceKey : std::wstring(Testbed::kServiceKey) + L"\\" + key; }
+static std::wstring full(const std::wstring &key) {
+  return key.empty() ? Testbed::kServiceKey : std::wstring(Testbed::kServiceKey) + L"\\" + key;
+}
 
 void Testbed::setValue(const std::wstring &key, const std::wstring &name, uint32_t type,
                        const std::vector<uint8_t> &data) {

@@ -110,24 +110,24 @@ class Testbed {
                            uintptr_t argument4 = 0, void *systemBuffer = nullptr, uint32_t outputLength = 0,
                            uintptr_t *information = nullptr);
   uint32_t majorRequest(void *device, uint8_t major, uint8_t minor = 0);  // create, close, shutdown, PnP
-  uint32_t registerCallback();  // the upper driver registers its callback: discovery runs
+  uint32_t registerCallback();                         // the upper driver registers its callback: discovery runs
   const std::vector<void *> &callbackDevices() const;  // the callback's calls, in order
   void systemShutdown();  // every device registered for shutdown notification gets its request
 
   void runWorkItems();  // the system worker threads take their queued items, at passive level
 
   // Time and interrupts.
-  uint64_t now() const;  // simulated microseconds since the test bed started
+  uint64_t now() const;                         // simulated microseconds since the test bed started
   const std::vector<uint64_t> &delays() const;  // every KeDelayExecutionThread, in microseconds
-  void advance(uint64_t microseconds);  // timers fire, deferred procedures run
+  void advance(uint64_t microseconds);          // timers fire, deferred procedures run
   std::vector<InterruptInfo> interrupts() const;
 
   // Faults of the kernel and HAL to put the driver to the test.
-  int failPoolAfter = -1;          // allocations left before every further one fails (-1: never)
-  int failCommonBufferAfter = -1;  // likewise for common buffers
-  bool noAdapter = false;          // HalGetAdapter answers null
-  bool failMapping = false;        // MmMapIoSpace answers null
-  bool failTranslation = false;    // HalTranslateBusAddress answers FALSE
+  int failPoolAfter = -1;                  // allocations left before every further one fails (-1: never)
+  int failCommonBufferAfter = -1;          // likewise for common buffers
+  bool noAdapter = false;                  // HalGetAdapter answers null
+  bool failMapping = false;                // MmMapIoSpace answers null
+  bool failTranslation = false;            // HalTranslateBusAddress answers FALSE
   bool refuseExclusiveInterrupts = false;  // IoConnectInterrupt refuses unshared ones with 0xC000000D
 
   // Accounting.

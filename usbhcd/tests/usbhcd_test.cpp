@@ -29,8 +29,8 @@ constexpr uint32_t kHelperTable = 0x222EE0;
 constexpr uint32_t kRegistryPath = 0x222EE4;
 constexpr uint8_t kMajorCreate = 0x00, kMajorClose = 0x02, kMajorPnp = 0x1B;
 
-UhciController &addUhci(Testbed &tb, unsigned bus, unsigned device, unsigned function, uint32_t ioBase,
-                        uint8_t pin = 4, uint8_t line = 11) {
+UhciController &addUhci(Testbed &tb, unsigned bus, unsigned device, unsigned function, uint32_t ioBase, uint8_t pin = 4,
+                        uint8_t line = 11) {
   auto &c = tb.machine.add(bus, device, function, std::make_unique<UhciController>(ioBase));
   c.setInterrupt(pin, line);
   return c;
@@ -109,9 +109,9 @@ TEST(UsbhcdEntry, LoadsCreatesTheControlDeviceAndUnloads) {
   EXPECT_EQ(hcsim::kSuccess, tb.majorRequest(devices[0].object, kMajorCreate));
   EXPECT_EQ(hcsim::kSuccess, tb.majorRequest(devices[0].object, kMajorClose));
   EXPECT_EQ(hcsim::kNotImplemented, tb.internalControl(devices[0].object, 0x222FFF));
-  for (const char *name : {"USBD_GetUSBDIVersion", "USBD_ParseDescriptors", "USBD_ParseConfigurationDescriptor",
-                           "USBD_ParseConfigurationDescriptorEx", "USBD_CreateConfigurationRequest",
-                           "USBD_CreateConfigurationRequestEx"})
+  for (const char *name :
+       {"USBD_GetUSBDIVersion", "USBD_ParseDescriptors", "USBD_ParseConfigurationDescriptor",
+        "USBD_ParseConfigurationDescriptorEx", "USBD_CreateConfigurationRequest", "USBD_CreateConfigurationRequestEx"})
     EXPECT_NE(nullptr, tb.driverExport(name)) << name;
   expectUnloadsClean(tb);
   EXPECT_TRUE(tb.devices().empty());
@@ -274,7 +274,9 @@ TEST_P(UsbhcdLayouts, DiscoveryStartsTheRightControllers) {
   EXPECT_EQ(layout.controllers.size(), tb.holdings().shutdownRegistrations);
   EXPECT_EQ(layout.controllers.size(), tb.holdings().resourceClaims);
   for (const auto &d : tb.devices())
-    if (d.type == 0x22) EXPECT_EQ(0u, d.flags & 0x80) << "controller still initialising";
+    if (d.type == 0x22) {
+      EXPECT_EQ(0u, d.flags & 0x80) << "controller still initialising";
+    }
   expectUnloadsClean(tb);
 }
 
@@ -535,17 +537,14 @@ TEST(UsbhcdRequests, HelperTableNeedsRoomForItsAddress) {
   uintptr_t information = 0;
   for (uint32_t length : {0u, 1u, static_cast<uint32_t>(sizeof(void *) - 1)}) {
     std::memset(buffer, 0xEE, sizeof(buffer));
-    EXPECT_EQ(hcsim::kBufferTooSmall, tb.internalControl(hc, kHelperTable, nullptr, 0, 0, buffer, length,
-                                                         &information))
+    EXPECT_EQ(hcsim::kBufferTooSmall, tb.internalControl(hc, kHelperTable, nullptr, 0, 0, buffer, length, &information))
         << length;
     EXPECT_EQ(0u, information);
     for (unsigned char b : buffer) EXPECT_EQ(0xEE, b);
   }
-  EXPECT_EQ(hcsim::kBufferTooSmall,
-            tb.internalControl(hc, kHelperTable, nullptr, 0, 0, nullptr, 64, &information));
+  EXPECT_EQ(hcsim::kBufferTooSmall, tb.internalControl(hc, kHelperTable, nullptr, 0, 0, nullptr, 64, &information));
   std::memset(buffer, 0xEE, sizeof(buffer));
-  ASSERT_EQ(hcsim::kSuccess, tb.internalControl(hc, kHelperTable, nullptr, 0, 0, buffer,
-                                                sizeof(void *), &information));
+  ASSERT_EQ(hcsim::kSuccess, tb.internalControl(hc, kHelperTable, nullptr, 0, 0, buffer, sizeof(void *), &information));
   EXPECT_EQ(sizeof(void *), information);
   void *const *table = *reinterpret_cast<void *const **>(buffer);
   const char *order[] = {"USBD_GetUSBDIVersion",
@@ -573,20 +572,19 @@ TEST(UsbhcdRequests, RegistryPathAnswerKeepsToTheBuffer) {
 
   for (uint32_t length : {0u, 4u, 5u}) {
     std::fill(buffer.begin(), buffer.end(), 0xEE);
-    EXPECT_EQ(hcsim::kBufferTooSmall, tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, buffer.data(),
-                                                         length, &information))
+    EXPECT_EQ(hcsim::kBufferTooSmall,
+              tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, buffer.data(), length, &information))
         << length;
     EXPECT_EQ(0u, information);
     for (unsigned char b : buffer) ASSERT_EQ(0xEE, b);
   }
-  EXPECT_EQ(hcsim::kBufferTooSmall,
-            tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, nullptr, 100, &information));
+  EXPECT_EQ(hcsim::kBufferTooSmall, tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, nullptr, 100, &information));
 
   // Too short for the text: the length it needs and an empty string, nothing more.
   for (uint32_t length : {6u, bytes + 3}) {
     std::fill(buffer.begin(), buffer.end(), 0xEE);
-    ASSERT_EQ(hcsim::kSuccess, tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, buffer.data(), length,
-                                                  &information));
+    ASSERT_EQ(hcsim::kSuccess,
+              tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, buffer.data(), length, &information));
     uint32_t reported;
     std::memcpy(&reported, buffer.data(), 4);
     EXPECT_EQ(bytes + 4, reported);
@@ -599,14 +597,16 @@ TEST(UsbhcdRequests, RegistryPathAnswerKeepsToTheBuffer) {
   // Exactly enough, and with room to spare.
   for (uint32_t length : {bytes + 4, bytes + 16}) {
     std::fill(buffer.begin(), buffer.end(), 0xEE);
-    ASSERT_EQ(hcsim::kSuccess, tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, buffer.data(), length,
-                                                  &information));
+    ASSERT_EQ(hcsim::kSuccess,
+              tb.internalControl(hc, kRegistryPath, nullptr, 0, 0, buffer.data(), length, &information));
     uint32_t reported;
     std::memcpy(&reported, buffer.data(), 4);
     EXPECT_EQ(bytes + 4, reported);
     EXPECT_EQ(bytes + 4, information);
     EXPECT_EQ(path, std::wstring(reinterpret_cast<const wchar_t *>(buffer.data() + 4), path.size()));
-    if (length == bytes + 4) EXPECT_EQ(0xEE, buffer[bytes + 4]) << "nothing written past the buffer";
+    if (length == bytes + 4) {
+      EXPECT_EQ(0xEE, buffer[bytes + 4]) << "nothing written past the buffer";
+    }
   }
   expectUnloadsClean(tb);
 }
