@@ -306,7 +306,7 @@ static NTSTATUS StartController(HC_EXTENSION *hc) {
   if (!NT_SUCCESS(status)) return status;
   hc->State |= HC_STATE_SHUTDOWN_REGISTERED;
 
-  hc->GeneralPool = HcPoolCreate(hc->Adapter, 128, 16, 1024, 32);
+  hc->GeneralPool = HcPoolCreate(hc->Adapter, 128, 32 - HC_TRAILER_SIZE, 1024, 32);
   if (!hc->GeneralPool) return STATUS_NO_MEMORY;
 
   hc->State |= HC_STATE_INITIALISED;

@@ -1401,6 +1401,15 @@ const std::vector<std::string> &Testbed::debugPrints() const { return g->debugPr
 const std::vector<std::string> &Testbed::errors() const { return g->errors; }
 const std::vector<Testbed::AdapterRequest> &Testbed::adapterRequests() const { return g->adapterRequests; }
 
+std::vector<Testbed::CommonBufferInfo> Testbed::commonBuffers() const {
+  std::vector<CommonBufferInfo> out;
+  for (auto &c : g->commonBuffers)
+    out.push_back({static_cast<uint8_t *>(c.second.virtualAddress), c.second.physical, c.second.length});
+  std::sort(out.begin(), out.end(),
+            [](const CommonBufferInfo &a, const CommonBufferInfo &b) { return a.physical < b.physical; });
+  return out;
+}
+
 void Testbed::runWorkItems() {
   while (!g->work.empty()) {
     PWORK_QUEUE_ITEM item = g->work.front();

@@ -140,6 +140,12 @@ class Testbed {
     uint32_t maximumLength, busNumber, interfaceType;
   };
   const std::vector<AdapterRequest> &adapterRequests() const;
+  struct CommonBufferInfo {
+    uint8_t *memory;
+    uint64_t physical;
+    uint32_t length;
+  };
+  std::vector<CommonBufferInfo> commonBuffers() const;  // in order of allocation
 
  private:
   std::unique_ptr<SimState> state_;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -479,6 +480,76 @@ TEST(UsbhcdControllers, UhciInitialiseAndStartWriteTheirSequence) {
   EXPECT_EQ(0, u.usbsts & 0x20) << "running";
   expectUnloadsClean(tb);
   EXPECT_EQ(0x20, u.config[0xC1]) << "legacy support restored at removal";
+}
+
+// The descriptor pools: pages of equal blocks, each ending in its trailer (owning pool, free-list
+// link, physical address). A page belongs to the pool whose block size makes every trailer name
+// its own block's physical address.
+struct PoolPages {
+  unsigned blockSize;
+  std::vector<const Testbed::CommonBufferInfo *> pages;
+  std::vector<uintptr_t> owners;
+  unsigned linkedBlocks = 0;  // blocks on a free list (the last free block links to nothing)
+};
+
+void collectPools(const std::vector<Testbed::CommonBufferInfo> &buffers, std::vector<PoolPages> &pools) {
+  // Pool pointer, link and a 32-bit physical address: 12 bytes, padded to 24 in the 64-bit build.
+  const unsigned trailer = sizeof(void *) == 4 ? 12 : 24;
+  for (auto &pool : pools) {
+    for (const auto &b : buffers) {
+      if (b.length != 4096) continue;
+      bool all = true;
+      std::set<uintptr_t> owners;
+      unsigned linked = 0;
+      for (unsigned i = 0; i < 4096 / pool.blockSize && all; ++i) {
+        const uint8_t *t = b.memory + i * pool.blockSize + pool.blockSize - trailer;
+        uint32_t physical;
+        uintptr_t owner, next;
+        std::memcpy(&owner, t, sizeof owner);
+        std::memcpy(&next, t + sizeof(void *), sizeof next);
+        std::memcpy(&physical, t + 2 * sizeof(void *), 4);
+        all = physical == b.physical + i * pool.blockSize;
+        owners.insert(owner);
+        if (next) ++linked;
+      }
+      if (all && owners.size() == 1) {
+        pool.pages.push_back(&b);
+        pool.owners.push_back(*owners.begin());
+        pool.linkedBlocks += linked;
+      }
+    }
+  }
+}
+
+TEST(UsbhcdControllers, DescriptorPoolsStartWithEnoughPagesForTheirInitialBlocks) {
+  for (bool uhci : {false, true}) {
+    SCOPED_TRACE(uhci ? "UHCI" : "OHCI");
+    Testbed tb;
+    if (uhci)
+      addUhci(tb, 0, 7, 2, 0xE000);
+    else
+      addOhci(tb, 0, 4, 0, 0xFEBF0000);
+    loadAndDiscover(tb);
+    ASSERT_EQ(1u, controllerNames(tb).size());
+    auto buffers = tb.commonBuffers();
+    std::vector<PoolPages> pools = {{32, {}, {}}, {uhci ? 84u : 64u, {}, {}}};
+    collectPools(buffers, pools);
+    // General pool: 128 blocks of 32 bytes, one page. OHCI: 256 of 64, four pages; UHCI: 256 of
+    // 84 (48 a page), six pages.
+    ASSERT_EQ(1u, pools[0].pages.size());
+    ASSERT_EQ(uhci ? 6u : 4u, pools[1].pages.size());
+    for (const auto &pool : pools)
+      for (uintptr_t owner : pool.owners) EXPECT_EQ(pool.owners[0], owner) << "one owner per pool";
+    EXPECT_NE(pools[0].owners[0], pools[1].owners[0]);
+    // The static schedule took its blocks off the free list: 63 tree nodes (and, for UHCI, the
+    // control queue head and its descriptor).
+    unsigned cut = uhci ? 6 * 48 : 4 * 64;
+    EXPECT_EQ(cut - (uhci ? 65u : 63u) - 1, pools[1].linkedBlocks);
+    EXPECT_EQ(128u - 1, pools[0].linkedBlocks);
+    // Everything the controller reads is common buffer: the pools, and the frame list or HCCA.
+    EXPECT_EQ(pools[0].pages.size() + pools[1].pages.size() + 1, buffers.size());
+    expectUnloadsClean(tb);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
