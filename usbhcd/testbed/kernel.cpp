@@ -1375,6 +1375,23 @@ std::vector<InterruptInfo> Testbed::interrupts() const {
   return out;
 }
 
+bool Testbed::raiseInterrupt(uint32_t vector) {
+  bool claimed = false;
+  std::vector<PKINTERRUPT> connected;
+  for (auto &i : g->interrupts)
+    if (i.second.info.vector == vector) connected.push_back(i.first);
+  for (PKINTERRUPT object : connected) {
+    SimInterrupt si = g->interrupts[object];
+    KIRQL old = raiseTo(std::max(g->irql, si.info.synchronizeIrql));
+    if (si.lock) acquire(si.lock);
+    claimed = si.routine(object, si.context) || claimed;
+    if (si.lock) release(si.lock);
+    lowerTo(old);
+    if (claimed && !si.info.shared) break;
+  }
+  return claimed;
+}
+
 Holdings Testbed::holdings() const {
   Holdings h;
   h.poolBlocks = g->pool.size();

@@ -121,6 +121,9 @@ class Testbed {
   const std::vector<uint64_t> &delays() const;  // every KeDelayExecutionThread, in microseconds
   void advance(uint64_t microseconds);          // timers fire, deferred procedures run
   std::vector<InterruptInfo> interrupts() const;
+  // The interrupt line of a vector is asserted: every routine connected to it runs at its IRQL
+  // under its spin lock, as the kernel's dispatcher would. Answers whether one claimed it.
+  bool raiseInterrupt(uint32_t vector);
 
   // Faults of the kernel and HAL to put the driver to the test.
   int failPoolAfter = -1;                  // allocations left before every further one fails (-1: never)

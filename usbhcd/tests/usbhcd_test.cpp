@@ -410,8 +410,48 @@ TEST(UsbhcdInterrupts, AnUnsharedInterruptThatIsRefusedIsConnectedShared) {
   expectUnloadsClean(tb);
 }
 
+TEST(UsbhcdInterrupts, EachControllerClaimsOnlyItsOwnInterrupts) {
+  Testbed tb;
+  auto &u = addUhci(tb, 0, 7, 2, 0xE000, 4, 11);
+  auto &o = addOhci(tb, 0, 8, 0, 0xFEBF0000, 1, 11);  // the same line, shared
+  loadAndDiscover(tb);
+  ASSERT_EQ(2u, tb.interrupts().size());
+  EXPECT_FALSE(tb.raiseInterrupt(0x30 + 11)) << "nothing pending";
+  u.usbsts |= 0x01;  // transfer completion
+  EXPECT_TRUE(tb.raiseInterrupt(0x30 + 11));
+  EXPECT_EQ(0, u.usbsts & 0x1F) << "acknowledged";
+  o.reg[0x0C / 4] |= 0x02;  // write-back done head, enabled at start
+  EXPECT_TRUE(tb.raiseInterrupt(0x30 + 11));
+  EXPECT_EQ(0u, o.reg[0x0C / 4]);
+  o.reg[0x0C / 4] |= 0x04;  // start of frame: not enabled, not claimed
+  EXPECT_FALSE(tb.raiseInterrupt(0x30 + 11));
+  expectUnloadsClean(tb);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Controller initialisation and start: the register writes in order.
+
+TEST(UsbhcdControllers, OhciResetIsPolledAHundredTimesEvery100Microseconds) {
+  Testbed tb;
+  auto &o = addOhci(tb, 0, 4, 0, 0xFEBF0000);
+  o.resetNeverCompletes = true;
+  loadAndDiscover(tb);
+  EXPECT_TRUE(controllerNames(tb).empty());
+  // From the reset write to the next write: only polls of HcCommandStatus.
+  const auto &log = o.registerLog;
+  size_t reset = 0;
+  while (reset < log.size() && !(log[reset].write && log[reset].offset == 0x08)) ++reset;
+  ASSERT_LT(reset, log.size());
+  unsigned polls = 0;
+  for (size_t i = reset + 1; i < log.size() && !log[i].write; ++i) {
+    EXPECT_EQ(0x08u, log[i].offset);
+    ++polls;
+  }
+  EXPECT_EQ(100u, polls);
+  EXPECT_TRUE(tb.delays().empty()) << "the initialisation stopped at the reset";
+  EXPECT_GE(tb.now(), 100u * 100u);
+  expectUnloadsClean(tb);
+}
 
 TEST(UsbhcdControllers, OhciInitialiseAndStartWriteTheirSequence) {
   Testbed tb;
