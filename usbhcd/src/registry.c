@@ -171,12 +171,13 @@ NTSTATUS HcWriteControllerValues(HC_EXTENSION *hc) {
   return status;
 }
 
-/* Deletes an open key with everything below it, and closes it. */
+/* Deletes an open key with everything below it, and closes it. Each level's enumeration buffer
+ * comes from pool: the kernel stack is small. */
 static VOID DeleteTree(HANDLE key, ULONG depth) {
-  ULONG buffer[(sizeof(KEY_BASIC_INFORMATION) + 256 * sizeof(WCHAR)) / sizeof(ULONG) + 1];
-  PKEY_BASIC_INFORMATION info = (PKEY_BASIC_INFORMATION)buffer;
+  const ULONG size = sizeof(KEY_BASIC_INFORMATION) + 256 * sizeof(WCHAR);
+  PKEY_BASIC_INFORMATION info = (PKEY_BASIC_INFORMATION)ExAllocatePoolWithTag(PagedPool, size, HC_POOL_TAG);
   ULONG length;
-  while (depth < 16 && NT_SUCCESS(ZwEnumerateKey(key, 0, KeyBasicInformation, info, sizeof(buffer), &length))) {
+  while (info && depth < 16 && NT_SUCCESS(ZwEnumerateKey(key, 0, KeyBasicInformation, info, size, &length))) {
     UNICODE_STRING name;
     HANDLE child;
     name.Buffer = info->Name;
@@ -189,6 +190,7 @@ static VOID DeleteTree(HANDLE key, ULONG depth) {
       break;
     }
   }
+  if (info) ExFreePool(info);
   ZwDeleteKey(key);
   ZwClose(key);
 }
