@@ -1,0 +1,117 @@
+/* usbhcd.sys: USB device handles and their default control pipes. */
+#include "usbhcd.h"
+
+static HC_PIPE *OpenDefaultPipe(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle) {
+  HC_PIPE *pipe = (HC_PIPE *)ExAllocatePoolWithTag(NonPagedPool, sizeof(*pipe), HC_PIPE_TAG);
+  if (!pipe) return NULL;
+  RtlZeroMemory(pipe, sizeof(*pipe));
+  pipe->Tag = HC_PIPE_TAG;
+  pipe->Controller = hc;
+  pipe->Device = handle;
+  /* Endpoint 0: length 7, type 5, address 0, control, 64-byte packets, no interval. */
+  pipe->Endpoint[0] = 7;
+  pipe->Endpoint[1] = 5;
+  pipe->Endpoint[2] = 0;
+  pipe->Endpoint[3] = 0;
+  pipe->Endpoint[4] = 64;
+  pipe->Endpoint[5] = 0;
+  pipe->Endpoint[6] = 0;
+  pipe->Type = 0;
+  pipe->Flags = (handle->Flags & (HC_HANDLE_LOW_SPEED | HC_HANDLE_ROOT_HUB)) | HC_PIPE_CONTROL;
+  InitializeListHead(&pipe->Transfers);
+  if (!(pipe->Flags & HC_PIPE_ROOT_HUB) && hc->Ops->OpenPipe && !NT_SUCCESS(hc->Ops->OpenPipe(hc, pipe))) {
+    ExFreePool(pipe);
+    return NULL;
+  }
+  InsertTailList(&handle->Pipes, &pipe->Link);
+  return pipe;
+}
+
+static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  RemoveEntryList(&pipe->Link);
+  if (!(pipe->Flags & HC_PIPE_ROOT_HUB)) {
+    if (hc->Ops->AbortPipe) hc->Ops->AbortPipe(hc, pipe);
+    if (hc->Ops->ClosePipe) hc->Ops->ClosePipe(hc, pipe);
+  }
+  pipe->Tag = 0;
+  ExFreePool(pipe);
+}
+
+NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags) {
+  HC_DEVICE_HANDLE *handle;
+  KIRQL irql;
+  if (!handleOut) return STATUS_INVALID_PARAMETER;
+  *handleOut = NULL;
+  handle = (HC_DEVICE_HANDLE *)ExAllocatePoolWithTag(NonPagedPool, sizeof(*handle), HC_DEVICE_TAG);
+  if (!handle) return STATUS_INSUFFICIENT_RESOURCES;
+  RtlZeroMemory(handle, sizeof(*handle));
+  handle->Controller = hc;
+  handle->Flags = flags;
+  InitializeListHead(&handle->Pipes);
+  handle->DefaultPipe = OpenDefaultPipe(hc, handle);
+  if (!handle->DefaultPipe) {
+    ExFreePool(handle);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  KeAcquireSpinLock(&hc->DeviceLock, &irql);
+  InsertTailList(&hc->Devices, &handle->Link);
+  KeReleaseSpinLock(&hc->DeviceLock, irql);
+  *handleOut = handle;
+  return STATUS_SUCCESS;
+}
+
+/* A handle is used only when it is on this controller's list: a stale or foreign pointer is
+ * refused rather than followed. Called with the device lock held. */
+static BOOLEAN IsListed(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle) {
+  PLIST_ENTRY entry;
+  if (!handle) return FALSE;
+  for (entry = hc->Devices.Flink; entry != &hc->Devices; entry = entry->Flink)
+    if (CONTAINING_RECORD(entry, HC_DEVICE_HANDLE, Link) == handle) return TRUE;
+  return FALSE;
+}
+
+NTSTATUS HcSetAddress(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, ULONG address, ULONG parameter) {
+  KIRQL irql;
+  BOOLEAN listed;
+  KeAcquireSpinLock(&hc->DeviceLock, &irql);
+  listed = IsListed(hc, handle);
+  KeReleaseSpinLock(&hc->DeviceLock, irql);
+  if (!listed || !handle->DefaultPipe) return STATUS_INVALID_PARAMETER;
+  handle->DefaultPipe->Address = address;
+  handle->DefaultPipe->Parameter = parameter & 0xFFFF;
+  if (!(handle->Flags & HC_HANDLE_ROOT_HUB) && hc->Ops->UpdatePipe) hc->Ops->UpdatePipe(hc, handle->DefaultPipe);
+  return STATUS_SUCCESS;
+}
+
+static VOID FreeHandle(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle) {
+  while (!IsListEmpty(&handle->Pipes)) ClosePipe(hc, CONTAINING_RECORD(handle->Pipes.Flink, HC_PIPE, Link));
+  if (handle->Configuration) ExFreePool(handle->Configuration);
+  ExFreePool(handle);
+}
+
+NTSTATUS HcCloseDeviceHandle(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle) {
+  KIRQL irql;
+  BOOLEAN listed;
+  KeAcquireSpinLock(&hc->DeviceLock, &irql);
+  listed = IsListed(hc, handle);
+  if (listed) RemoveEntryList(&handle->Link);
+  KeReleaseSpinLock(&hc->DeviceLock, irql);
+  if (!listed) return STATUS_INVALID_PARAMETER;
+  FreeHandle(hc, handle);
+  return STATUS_SUCCESS;
+}
+
+VOID HcCloseAllDeviceHandles(HC_EXTENSION *hc) {
+  for (;;) {
+    KIRQL irql;
+    HC_DEVICE_HANDLE *handle = NULL;
+    KeAcquireSpinLock(&hc->DeviceLock, &irql);
+    if (!IsListEmpty(&hc->Devices)) {
+      handle = CONTAINING_RECORD(hc->Devices.Flink, HC_DEVICE_HANDLE, Link);
+      RemoveEntryList(&handle->Link);
+    }
+    KeReleaseSpinLock(&hc->DeviceLock, irql);
+    if (!handle) return;
+    FreeHandle(hc, handle);
+  }
+}

@@ -1,0 +1,260 @@
+/* usbhcd.sys: the shared declarations of the host-controller driver. */
+#ifndef USBHCD_H
+#define USBHCD_H
+
+#include "nt.h"
+
+/* Pool tags. */
+#define HC_POOL_TAG HC_TAG('D', 'd', 'k', ' ')
+#define HC_DEVICE_TAG HC_TAG('U', 'd', 'e', 'v')
+#define HC_PIPE_TAG HC_TAG('P', 'i', 'p', 'e')
+#define HC_LOOKASIDE_TAG HC_TAG('U', 'h', 'c', 'd')
+
+/* Internal device-control codes. */
+#define IOCTL_HC_SUBMIT_URB 0x220003
+#define IOCTL_HC_RESET_PORT 0x220007
+#define IOCTL_HC_CREATE_DEVICE 0x222003
+#define IOCTL_HC_SET_ADDRESS 0x222007
+#define IOCTL_HC_CLOSE_DEVICE 0x22200B
+#define IOCTL_HC_REGISTER_CALLBACK 0x222033
+#define IOCTL_HC_HELPER_TABLE 0x222EE0
+#define IOCTL_HC_REGISTRY_PATH 0x222EE4
+
+#define HC_TYPE_OHCI 0
+#define HC_TYPE_UHCI 1
+
+#define HC_DEVICE_TYPE_CONTROL 0xFFFF
+#define HC_DEVICE_TYPE_USB 0x22
+
+/* Extension state flags. */
+#define HC_STATE_STOPPING 0x01
+#define HC_STATE_REMOVED 0x02
+#define HC_STATE_SHUTDOWN_REGISTERED 0x04
+#define HC_STATE_STARTED 0x08
+#define HC_STATE_INTERRUPT_CONNECTED 0x10
+#define HC_STATE_INITIALISED 0x20
+
+typedef struct _HC_EXTENSION HC_EXTENSION;
+typedef struct _HC_PIPE HC_PIPE;
+
+/* A pool of equal blocks cut from 4,096-byte common-buffer pages. The last bytes of every block
+ * are its trailer: the owning pool, the free-list link and the block's physical address (12 bytes
+ * in the 32-bit driver). */
+typedef struct _HC_BLOCK_TRAILER {
+  struct _HC_POOL *Pool;
+  struct _HC_BLOCK_TRAILER *Next;
+  ULONG Physical;
+} HC_BLOCK_TRAILER;
+
+typedef struct _HC_POOL_PAGE {
+  struct _HC_POOL_PAGE *Next;
+  PVOID Virtual;
+  PHYSICAL_ADDRESS Physical;
+} HC_POOL_PAGE;
+
+typedef struct _HC_POOL {
+  KSPIN_LOCK Lock;
+  PADAPTER_OBJECT Adapter;
+  ULONG BlockSize;
+  ULONG HardwareSize;
+  ULONG MaximumBlocks;
+  ULONG Blocks;     /* blocks cut so far */
+  ULONG FreeBlocks; /* on the free list */
+  HC_BLOCK_TRAILER *Free;
+  HC_POOL_PAGE *Pages;
+} HC_POOL;
+
+#define HC_PAGE_SIZE 4096
+#define HC_TRAILER_SIZE ((ULONG)sizeof(HC_BLOCK_TRAILER))
+
+HC_POOL *HcPoolCreate(PADAPTER_OBJECT adapter, ULONG initialBlocks, ULONG hardwareSize, ULONG maximumBlocks,
+                      ULONG blockSize);
+PVOID HcPoolAllocate(HC_POOL *pool, ULONG *physical);
+VOID HcPoolFree(HC_POOL *pool, PVOID block);
+PVOID HcPoolFindPhysical(HC_POOL *pool, ULONG physical);
+VOID HcPoolDestroy(HC_POOL *pool);
+ULONG HcPoolBlockPhysical(HC_POOL *pool, PVOID block);
+
+/* The operations of one controller type; all generic code reaches the hardware through them.
+ * Entries that are null are not provided by that type (yet). */
+typedef struct _HC_OPERATIONS {
+  NTSTATUS (*Initialise)(HC_EXTENSION *hc);
+  VOID (*Stop)(HC_EXTENSION *hc);
+  VOID (*Start)(HC_EXTENSION *hc);
+  VOID (*Reset)(HC_EXTENSION *hc);
+  VOID (*FreeSchedule)(HC_EXTENSION *hc);
+  /* Root hub. */
+  ULONG (*HubStatus)(HC_EXTENSION *hc);
+  ULONG (*PortStatus)(HC_EXTENSION *hc, ULONG port);
+  VOID (*SetPortFeature)(HC_EXTENSION *hc, ULONG port, ULONG feature);
+  VOID (*ClearPortFeature)(HC_EXTENSION *hc, ULONG port, ULONG feature);
+  VOID (*HubDescriptor)(HC_EXTENSION *hc, PUCHAR descriptor);
+  NTSTATUS (*ChangePipe)(HC_EXTENSION *hc, PIRP irp);
+  NTSTATUS (*ResetPort)(HC_EXTENSION *hc, PIRP irp);
+  /* Pipes and transfers. */
+  NTSTATUS (*OpenPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  VOID (*ClosePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  VOID (*UpdatePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  NTSTATUS (*SubmitUrb)(HC_EXTENSION *hc, PIRP irp);
+  NTSTATUS (*AbortPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  ULONG (*FrameNumber)(HC_EXTENSION *hc);
+  BOOLEAN (*InterruptService)(HC_EXTENSION *hc);
+  VOID (*DeferredCompletion)(HC_EXTENSION *hc);
+} HC_OPERATIONS;
+
+extern const HC_OPERATIONS HcOhciOperations;
+extern const HC_OPERATIONS HcUhciOperations;
+
+/* A USB device handle, tag "Udev". */
+typedef struct _HC_DEVICE_HANDLE {
+  LIST_ENTRY Link; /* in the controller's device list */
+  HC_EXTENSION *Controller;
+  ULONG Flags; /* bit 0 low speed, bit 1 root hub */
+  LIST_ENTRY Pipes;
+  HC_PIPE *DefaultPipe;
+  PVOID Configuration; /* the current configuration descriptor copy */
+} HC_DEVICE_HANDLE;
+
+#define HC_HANDLE_LOW_SPEED 0x01
+#define HC_HANDLE_ROOT_HUB 0x02
+
+/* A pipe, tag "Pipe". */
+struct _HC_PIPE {
+  ULONG Tag;
+  LIST_ENTRY Link; /* in the device handle's pipe list */
+  HC_EXTENSION *Controller;
+  HC_DEVICE_HANDLE *Device;
+  UCHAR Endpoint[7]; /* the endpoint descriptor */
+  ULONG Type;        /* 0 control, 1 isochronous, 2 bulk, 3 interrupt */
+  ULONG Flags;
+  ULONG Address;   /* the device's USB address */
+  ULONG Parameter; /* the 16-bit parameter given with the address */
+  LIST_ENTRY Transfers;
+  PVOID Hardware; /* the type's schedule entry */
+};
+
+#define HC_PIPE_LOW_SPEED 0x001
+#define HC_PIPE_ROOT_HUB 0x002
+#define HC_PIPE_IN 0x004
+#define HC_PIPE_CONTROL 0x0A0
+#define HC_PIPE_ISOCHRONOUS 0x040
+#define HC_PIPE_BULK 0x088
+#define HC_PIPE_INTERRUPT 0x010
+#define HC_PIPE_HALTED 0x100
+
+typedef struct _HC_OHCI_STATE {
+  PVOID Hcca;
+  PHYSICAL_ADDRESS HccaBufferPhysical;
+  PVOID HccaBuffer;
+  ULONG HccaBufferLength;
+  PVOID TreeNodes[63];
+  ULONG TreePhysical[63];
+  LIST_ENTRY DoneLists[2];
+  KDPC DoneDpc;
+  KDPC CompletionDpc;
+  BOOLEAN DpcsReady;
+  ULONG RhDescriptorA;
+} HC_OHCI_STATE;
+
+typedef struct _HC_UHCI_STATE {
+  PULONG FrameList;
+  PHYSICAL_ADDRESS FrameListPhysical;
+  USHORT LegacySupport;
+  BOOLEAN LegacySaved;
+  BOOLEAN LookasideReady;
+  NPAGED_LOOKASIDE_LIST Lookaside;
+  PVOID TreeNodes[63];
+  ULONG TreePhysical[63];
+  PVOID ControlQueueHead;
+  PVOID ControlTd;
+  BOOLEAN DpcsReady;
+  KDPC CompletionDpc;
+  KDPC IsrDpc;
+  KTIMER Timer;
+  KDPC PortDpc[2];
+  KTIMER PortTimer[2];
+  ULONG PortChange[2];
+} HC_UHCI_STATE;
+
+struct _HC_EXTENSION {
+  ULONG Type;
+  const HC_OPERATIONS *Ops;
+  ULONG Number;
+  ULONG Bus;
+  ULONG Slot;
+  PDEVICE_OBJECT Self;
+  USHORT VendorId;
+  USHORT DeviceId;
+  UCHAR Revision;
+  UCHAR InterruptPin;
+  USHORT SubVendorId;
+  USHORT SubSystemId;
+  ULONG Vector;
+  KIRQL Irql;
+  KIRQL SynchronizeIrql;
+  KAFFINITY Affinity;
+  KINTERRUPT_MODE InterruptMode;
+  BOOLEAN SharedInterrupt;
+  BOOLEAN RegistersMapped;
+  BOOLEAN ResourcesClaimed;
+  PUCHAR Registers; /* I/O port base (UHCI) or mapped memory (OHCI) */
+  ULONG RegisterLength;
+  PADAPTER_OBJECT Adapter;
+  ULONG MapRegisters;
+  HC_POOL *GeneralPool;
+  HC_POOL *DescriptorPool;
+  PKINTERRUPT Interrupt;
+  KSPIN_LOCK InterruptLock;
+  LIST_ENTRY Devices;
+  KSPIN_LOCK DeviceLock;
+  ULONG State;
+  ULONG InterruptCount;
+  union {
+    HC_OHCI_STATE Ohci;
+    HC_UHCI_STATE Uhci;
+  } u;
+};
+
+/* Driver-wide state. */
+typedef VOID(NTAPI *HC_REGISTER_CALLBACK)(PDEVICE_OBJECT controller);
+
+typedef struct _HC_DRIVER {
+  PDRIVER_OBJECT DriverObject;
+  UNICODE_STRING RegistryPath; /* our copy, zero-terminated */
+  BOOLEAN IgnoreOhci;
+  BOOLEAN IgnoreUhci;
+  PDEVICE_OBJECT ControlDevice;
+  HC_REGISTER_CALLBACK Callback;
+  ULONG ControllerCount;
+  KIRQL SynchronizeIrql;
+} HC_DRIVER;
+
+extern HC_DRIVER HcDriver;
+
+/* discovery.c */
+VOID HcDiscover(VOID);
+VOID HcTeardown(HC_EXTENSION *hc);
+VOID HcStopController(HC_EXTENSION *hc);
+
+/* registry.c */
+NTSTATUS HcOpenKey(PUNICODE_STRING path, HANDLE *key);
+BOOLEAN HcReadDword(PUNICODE_STRING keyPath, PCWSTR name, ULONG *value);
+NTSTATUS HcControllerKeyPath(ULONG number, PUNICODE_STRING path); /* pool string, freed by HcFreeString */
+VOID HcFreeString(PUNICODE_STRING string);
+NTSTATUS HcWriteControllerValues(HC_EXTENSION *hc);
+VOID HcDeleteStaleControllerKeys(ULONG fromNumber);
+ULONG HcFormat(PWCHAR out, ULONG capacity, PCSTR format, ...); /* %u %04X %wZ; returns characters */
+
+/* devices.c */
+NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags);
+NTSTATUS HcSetAddress(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, ULONG address, ULONG parameter);
+NTSTATUS HcCloseDeviceHandle(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle);
+VOID HcCloseAllDeviceHandles(HC_EXTENSION *hc);
+
+/* Waits: the IRQL-safe microsecond stall and the passive-level millisecond delay. */
+VOID HcDelayMilliseconds(ULONG ms);
+
+/* The helper table of the exported USBD routines. */
+extern PVOID const HcHelperTable[6];
+
+#endif
