@@ -367,14 +367,27 @@ bool streamBusy(DriverInstance& driver) {
   return driver.stream.streaming || driver.stream.head != nullptr;
 }
 
+// Two steps: callbacks that have entered the driver are waited out by their count; then a timer
+// of our own, which winmm's one timer thread signals only after every callback dispatched before it
+// has returned, covers one that winmm has dispatched but that has not yet reached the count (or is
+// leaving after it). The barrier's timer sets an event itself, so no code of this DLL runs on the
+// timer thread after it. Not on the timer thread itself (a client stopping from its callback).
 void waitForDeliveries(DriverInstance& driver) {
   StreamContext& stream = driver.stream;
   const DWORD started = GetTickCount();
+  const bool onTimerThread = stream.callbackThread == GetCurrentThreadId();
   for (;;) {
-    const LONG own = stream.callbackThread == GetCurrentThreadId() ? 1 : 0;
-    if (stream.callbacksRunning <= own || GetTickCount() - started > kWaitForCallbacksMs) return;
+    const LONG own = onTimerThread ? 1 : 0;
+    if (stream.callbacksRunning <= own || GetTickCount() - started > kWaitForCallbacksMs) break;
     Sleep(1);
   }
+  if (onTimerThread) return;
+  HANDLE passed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!passed) return;
+  if (timeSetEvent(1, 1, reinterpret_cast<LPTIMECALLBACK>(passed), 0, TIME_ONESHOT | TIME_CALLBACK_EVENT_SET)) {
+    WaitForSingleObject(passed, kWaitForCallbacksMs);
+  }
+  CloseHandle(passed);
 }
 
 }  // namespace avi
