@@ -152,10 +152,10 @@ DWORD errorText(const DriverInstance& driver, LPARAM lParam1) {
                                                                                              : DV_ERR_PARAM1;
 }
 
-// Under the stream lock: a frame being read on another thread reads the same settings and the
+// Under the frame lock: a frame being read on another thread reads the same settings and the
 // settings library's one current key.
 DWORD configureStorage(DriverInstance& driver, DWORD flags) {
-  compat::Locked hold(driver.stream.lock);
+  compat::Locked hold(driver.frameLock);
   if (flags & kConfigureStorageGet) {
     theSettingsStore().loadWithRevisionCheck();
   } else if (flags & kConfigureStorageSet) {
@@ -175,6 +175,7 @@ DWORD channelCaps(DWORD channel, LPARAM lParam1) {
 DWORD channelStreamMessage(DriverInstance& driver, DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2) {
   if (channel == kVideoExternalIn) {
     if (message == kDvmStreamInit) {
+      compat::Locked hold(driver.frameLock);
       prepareFrame(driver);
       return DV_ERR_OK;
     }

@@ -16,6 +16,7 @@ namespace {
 
 using avitest::Buffers;
 using avitest::CaptureDriver;
+using avitest::Recycler;
 using namespace avi;
 
 constexpr DWORD kRgb320 = 320 * 240 * 3;
@@ -207,21 +208,6 @@ TEST_F(CaptureDriver, StreamEnable0RefusesStreamingButNotSingleFrames) {
   EXPECT_EQ(0, send(video, kDvmFrame, reinterpret_cast<LPARAM>(buffers[0]), sizeof(VIDEOHDR)));
   EXPECT_EQ(size, buffers[0]->dwBytesUsed);
 }
-
-// The client's loop: every completed buffer goes straight back (on the timer's thread).
-// It counts the adds the driver took, by buffer (dwUser is the buffer's index).
-struct Recycler {
-  HDRVR video;
-  volatile LONG stop = 0;
-  volatile LONG adds[8] = {};
-  static void onData(void* self, VIDEOHDR* header) {
-    Recycler& r = *static_cast<Recycler*>(self);
-    if (r.stop) return;
-    if (SendDriverMessage(r.video, kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR)) == 0) {
-      InterlockedIncrement(&r.adds[header->dwUser]);
-    }
-  }
-};
 
 // Re-adds every buffer as a recording client does, noting when each frame was captured.
 struct CaptureTimes {
