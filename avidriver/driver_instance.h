@@ -73,7 +73,7 @@ struct OutOfBandState {
 // two profiles are profile numbers (0-based, the key "UserProfile<n + 1>"), not positions in a
 // list of the profiles that exist.
 struct TimedProfileState {
-  bool active = false;  // two different start times, and enabled
+  bool active = false;                        // two different start times, and enabled
   bool inPeriod1 = false, inPeriod2 = false;  // that period's profile has been loaded
   bool refresh = false;                       // a switch happened; the source dialog redraws
 };

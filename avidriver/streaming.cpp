@@ -223,9 +223,7 @@ void scheduleNextFrame(DriverInstance& driver) {
 }
 
 // Waits until no frame is being read into a buffer of the stream (the reader hands it back).
-void waitForReader(DriverInstance& driver) {
-  compat::Locked reading(driver.frameLock);
-}
+void waitForReader(DriverInstance& driver) { compat::Locked reading(driver.frameLock); }
 
 // STOP, and the first step of RESET and FINI: no more frames; buffers already filled are handed
 // back now, oldest first; their timers go into `kill` (one that fires anyway finds nothing). A
@@ -376,8 +374,8 @@ DWORD streamMessage(DriverInstance& driver, UINT message, LPARAM lParam1, LPARAM
   // Outside the stream lock: the frame read, and the timer calls (winmm holds its own lock while
   // it calls a timer back, and the callback takes the stream lock).
   if (read) scheduleNextFrame(driver);
-  const bool stopped = result == DV_ERR_OK &&
-                       (message == kDvmStreamStop || message == kDvmStreamReset || message == kDvmStreamFini);
+  const bool stopped =
+      result == DV_ERR_OK && (message == kDvmStreamStop || message == kDvmStreamReset || message == kDvmStreamFini);
   if (stopped) {
     kill.killAll();
     waitForReader(driver);  // a buffer being read goes back before the stop returns

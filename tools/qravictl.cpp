@@ -28,11 +28,11 @@ const char kValues[] = "OOB Controls";
 constexpr LONG kEnabled = 1, kApply = 2, kReport = 4, kReportButton = 8;
 
 // The values the driver takes on an apply request.
-const char* const kValueNames[] = {"AWB Tracking",      "Red Balance",     "Blue Balance",   "Color Saturation",
-                                   "AGC Enable",        "AGC Bias",        "Shutter Value",  "Video Gain",
-                                   "Gamma Value",       "Image Sharpness", "Digital Output", "Image Quality",
-                                   "LED Mode",          "60Hz Power System", "Negative Enable", "Mirror Preview",
-                                   "Flip Preview",      "BLC Value",       "Manual AWB"};
+const char* const kValueNames[] = {"AWB Tracking", "Red Balance",       "Blue Balance",    "Color Saturation",
+                                   "AGC Enable",   "AGC Bias",          "Shutter Value",   "Video Gain",
+                                   "Gamma Value",  "Image Sharpness",   "Digital Output",  "Image Quality",
+                                   "LED Mode",     "60Hz Power System", "Negative Enable", "Mirror Preview",
+                                   "Flip Preview", "BLC Value",         "Manual AWB"};
 const char* const kCameraValues[] = {"Camera Red Balance", "Camera Blue Balance", "Camera Shutter Value",
                                      "Camera Video Gain"};
 
@@ -97,8 +97,7 @@ bool request(LONG bit, DWORD waitMs) {
     Sleep(10);
   }
   writeFlags(flags() & ~bit);
-  std::fprintf(stderr,
-               "qravictl: no capture driver is streaming: the request was not acknowledged within %lu ms\n",
+  std::fprintf(stderr, "qravictl: no capture driver is streaming: the request was not acknowledged within %lu ms\n",
                static_cast<unsigned long>(waitMs));
   return false;
 }

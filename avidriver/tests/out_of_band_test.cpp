@@ -177,8 +177,8 @@ TEST_F(OutOfBand, QravictlSetsGetsAndWatchesThroughAStreamingDriverAndSaysWhenNo
   }
   ASSERT_EQ(0, send(video_, kDvmStreamStart));
 
-  EXPECT_EQ(0, qrtest::runChild("qravictl.exe", "set \"AGC Enable\" 0 \"Shutter Value\" 5000 \"Video Gain\" 40",
-                                output));
+  EXPECT_EQ(0,
+            qrtest::runChild("qravictl.exe", "set \"AGC Enable\" 0 \"Shutter Value\" 5000 \"Video Gain\" 40", output));
   EXPECT_EQ("applied 3 values\n", output);
   EXPECT_EQ(3900, QRGetShutter());
   EXPECT_EQ(40, QRGetGain());

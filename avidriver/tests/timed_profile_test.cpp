@@ -92,8 +92,8 @@ class TimedProfiles : public CaptureDriver {
 
 struct Step {
   int hour, minute;
-  LONG profile;               // the profile in use after the frame (0: none switched to yet)
-  LONG loads1, loads2;        // loads of profiles 1 and 2 so far
+  LONG profile;         // the profile in use after the frame (0: none switched to yet)
+  LONG loads1, loads2;  // loads of profiles 1 and 2 so far
 };
 
 TEST_F(TimedProfiles, EachPeriodsProfileIsLoadedOnceAtItsFirstFrameAlsoAcrossMidnight) {
@@ -103,10 +103,21 @@ TEST_F(TimedProfiles, EachPeriodsProfileIsLoadedOnceAtItsFirstFrameAlsoAcrossMid
   };
   const Case cases[] = {
       {{1, 480, 1080},
-       {{7, 59, 2, 0, 1}, {8, 0, 1, 1, 1}, {12, 0, 1, 1, 1}, {17, 59, 1, 1, 1}, {18, 0, 2, 1, 2}, {23, 59, 2, 1, 2},
-        {0, 0, 2, 1, 2}, {8, 0, 1, 2, 2}}},
+       {{7, 59, 2, 0, 1},
+        {8, 0, 1, 1, 1},
+        {12, 0, 1, 1, 1},
+        {17, 59, 1, 1, 1},
+        {18, 0, 2, 1, 2},
+        {23, 59, 2, 1, 2},
+        {0, 0, 2, 1, 2},
+        {8, 0, 1, 2, 2}}},
       {{1, 1320, 360},
-       {{22, 0, 1, 1, 0}, {23, 59, 1, 1, 0}, {0, 0, 1, 1, 0}, {5, 59, 1, 1, 0}, {6, 0, 2, 1, 1}, {21, 59, 2, 1, 1},
+       {{22, 0, 1, 1, 0},
+        {23, 59, 1, 1, 0},
+        {0, 0, 1, 1, 0},
+        {5, 59, 1, 1, 0},
+        {6, 0, 2, 1, 1},
+        {21, 59, 2, 1, 1},
         {22, 0, 1, 2, 1}}},
       {{1, 600, 600}, {{9, 59, 0, 0, 0}, {10, 0, 0, 0, 0}, {10, 1, 0, 0, 0}}},
       {{0, 480, 1080}, {{7, 0, 0, 0, 0}, {9, 0, 0, 0, 0}, {19, 0, 0, 0, 0}}},
