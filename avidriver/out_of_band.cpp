@@ -1,7 +1,7 @@
 // The out-of-band controls: another process sets values under "OOB Controls" of the "AVI" key and
 // flags in "OOB Control Enabled" (1 enabled, 2 apply the values, 4 report the camera's values, 8
 // report the button continuously); the driver polls the flags once per frame, acknowledges a
-// request by clearing its bit, and writes "Camera ..." values back.
+// request by clearing its bit once it is carried out, and writes "Camera ..." values back.
 //
 // The other process is not trusted with the camera: a value that is missing, of a type the
 // settings library does not read as a number, or out of its range leaves the setting as it was or
@@ -165,6 +165,9 @@ void outOfBandStartUpRead(DriverInstance& driver) {
   if ((flags & (kEnabled | kApply)) == (kEnabled | kApply)) readValues(driver, true);
 }
 
+// A request is acknowledged once it is carried out: an apply after the values went to the camera,
+// a report after the values are written (in outOfBandReports), so the other program that sees its
+// bit clear finds the camera set, or the values there to read.
 void outOfBandFrameStep(DriverInstance& driver) {
   OutOfBandState& state = driver.outOfBand;
   const LONG flags = ExtRegGetVal(kKeyName, nullptr, kFlags);
@@ -175,11 +178,10 @@ void outOfBandFrameStep(DriverInstance& driver) {
   state.reportButton = (flags & kReportButton) != 0;
   // A watcher that has just switched the button report on gets the button's state at once.
   if (state.reportButton && !wasReportingButton) driver.frame.lastReportedButton = -1;
-  if (flags & (kApply | kReport | kReportButton)) {
-    const LONG acknowledged = flags & (kEnabled | kReportButton);
-    if (acknowledged != flags) ExtRegSaveVal(kKeyName, nullptr, kFlags, acknowledged);
+  if (flags & kApply) {
+    applyToCamera(driver, readValues(driver, false));
+    ExtRegSaveVal(kKeyName, nullptr, kFlags, ExtRegGetVal(kKeyName, nullptr, kFlags) & ~kApply);
   }
-  if (flags & kApply) applyToCamera(driver, readValues(driver, false));
 }
 
 void outOfBandReports(DriverInstance& driver) {
@@ -195,6 +197,7 @@ void outOfBandReports(DriverInstance& driver) {
   report("Camera Blue Balance", blue, frame.lastReportedBlue);
   report("Camera Shutter Value", shutter, frame.lastReportedShutter);
   report("Camera Video Gain", gain, frame.lastReportedGain);
+  ExtRegSaveVal(kKeyName, nullptr, kFlags, ExtRegGetVal(kKeyName, nullptr, kFlags) & ~kReport);
 }
 
 void outOfBandSwitchOff() {
