@@ -65,6 +65,35 @@ TEST_F(OutOfBand, AnApplyTakesTheValuesWithTheShutterAtMost3900AndIsAcknowledged
   EXPECT_EQ(400, ExtRegGetVal("AVI", "UserProfile1", "Frequency"));
 }
 
+// "Image Quality" 0, 1, 2 are the camera's 0, 128, 255 (others leave it), except that grey at the
+// small sizes is always made at 255; the LED mode goes to the camera and into "LED Mode".
+TEST_F(OutOfBand, AnApplyMapsTheQualityAndSendsTheLedMode) {
+  struct Case {
+    LONG width, height;
+    DWORD compression;
+    WORD bits;
+    DWORD quality;
+    LONG expected;
+  };
+  const Case cases[] = {{320, 240, BI_RGB, 24, 1, 128}, {320, 240, BI_RGB, 24, 0, 0},  {320, 240, BI_RGB, 24, 7, 0},
+                        {320, 240, BI_RGB, 24, 2, 255}, {160, 120, BI_RGB, 8, 0, 255}, {320, 240, BI_RGB, 8, 1, 128}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(0, setFormat(video_, c.width, c.height, c.compression, c.bits));
+    Buffers buffers(1, getFormat(video_).biSizeImage);
+    setDword(kValuesKey, "Image Quality", c.quality);
+    setFlags(3);
+    ASSERT_EQ(0, send(video_, kDvmFrame, reinterpret_cast<LPARAM>(buffers[0]), sizeof(VIDEOHDR)));
+    EXPECT_EQ(c.expected, QRGetQuality()) << c.width << " bits " << c.bits << " quality " << c.quality;
+  }
+  ASSERT_EQ(0, setFormat(video_, 160, 120, BI_RGB, 24));
+  setDword(kValuesKey, "LED Mode", 1);
+  setFlags(3);
+  ASSERT_NO_FATAL_FAILURE(frame());
+  EXPECT_EQ(1, QRGetLEDEn());
+  ASSERT_EQ(0, send(video_, kDvmConfigureStorage, 0, kConfigureStorageSet));
+  EXPECT_EQ(1, ExtRegGetVal("AVI", "UserProfile1", "LED Mode"));
+}
+
 TEST_F(OutOfBand, ValuesMissingOfTheWrongTypeOrOutOfRangeNeverReachTheCameraRaw) {
   const LONG red = QRGetRedBal(), saturation = QRGetChromaSat();
   const BYTE binary[4] = {200, 0, 0, 0};
