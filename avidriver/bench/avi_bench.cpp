@@ -27,7 +27,7 @@ namespace {
 
 constexpr DWORD kBuffers = 4;
 constexpr double kSeconds = 10.0;
-constexpr int kFramesPerRound = 20;
+constexpr int kFramePairs = 300;
 
 double nowMs() {
   static LARGE_INTEGER frequency = [] {
@@ -165,28 +165,34 @@ StreamResult stream(HDRVR video, DWORD imageSize, DWORD fps) {
 }
 
 // The driver's single frame (DVM_FRAME: the per-frame step, the format settings and the read)
-// against a bare QRVideoFrameRead of the library the driver holds in this process, alternately,
-// the best mean of several rounds each, so that both see the same machine.
-void frameCosts(HDRVR video, const Format& f, DWORD imageSize, double& driverMs, double& readMs) {
+// against a bare QRVideoFrameRead of the library the driver holds in this process, one of each in
+// turn: the medians of each and of the pairs' differences, so that both see the same machine and
+// the other work on it cancels out.
+void frameCosts(HDRVR video, const Format& f, DWORD imageSize, double& driverMs, double& readMs, double& ownMs) {
   std::vector<BYTE> frame(imageSize);
   VIDEOHDR header{};
   header.lpData = frame.data();
   header.dwBufferLength = imageSize;
-  driverMs = readMs = 1e30;
-  for (int round = 0; round < 8; ++round) {
+  std::vector<double> driver, bare, own;
+  for (int i = 0; i < kFramePairs; ++i) {
     double t0 = nowMs();
-    for (int i = 0; i < kFramesPerRound; ++i) {
-      header.dwFlags = VHDR_PREPARED;
-      SendDriverMessage(video, avi::kDvmFrame, reinterpret_cast<LPARAM>(&header), sizeof header);
-    }
-    driverMs = std::min(driverMs, (nowMs() - t0) / (kFramesPerRound));
+    header.dwFlags = VHDR_PREPARED;
+    SendDriverMessage(video, avi::kDvmFrame, reinterpret_cast<LPARAM>(&header), sizeof header);
+    const double t1 = nowMs();
     // As the driver sets them before its reads (they reach the camera only when they change).
     QRSetOutputFormat(f.formatCode);
     QRSetResolution(f.resolutionCode);
-    t0 = nowMs();
-    for (int i = 0; i < kFramesPerRound; ++i) QRVideoFrameRead(frame.data());
-    readMs = std::min(readMs, (nowMs() - t0) / (kFramesPerRound));
+    t0 = t1 - t0;
+    const double t2 = nowMs();
+    QRVideoFrameRead(frame.data());
+    const double read = nowMs() - t2;
+    driver.push_back(t0);
+    bare.push_back(read);
+    own.push_back(t0 - read);
   }
+  driverMs = percentile(driver, 0.5);
+  readMs = percentile(bare, 0.5);
+  ownMs = percentile(own, 0.5);
 }
 
 }  // namespace
@@ -219,8 +225,8 @@ int main() {
     avi::VideoConfigParms parms{&answer, &header, sizeof header, nullptr, 0};
     SendDriverMessage(video, DVM_FORMAT, VIDEO_CONFIGURE_SET, reinterpret_cast<LPARAM>(&parms));
     SendDriverMessage(video, DVM_FORMAT, VIDEO_CONFIGURE_GET, reinterpret_cast<LPARAM>(&parms));
-    double single = 0, read = 0;
-    frameCosts(video, f, header.biSizeImage, single, read);
+    double single = 0, read = 0, own = 0;
+    frameCosts(video, f, header.biSizeImage, single, read, own);
     StreamResult results[3];
     for (int i = 0; i < 3; ++i) results[i] = stream(video, header.biSizeImage, rates[i]);
     CloseDriver(video, 0, 0);
