@@ -198,6 +198,7 @@ void outOfBandReports(DriverInstance& driver) {
   report("Camera Shutter Value", shutter, frame.lastReportedShutter);
   report("Camera Video Gain", gain, frame.lastReportedGain);
   ExtRegSaveVal(kKeyName, nullptr, kFlags, ExtRegGetVal(kKeyName, nullptr, kFlags) & ~kReport);
+  driver.outOfBand.reportCameraValues = false;  // one report a request, also if the next frame is held
 }
 
 void outOfBandSwitchOff() {
