@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 #include "driver_fixture.h"
+#include "import_hook.h"
 #include "qrcamlib.h"
 #include "quorelreg.h"
 #include "registry_sandbox.h"
@@ -92,6 +94,50 @@ TEST_F(OutOfBand, AnApplyMapsTheQualityAndSendsTheLedMode) {
   EXPECT_EQ(1, QRGetLEDEn());
   ASSERT_EQ(0, send(video_, kDvmConfigureStorage, 0, kConfigureStorageSet));
   EXPECT_EQ(1, ExtRegGetVal("AVI", "UserProfile1", "LED Mode"));
+}
+
+// The driver's calls of the two camera-library exports that leave no trace in the camera.
+struct CameraCalls {
+  static std::vector<LONG> digitalOutputs;
+  static int whiteBalances;
+  static LONG WINAPI setGpOut(LONG value) {
+    digitalOutputs.push_back(value);
+    return 1;
+  }
+  static LONG WINAPI whiteBalance() {
+    ++whiteBalances;
+    return 1;
+  }
+};
+std::vector<LONG> CameraCalls::digitalOutputs;
+int CameraCalls::whiteBalances = 0;
+
+TEST_F(OutOfBand, ADigitalOutputBelow128IsSentAndAManualWhiteBalanceRunsOncePerApply) {
+  HMODULE driver = GetModuleHandleA("quorelavi.dll");
+  qrtest::ImportHook gpOut(driver, "qrcamlib.dll", "QRSetGPOut", reinterpret_cast<void*>(&CameraCalls::setGpOut));
+  qrtest::ImportHook balance(driver, "qrcamlib.dll", "QRWhiteBalance",
+                             reinterpret_cast<void*>(&CameraCalls::whiteBalance));
+  ASSERT_TRUE(gpOut.installed() && balance.installed());
+  CameraCalls::digitalOutputs.clear();
+  CameraCalls::whiteBalances = 0;
+  struct Case {
+    DWORD output;
+    DWORD manual;
+    std::vector<LONG> sent;  // by this apply
+    int balances;
+  };
+  const Case cases[] = {{5, 1, {5}, 1}, {127, 0, {127}, 0}, {128, 1, {}, 1}, {0xFFFFFFFF, 0, {0}, 0}};
+  for (const Case& c : cases) {
+    CameraCalls::digitalOutputs.clear();
+    CameraCalls::whiteBalances = 0;
+    setDword(kValuesKey, "Digital Output", c.output);
+    setDword(kValuesKey, "Manual AWB", c.manual);
+    setFlags(3);
+    ASSERT_NO_FATAL_FAILURE(frame());
+    ASSERT_NO_FATAL_FAILURE(frame());  // no request: nothing more
+    EXPECT_EQ(c.sent, CameraCalls::digitalOutputs) << "output " << c.output;
+    EXPECT_EQ(c.balances, CameraCalls::whiteBalances) << "output " << c.output;
+  }
 }
 
 TEST_F(OutOfBand, ValuesMissingOfTheWrongTypeOrOutOfRangeNeverReachTheCameraRaw) {
