@@ -37,8 +37,10 @@ struct StreamContext {
   UINT deliveryTimer = 0;
   DWORD deliveries = 0;         // numbers the deliveries, so that a timer finds only its own buffer
   VIDEOHDR* waiting = nullptr;  // filled, delivery timer pending; oldest first
-  // Held by every stream message, DVM_FRAME and the delivery callback while they touch the stream
-  // or a client header; the callback leaves it before calling the client back.
+  VIDEOHDR* reading = nullptr;  // taken off the queue, its frame being read
+  // Held by every stream message and the delivery callback while they touch the stream or a
+  // client header; the callback leaves it before calling the client back. Not held while a frame
+  // is read (that is the driver's frame lock), so deliveries keep their time.
   compat::CriticalSection lock;
   // Delivery callbacks that have entered the driver and not yet left it; FINI and the last close
   // wait for none to be left, so that no callback arrives after them.
@@ -59,15 +61,21 @@ struct FrameState {
 // out-of-band step and readFrame's reports share.
 struct OutOfBandState {
   LONG ledMode = 3;  // the out-of-band LED mode, 3 after start-up
+  // The digital output asked for; 128 and above are not sent (none has been asked for yet).
+  LONG digitalOutput = 128;
   bool reportButton = false;
   bool reportCameraValues = false;
 };
 
-// Timed profiles: two profiles bound to two periods of the day.
+// Timed profiles: two profiles bound to two periods of the day. The periods and profiles
+// themselves are the five values of the "AVI" key that the profile store loads and saves with
+// the profile ("Timed Profile Enable", "Timed Profile 1/2 Start Time", "Timed Profile 1/2"). The
+// two profiles are profile numbers (0-based, the key "UserProfile<n + 1>"), not positions in a
+// list of the profiles that exist.
 struct TimedProfileState {
-  bool active = false;
-  bool inPeriod1 = false, inPeriod2 = false;
-  bool refresh = false;
+  bool active = false;                        // two different start times, and enabled
+  bool inPeriod1 = false, inPeriod2 = false;  // that period's profile has been loaded
+  bool refresh = false;                       // a switch happened; the source dialog redraws
 };
 
 // The source and format dialogs, as the last close needs to know them.
@@ -103,6 +111,10 @@ struct DriverInstance {
   OutOfBandState outOfBand;
   TimedProfileState timed;
   DialogState dialogs;
+  // Held while a frame is prepared and read (stream, DVM_FRAME, the external channel's INIT) and
+  // while a client loads or saves the profile: they share the settings, the per-frame state and
+  // the settings library's one current key. Taken before the stream lock, never while holding it.
+  compat::CriticalSection frameLock;
 };
 
 DriverInstance& theDriver();

@@ -43,7 +43,7 @@ bool startCamera(DriverInstance& driver, DWORD& error) {
   driver.frame.frameReady = false;
   driver.profile[AVI_VALUE("LED Enable")] = 1;
   driver.profile[AVI_VALUE("LED Mode")] = 3;
-  driver.outOfBand.ledMode = 3;
+  driver.outOfBand = OutOfBandState{};
   driver.portAddress = 0;
   driver.portMode = 0;
   driver.portNumber = 1;
@@ -152,7 +152,10 @@ DWORD errorText(const DriverInstance& driver, LPARAM lParam1) {
                                                                                              : DV_ERR_PARAM1;
 }
 
-DWORD configureStorage(DWORD flags) {
+// Under the frame lock: a frame being read on another thread reads the same settings and the
+// settings library's one current key.
+DWORD configureStorage(DriverInstance& driver, DWORD flags) {
+  compat::Locked hold(driver.frameLock);
   if (flags & kConfigureStorageGet) {
     theSettingsStore().loadWithRevisionCheck();
   } else if (flags & kConfigureStorageSet) {
@@ -172,6 +175,7 @@ DWORD channelCaps(DWORD channel, LPARAM lParam1) {
 DWORD channelStreamMessage(DriverInstance& driver, DWORD channel, UINT message, LPARAM lParam1, LPARAM lParam2) {
   if (channel == kVideoExternalIn) {
     if (message == kDvmStreamInit) {
+      compat::Locked hold(driver.frameLock);
       prepareFrame(driver);
       return DV_ERR_OK;
     }
@@ -202,7 +206,7 @@ DWORD channelMessage(DriverInstance& driver, DWORD_PTR driverId, UINT message, L
     case kDvmDialog:
       return dialogMessage(driver, channel, reinterpret_cast<HWND>(lParam1), static_cast<DWORD>(lParam2));
     case kDvmConfigureStorage:
-      return configureStorage(static_cast<DWORD>(lParam2));
+      return configureStorage(driver, static_cast<DWORD>(lParam2));
     case kDvmGetChannelCaps:
       return channelCaps(channel, lParam1);
     case kDvmFrame:

@@ -71,7 +71,10 @@ void prepareFrame(DriverInstance& driver) {
     QRSetAGCMode(0);
   } else {
     outOfBandFrameStep(driver);
-    QRSetSharpness(driver.profile[AVI_VALUE("Image Sharpness")]);
+    // The sharpness goes to the camera when it is not what the camera library last sent (every
+    // change of it goes through the library, which keeps it): a camera request a frame saved.
+    const LONG sharpness = driver.profile[AVI_VALUE("Image Sharpness")];
+    if (QRGetSharpness() != sharpness) QRSetSharpness(sharpness);
     QRGrabFrame();
   }
   frame.frameReady = true;

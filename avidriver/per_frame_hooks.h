@@ -19,6 +19,9 @@ void outOfBandSwitchOff();
 
 // applySettings: whether timed profiles switch (two different start times, and enabled).
 bool timedProfilesActive(const DriverInstance& driver);
+// Whether `minute` (after local midnight) lies in period 1, from start1 up to start2 (across
+// midnight when start1 is the later).
+bool inFirstPeriod(LONG start1, LONG start2, LONG minute);
 // prepareFrame, last step: loads and applies the profile of the period of the day just entered.
 void timedProfileStep(DriverInstance& driver);
 

@@ -160,19 +160,38 @@ LONG delayToNextFrame(StreamContext& stream) {
   return delay < 1 ? 1 : delay;
 }
 
-// Reads a frame into the head buffer and sets its delivery timer. Called with the stream lock
-// held once; the lock is left around timeSetEvent.
+// Reads a frame into the head buffer and sets its delivery timer. Called without the stream lock:
+// the read (tens of milliseconds for a large frame) holds only the frame lock, so deliveries due
+// meanwhile are made on time. The buffer being read is on neither list; a stop meanwhile leaves it
+// to this function, which then hands it back at once.
 void scheduleNextFrame(DriverInstance& driver) {
   StreamContext& stream = driver.stream;
-  VIDEOHDR* header = popQueue(stream);
+  driver.frameLock.enter();
+  stream.lock.enter();
+  VIDEOHDR* header = stream.streaming ? popQueue(stream) : nullptr;
   if (!header) {
-    stream.skipped += 1;
-    notify(stream.params, MM_DRVM_ERROR, stream.skipped);
+    if (stream.streaming) {
+      stream.skipped += 1;
+      notify(stream.params, MM_DRVM_ERROR, stream.skipped);
+    }
+    stream.lock.leave();
+    driver.frameLock.leave();
     return;
   }
+  stream.reading = header;
+  stream.lock.leave();
   prepareFrame(driver);
   readFrame(driver, header->lpData);
+  stream.lock.enter();
+  driver.frameLock.leave();
+  stream.reading = nullptr;
   header->dwBytesUsed = driver.format.imageSize();
+  if (!stream.streaming) {  // stopped while reading: the buffer goes back now
+    complete(stream, header);
+    notify(stream.params, MM_DRVM_DATA, reinterpret_cast<DWORD_PTR>(header));
+    stream.lock.leave();
+    return;
+  }
   header->dwReserved[1] = 1;
   LONG delay = delayToNextFrame(stream);
   if (delay > 1000) delay = 1000;
@@ -184,7 +203,7 @@ void scheduleNextFrame(DriverInstance& driver) {
   stream.lock.leave();
   const UINT timer =
       timeSetEvent(static_cast<UINT>(delay), 1, deliverFrame, delivery, TIME_ONESHOT | TIME_CALLBACK_FUNCTION);
-  stream.lock.enter();
+  compat::Locked hold(stream.lock);
   VIDEOHDR* still = findWaiting(stream, delivery);
   if (timer == 0) {
     if (still) {  // no timer: the frame completes at once
@@ -203,8 +222,12 @@ void scheduleNextFrame(DriverInstance& driver) {
   }
 }
 
+// Waits until no frame is being read into a buffer of the stream (the reader hands it back).
+void waitForReader(DriverInstance& driver) { compat::Locked reading(driver.frameLock); }
+
 // STOP, and the first step of RESET and FINI: no more frames; buffers already filled are handed
-// back now, oldest first; their timers go into `kill` (one that fires anyway finds nothing).
+// back now, oldest first; their timers go into `kill` (one that fires anyway finds nothing). A
+// buffer still being read is handed back by its reader, which the stop then waits for.
 void stopStream(StreamContext& stream, TimerList& kill) {
   stream.streaming = false;
   QRSetFastGrabEn(0);
@@ -218,12 +241,14 @@ void stopStream(StreamContext& stream, TimerList& kill) {
   stream.deliveryTimer = 0;
 }
 
-DWORD addBuffer(DriverInstance& driver, VIDEOHDR* header) {
+DWORD addBuffer(DriverInstance& driver, VIDEOHDR* header, bool& read) {
   StreamContext& stream = driver.stream;
   if (!stream.initialised || !header) return DV_ERR_NONSPECIFIC;
   if (!(header->dwFlags & VHDR_PREPARED)) return DV_ERR_UNPREPARED;
   if (header->dwFlags & VHDR_INQUEUE) return DV_ERR_NONSPECIFIC;
-  if (contains(stream.waiting, header) || contains(stream.head, header)) return DV_ERR_NONSPECIFIC;
+  if (contains(stream.waiting, header) || contains(stream.head, header) || stream.reading == header) {
+    return DV_ERR_NONSPECIFIC;
+  }
   if (!header->lpData || header->dwBufferLength < driver.format.imageSize()) return DV_ERR_NONSPECIFIC;
   header->dwFlags &= ~VHDR_DONE;
   header->dwBytesUsed = 0;
@@ -236,7 +261,7 @@ DWORD addBuffer(DriverInstance& driver, VIDEOHDR* header) {
     stream.head = header;
   }
   stream.tail = header;
-  if (stream.streaming) scheduleNextFrame(driver);
+  read = stream.streaming;
   return DV_ERR_OK;
 }
 
@@ -258,7 +283,7 @@ DWORD initStream(DriverInstance& driver, const VideoStreamInitParms* parms) {
   return DV_ERR_OK;
 }
 
-DWORD startStream(DriverInstance& driver) {
+DWORD startStream(DriverInstance& driver, bool& read) {
   StreamContext& stream = driver.stream;
   if (!stream.initialised) return DV_ERR_NONSPECIFIC;
   stream.streaming = true;
@@ -266,7 +291,7 @@ DWORD startStream(DriverInstance& driver) {
   stream.timelineStart = stream.startTime;
   stream.timelineFrames = 0;
   QRSetFastGrabEn(1);
-  scheduleNextFrame(driver);
+  read = true;
   return DV_ERR_OK;
 }
 
@@ -300,56 +325,72 @@ DWORD getPosition(const StreamContext& stream, MMTIME* time, DWORD size) {
 DWORD streamMessage(DriverInstance& driver, UINT message, LPARAM lParam1, LPARAM lParam2) {
   StreamContext& stream = driver.stream;
   TimerList kill;
-  if (message == kDvmStreamFini) {
-    {
-      compat::Locked hold(stream.lock);
-      if (!stream.initialised) return DV_ERR_NONSPECIFIC;
-      if (stream.head) return DV_ERR_STILLPLAYING;
-      kill.add(stream.deliveryTimer);
-      stopStream(stream, kill);
-      stream.initialised = false;
-      stream.head = stream.tail = nullptr;
-    }
+  DWORD result = DV_ERR_OK;
+  bool read = false;
+  stream.lock.enter();
+  switch (message) {
+    case kDvmStreamFini:
+      if (!stream.initialised) {
+        result = DV_ERR_NONSPECIFIC;
+      } else if (stream.head) {
+        result = DV_ERR_STILLPLAYING;
+      } else {
+        kill.add(stream.deliveryTimer);
+        stopStream(stream, kill);
+        stream.initialised = false;
+        stream.head = stream.tail = nullptr;
+      }
+      break;
+    case kDvmStreamAddBuffer:
+      result = addBuffer(driver, reinterpret_cast<VIDEOHDR*>(lParam1), read);
+      break;
+    case kDvmStreamGetError:
+      result = getError(stream, reinterpret_cast<DWORD*>(lParam1), reinterpret_cast<DWORD*>(lParam2));
+      break;
+    case kDvmStreamGetPosition:
+      result = getPosition(stream, reinterpret_cast<MMTIME*>(lParam1), static_cast<DWORD>(lParam2));
+      break;
+    case kDvmStreamInit:
+      result = initStream(driver, reinterpret_cast<const VideoStreamInitParms*>(lParam1));
+      break;
+    case kDvmStreamReset:
+      result = resetStream(stream, kill);
+      break;
+    case kDvmStreamStart:
+      result = startStream(driver, read);
+      break;
+    case kDvmStreamStop:
+      if (stream.initialised) {
+        stopStream(stream, kill);
+      } else {
+        result = DV_ERR_NONSPECIFIC;
+      }
+      break;
+    default:
+      result = DV_ERR_NOTSUPPORTED;
+      break;
+  }
+  stream.lock.leave();
+  // Outside the stream lock: the frame read, and the timer calls (winmm holds its own lock while
+  // it calls a timer back, and the callback takes the stream lock).
+  if (read) scheduleNextFrame(driver);
+  const bool stopped =
+      result == DV_ERR_OK && (message == kDvmStreamStop || message == kDvmStreamReset || message == kDvmStreamFini);
+  if (stopped) {
     kill.killAll();
+    waitForReader(driver);  // a buffer being read goes back before the stop returns
+  }
+  if (stopped && message == kDvmStreamFini) {
     waitForDeliveries(driver);
     notify(stream.params, MM_DRVM_CLOSE, 0);
-    return DV_ERR_OK;
   }
-  compat::Locked hold(stream.lock);
-  switch (message) {
-    case kDvmStreamAddBuffer:
-      return addBuffer(driver, reinterpret_cast<VIDEOHDR*>(lParam1));
-    case kDvmStreamGetError:
-      return getError(stream, reinterpret_cast<DWORD*>(lParam1), reinterpret_cast<DWORD*>(lParam2));
-    case kDvmStreamGetPosition:
-      return getPosition(stream, reinterpret_cast<MMTIME*>(lParam1), static_cast<DWORD>(lParam2));
-    case kDvmStreamInit:
-      return initStream(driver, reinterpret_cast<const VideoStreamInitParms*>(lParam1));
-    case kDvmStreamReset: {
-      const DWORD result = resetStream(stream, kill);
-      stream.lock.leave();
-      kill.killAll();
-      stream.lock.enter();
-      return result;
-    }
-    case kDvmStreamStart:
-      return startStream(driver);
-    case kDvmStreamStop:
-      if (!stream.initialised) return DV_ERR_NONSPECIFIC;
-      stopStream(stream, kill);
-      stream.lock.leave();
-      kill.killAll();
-      stream.lock.enter();
-      return DV_ERR_OK;
-    default:
-      return DV_ERR_NOTSUPPORTED;
-  }
+  return result;
 }
 
 DWORD singleFrame(DriverInstance& driver, LPARAM lParam1) {
   VIDEOHDR* header = reinterpret_cast<VIDEOHDR*>(lParam1);
   if (!header || !header->lpData) return DV_ERR_PARAM1;
-  compat::Locked hold(driver.stream.lock);
+  compat::Locked hold(driver.frameLock);
   if (header->dwBufferLength < driver.format.imageSize()) return DV_ERR_SIZEFIELD;
   if (!driver.cameraPresent) return DV_ERR_OK;
   QRSetFastGrabEn(0);
@@ -367,14 +408,27 @@ bool streamBusy(DriverInstance& driver) {
   return driver.stream.streaming || driver.stream.head != nullptr;
 }
 
+// Two steps: callbacks that have entered the driver are waited out by their count; then a timer
+// of our own, which winmm's one timer thread signals only after every callback dispatched before it
+// has returned, covers one that winmm has dispatched but that has not yet reached the count (or is
+// leaving after it). The barrier's timer sets an event itself, so no code of this DLL runs on the
+// timer thread after it. Not on the timer thread itself (a client stopping from its callback).
 void waitForDeliveries(DriverInstance& driver) {
   StreamContext& stream = driver.stream;
   const DWORD started = GetTickCount();
+  const bool onTimerThread = stream.callbackThread == GetCurrentThreadId();
   for (;;) {
-    const LONG own = stream.callbackThread == GetCurrentThreadId() ? 1 : 0;
-    if (stream.callbacksRunning <= own || GetTickCount() - started > kWaitForCallbacksMs) return;
+    const LONG own = onTimerThread ? 1 : 0;
+    if (stream.callbacksRunning <= own || GetTickCount() - started > kWaitForCallbacksMs) break;
     Sleep(1);
   }
+  if (onTimerThread) return;
+  HANDLE passed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!passed) return;
+  if (timeSetEvent(1, 1, reinterpret_cast<LPTIMECALLBACK>(passed), 0, TIME_ONESHOT | TIME_CALLBACK_EVENT_SET)) {
+    WaitForSingleObject(passed, kWaitForCallbacksMs);
+  }
+  CloseHandle(passed);
 }
 
 }  // namespace avi

@@ -12,8 +12,10 @@ struct Size {
   LONG code;
   LONG width, height;
 };
-// The resolution codes the driver offers; any other code gives a 160 x 120 header.
-constexpr Size kSizes[] = {{0, 640, 480}, {1, 320, 240}, {2, 160, 120}, {3, 352, 288}, {4, 176, 144}, {6, 128, 96}};
+// The resolution codes the driver offers; any other code gives a 160 x 120 header. The smallest is
+// the camera library's 120 x 96 (code 6), the size of the rows it writes: a 128 x 96 header over
+// them would make every client read the picture sheared, with 2,304 bytes it never gets.
+constexpr Size kSizes[] = {{0, 640, 480}, {1, 320, 240}, {2, 160, 120}, {3, 352, 288}, {4, 176, 144}, {6, 120, 96}};
 
 struct Layout {
   LONG code;
@@ -112,7 +114,7 @@ LONG libraryResolutionOf(const BITMAPINFOHEADER& header) {
       return 3;
     case 176:
       return 4;
-    case 128:
+    case 120:
       return 6;
     default:
       return 2;

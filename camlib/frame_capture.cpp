@@ -38,12 +38,17 @@ void releaseFrameResources(CameraSettings& settings) {
 
 namespace {
 
-// The driver's frame request on the acquired camera.
+// The driver's frame request on the acquired camera; remembers whether the driver said the device
+// is gone.
 class DriverFrames : public FrameSource {
  public:
   std::uint32_t fetch(void* buffer, std::uint32_t length) override {
-    return requestFrame(currentDevice(), buffer, length);
+    bool lost = false;
+    const std::uint32_t stored = requestFrame(currentDevice(), buffer, length, &lost);
+    gone = gone || lost;
+    return stored;
   }
+  bool gone = false;
 };
 
 }  // namespace
@@ -65,7 +70,9 @@ LONG WINAPI QRVideoFrameRead(void* destination) {
   DriverFrames driver;
   if (wait.obtained()) sendPendingCaptureProgram(*settings);
   readFrame(wait.obtained() ? &driver : nullptr, store, read, static_cast<std::uint8_t*>(destination));
-  return 0;
+  // A device that is gone still gives a (flat) picture, but the caller is told: it is the one
+  // failure a front end must act on (release the camera, tell the user).
+  return driver.gone ? QR_STATUS_DEVICE_GONE : 0;
 }
 
 }  // extern "C"

@@ -6,7 +6,7 @@
 //
 //   qrrecord [-s WIDTHxHEIGHT] [-f FORMAT] [-r FPS] [-t SECONDS | -n FRAMES] [-b BUFFERS] FILE.avi
 //
-// FORMAT is rgb24 (default), rgb555, grey, yuy2, i420 or yvu9; the size one of 128x96, 160x120,
+// FORMAT is rgb24 (default), rgb555, grey, yuy2, i420 or yvu9; the size one of 120x96, 160x120,
 // 176x144, 320x240 (default), 352x288, 640x480; FPS 1-60 (default 15); 5 seconds by default; 4
 // buffers. The file is uncompressed RGB (grey with its palette) or the YUV four-character code,
 // with the requested rate and the number of frames recorded in its headers. It is written beside

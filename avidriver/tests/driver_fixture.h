@@ -64,6 +64,21 @@ class Buffers {
 
 constexpr DWORD_PTR kVideoHandle = 0x5151;
 
+// The client's loop: every completed buffer goes straight back (on the timer's thread).
+// It counts the adds the driver took, by buffer (dwUser is the buffer's index).
+struct Recycler {
+  HDRVR video;
+  volatile LONG stop = 0;
+  volatile LONG adds[8] = {};
+  static void onData(void* self, VIDEOHDR* header) {
+    Recycler& r = *static_cast<Recycler*>(self);
+    if (r.stop) return;
+    if (SendDriverMessage(r.video, avi::kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR)) == 0) {
+      InterlockedIncrement(&r.adds[header->dwUser]);
+    }
+  }
+};
+
 class CaptureDriver : public qrtest::VirtualCameraTest {
  protected:
   void SetUp() override;

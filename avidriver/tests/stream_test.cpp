@@ -8,12 +8,15 @@
 
 #include "child_process.h"
 #include "driver_fixture.h"
+#include "import_hook.h"
+#include "modal_answerer.h"
 #include "qrcamlib.h"
 
 namespace {
 
 using avitest::Buffers;
 using avitest::CaptureDriver;
+using avitest::Recycler;
 using namespace avi;
 
 constexpr DWORD kRgb320 = 320 * 240 * 3;
@@ -206,21 +209,6 @@ TEST_F(CaptureDriver, StreamEnable0RefusesStreamingButNotSingleFrames) {
   EXPECT_EQ(size, buffers[0]->dwBytesUsed);
 }
 
-// The client's loop: every completed buffer goes straight back (on the timer's thread).
-// It counts the adds the driver took, by buffer (dwUser is the buffer's index).
-struct Recycler {
-  HDRVR video;
-  volatile LONG stop = 0;
-  volatile LONG adds[8] = {};
-  static void onData(void* self, VIDEOHDR* header) {
-    Recycler& r = *static_cast<Recycler*>(self);
-    if (r.stop) return;
-    if (SendDriverMessage(r.video, kDvmStreamAddBuffer, reinterpret_cast<LPARAM>(header), sizeof(VIDEOHDR)) == 0) {
-      InterlockedIncrement(&r.adds[header->dwUser]);
-    }
-  }
-};
-
 // Re-adds every buffer as a recording client does, noting when each frame was captured.
 struct CaptureTimes {
   Recycler recycler;
@@ -251,19 +239,69 @@ TEST_F(Streaming, NoFrameIsDeliveredBeforeItsTimeOnTheClientsTimeline) {
   }
 }
 
-TEST_F(Streaming, ALostCameraStillCompletesEveryFrame) {
+// Re-adds every buffer, counting the deliveries and those that came without the image's bytes.
+struct BytesSeen {
+  Recycler recycler;
+  volatile LONG count = 0;
+  volatile LONG withoutBytes = 0;
+  static void onData(void* self, VIDEOHDR* header) {
+    BytesSeen& b = *static_cast<BytesSeen*>(self);
+    if (b.recycler.stop) return;
+    InterlockedIncrement(&b.count);
+    if (header->dwBytesUsed != kRgb320) InterlockedIncrement(&b.withoutBytes);
+    Recycler::onData(&b.recycler, header);
+  }
+};
+
+TEST_F(Streaming, ALostCameraIsReleasedAndEveryFrameIsStillCompletedWithItsBytes) {
   Buffers buffers(2, kRgb320);
-  Recycler recycler{video_};
-  ASSERT_NO_FATAL_FAILURE(startWith(buffers, 16667, &Recycler::onData, &recycler));
+  BytesSeen seen{{video_}};
+  ASSERT_NO_FATAL_FAILURE(startWith(buffers, 16667, &BytesSeen::onData, &seen));
   ASSERT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, 5));
   ASSERT_EQ(1, VCamSetGone(0, 1));
-  const std::size_t seen = callbacks_.calls(MM_DRVM_DATA).size();
-  EXPECT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, seen + 10));
-  recycler.stop = 1;
+  const std::size_t before = callbacks_.calls(MM_DRVM_DATA).size();
+  EXPECT_TRUE(callbacks_.waitFor(MM_DRVM_DATA, before + 10)) << "the stream stopped with the camera";
+  VCamDeviceStatus status{};
+  ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
+  EXPECT_EQ(0u, status.open) << "the driver still holds the lost camera";
+  seen.recycler.stop = 1;
   ASSERT_EQ(0, send(video_, kDvmStreamStop));
   ASSERT_EQ(0, send(video_, kDvmStreamReset));
   ASSERT_EQ(0, send(video_, kDvmStreamFini));
-  for (VIDEOHDR* header : delivered()) EXPECT_EQ(kRgb320, header->dwBytesUsed == 0 ? kRgb320 : header->dwBytesUsed);
+  EXPECT_GE(seen.count, static_cast<LONG>(before + 10));
+  EXPECT_EQ(0, seen.withoutBytes);
+  VCamSetGone(0, 0);
+}
+
+// With "ErrorMessages" on, the frame that finds the camera gone says so and fails; later frames
+// leave the client's header alone, and the camera is no longer held.
+TEST_F(CaptureDriver, ASingleFrameThatLosesTheCameraShowsTheMessageAndLaterFramesLeaveTheHeaderAlone) {
+  storeProfile({{"ErrorMessages", 1}});
+  HDRVR video = openWithCamera(kVideoIn);
+  ASSERT_NE(nullptr, video);
+  ASSERT_EQ(0, setFormat(video, 320, 240, BI_RGB, 24));
+  Buffers buffers(1, kRgb320);
+  ASSERT_EQ(0, send(video, kDvmFrame, reinterpret_cast<LPARAM>(buffers[0]), sizeof(VIDEOHDR)));
+  ASSERT_EQ(1, VCamSetGone(0, 1));
+  {
+    qrtest::ModalAnswerer answerer;
+    answerer.plan(IDOK);
+    buffers[0]->dwFlags = VHDR_PREPARED;
+    EXPECT_EQ(DV_ERR_PARAM1, send(video, kDvmFrame, reinterpret_cast<LPARAM>(buffers[0]), sizeof(VIDEOHDR)));
+    ASSERT_EQ(1u, answerer.seen().size());
+    EXPECT_EQ("Sentrio V2 DigiCam AVI Driver", answerer.seen()[0].caption);
+    EXPECT_EQ("Camera communication lost, check I/O connections and restart application", answerer.seen()[0].text);
+    EXPECT_TRUE(answerer.seen()[0].hasIcon);
+  }
+  VCamDeviceStatus status{};
+  ASSERT_EQ(1, VCamGetDeviceStatus(0, &status));
+  EXPECT_EQ(0u, status.open);
+  Buffers later(1, kRgb320);
+  const DWORD frames = framesDelivered();
+  EXPECT_EQ(0, send(video, kDvmFrame, reinterpret_cast<LPARAM>(later[0]), sizeof(VIDEOHDR)));
+  EXPECT_EQ(static_cast<DWORD>(VHDR_PREPARED), later[0]->dwFlags);
+  EXPECT_EQ(0u, later[0]->dwBytesUsed);
+  EXPECT_EQ(frames, framesDelivered());
   VCamSetGone(0, 0);
 }
 
@@ -296,6 +334,70 @@ TEST_F(Streaming, StoppingRacesNoDeliveryIntoAReusedBufferOrPastFini) {
     for (std::size_t i = 0; i < buffers.size(); ++i) EXPECT_EQ(recycler.adds[i], completions[buffers[i]]) << i;
     for (std::size_t i = 0; i < buffers.size(); ++i) EXPECT_EQ(0u, buffers.damagedGuardBytes(i));
   }
+}
+
+// The driver's timers, through its imports: the first delivery callback that winmm dispatches is
+// held at the door, before any of the driver's code runs, until FINI has either returned (then the
+// driver's code would run after FINI, where an unloaded DLL would crash) or asked winmm for a
+// timer of its own to wait behind the callbacks already dispatched.
+struct HeldDelivery {
+  static HeldDelivery* current;
+  LPTIMECALLBACK driverCallback = nullptr;
+  DWORD_PTR driverUser = 0;
+  volatile LONG armed = 1;
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  volatile LONG finiReturned = 0;
+  volatile LONG ranAfterFini = 0;
+  qrtest::ImportHook* setEvent = nullptr;
+  ~HeldDelivery() {
+    CloseHandle(held);
+    CloseHandle(release);
+    CloseHandle(done);
+  }
+  static void CALLBACK door(UINT id, UINT message, DWORD_PTR, DWORD_PTR dw1, DWORD_PTR dw2) {
+    HeldDelivery& h = *current;
+    SetEvent(h.held);
+    WaitForSingleObject(h.release, 10000);
+    if (h.finiReturned) InterlockedExchange(&h.ranAfterFini, 1);
+    h.driverCallback(id, message, h.driverUser, dw1, dw2);
+    SetEvent(h.done);
+  }
+  static MMRESULT WINAPI timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
+                                      UINT flags) {
+    HeldDelivery& h = *current;
+    auto original = h.setEvent->original<MMRESULT(WINAPI*)(UINT, UINT, LPTIMECALLBACK, DWORD_PTR, UINT)>();
+    if (flags & (TIME_CALLBACK_EVENT_SET | TIME_CALLBACK_EVENT_PULSE)) {
+      SetEvent(h.release);  // the driver waits behind what winmm has dispatched
+      return original(delay, resolution, callback, user, flags);
+    }
+    if (InterlockedExchange(&h.armed, 0) == 0) return original(delay, resolution, callback, user, flags);
+    h.driverCallback = callback;
+    h.driverUser = user;
+    return original(delay, resolution, &HeldDelivery::door, 0, flags);
+  }
+};
+HeldDelivery* HeldDelivery::current = nullptr;
+
+TEST_F(Streaming, ADeliveryCallbackDispatchedBeforeFiniRunsNoDriverCodeAfterFiniReturns) {
+  HeldDelivery h;
+  HeldDelivery::current = &h;
+  qrtest::ImportHook hook(GetModuleHandleA("quorelavi.dll"), "winmm.dll", "timeSetEvent",
+                          reinterpret_cast<void*>(&HeldDelivery::timeSetEvent));
+  ASSERT_TRUE(hook.installed());
+  h.setEvent = &hook;
+  Buffers buffers(1, kRgb320);
+  ASSERT_EQ(0, initStream(video_, 16667));
+  ASSERT_EQ(0, add(buffers[0]));
+  ASSERT_EQ(0, send(video_, kDvmStreamStart));
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(h.held, 5000)) << "no delivery was dispatched";
+  EXPECT_EQ(0, send(video_, kDvmStreamFini));
+  InterlockedExchange(&h.finiReturned, 1);
+  SetEvent(h.release);
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(h.done, 10000));
+  EXPECT_EQ(0, h.ranAfterFini) << "the driver's callback ran after FINI returned";
+  EXPECT_TRUE(buffers[0]->dwFlags & VHDR_DONE) << "the filled buffer was not handed back";
 }
 
 TEST_F(Streaming, ASecondProcessGets19WhileTheFirstStreamsOn) {
