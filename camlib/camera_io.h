@@ -28,6 +28,6 @@ std::uint32_t readRegister(HANDLE device, std::uint32_t reg);
 // Asks the driver for one frame of at most `length` bytes into `buffer`; returns the frame's length
 // (0 when the request failed or the device is gone). Never more than `length`, whatever the driver
 // claims.
-std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length);
+std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length, bool* lost = nullptr);
 
 }  // namespace camlib

@@ -42,7 +42,11 @@ namespace {
 class DriverFrames : public FrameSource {
  public:
   std::uint32_t fetch(void* buffer, std::uint32_t length) override {
-    return requestFrame(currentDevice(), buffer, length);
+    bool lost = false;
+    const std::uint32_t stored = requestFrame(currentDevice(), buffer, length, &lost);
+    // The only sign a front end gets of a camera that went away: its read still returns 0.
+    if (lost) library().lastError = QR_ERROR_CAMERA_LOST;
+    return stored;
   }
 };
 

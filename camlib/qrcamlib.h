@@ -15,6 +15,9 @@
 #endif
 
 #define QR_ERROR_NO_CAMERA 17
+// Selector 4 after a frame read that the camera did not answer (unplugged, or its driver said
+// "gone"); QRAcquireLib clears it.
+#define QR_ERROR_CAMERA_LOST 18
 #define QR_BAD_SELECTOR (-10)
 #define QR_MAX_CAMERAS 16
 #define QR_TEXT_SIZE 128
