@@ -22,7 +22,8 @@ class TestEnvironment : public viewer::Environment {
   std::vector<DWORD> pauses;
   int sounds = 0;
   bool timerAvailable = true;
-  DWORD now() override { return time; }
+  DWORD advancePerRead = 0;  // how far the clock moves each time it is read
+  DWORD now() override { return time += advancePerRead; }
   void pause(DWORD ms) override {
     pauses.push_back(ms);
     time += ms;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "import_hook.h"
 #include "qrcamlib.h"
 #include "registry_sandbox.h"
 #include "viewer_fixture.h"
@@ -556,6 +557,56 @@ TEST_F(Viewer, ACameraLostDuringPreviewIsReportedAndPoweredOffAndComesBackWithTh
     close();
     app_.reset();
   }
+}
+
+TEST_F(Viewer, TheAboutCommandShowsTheCameraInformationDialog) {
+  plugUsbCamera();
+  start();
+  settle();
+  answers_.plan(IDOK);
+  command(CM_ABOUT);
+  ASSERT_EQ(1u, answers_.seen().size());
+  EXPECT_EQ("SentrioV2 Camera Information", answers_.seen()[0].caption);
+  EXPECT_TRUE(window().connection().found);
+  EXPECT_FALSE(window().connection().parallel);
+  EXPECT_EQ("SN-0001", window().connection().serial);
+}
+
+LONG grabCalls = 0;
+LONG WINAPI grabThatNeverSucceeds() {
+  ++grabCalls;
+  return 0;
+}
+
+TEST_F(Viewer, AGrabThatNeverSucceedsGivesUpWithinItsTimeBoundAndTheCameraStartsAgain) {
+  plugUsbCamera();
+  start();
+  settle();
+  {
+    qrtest::ImportHook hook(GetModuleHandleA(nullptr), "qrcamlib.dll", "QRGrabFrame",
+                            reinterpret_cast<void*>(&grabThatNeverSucceeds));
+    ASSERT_TRUE(hook.installed());
+    grabCalls = 0;
+    command(CM_CAPTURE);
+    environment_.advancePerRead = 100;
+    const DWORD before = environment_.time;
+    steps(1);
+    environment_.advancePerRead = 0;
+    EXPECT_GT(grabCalls, 0);
+    EXPECT_LT(grabCalls, 65535);  // the time bound ended it, not the count
+    EXPECT_LE(environment_.time - before, viewer::kGrabTimeLimitMs + 200);
+    EXPECT_TRUE(state().initRequested);
+    EXPECT_FALSE(state().cameraFound);
+    VCamDeviceStatus device = {};
+    VCamGetDeviceStatus(0, &device);
+    EXPECT_EQ(0u, device.open);  // released
+  }
+  settle();
+  EXPECT_TRUE(state().cameraFound);
+  EXPECT_TRUE(checked(CM_POWER));
+  command(CM_CAPTURE);
+  settle();
+  EXPECT_TRUE(statusBegins(status(), "Captured Frame (160 x 120 x 24)"));
 }
 
 }  // namespace
