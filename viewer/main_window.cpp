@@ -319,10 +319,17 @@ void TBmpViewWindow::layoutBars() {
 
 void TBmpViewWindow::refreshStatusBar() {
   if (!statusBar_) return;
-  SendMessageA(statusBar_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(shownStatus_.c_str()));
+  // Only what changed is sent: during preview the text changes once every ten frames.
+  if (shownStatus_ != statusBarText_[0]) {
+    statusBarText_[0] = shownStatus_;
+    SendMessageA(statusBar_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(shownStatus_.c_str()));
+  }
   std::string size;
   if (current_.bmh) size = ui::format("%d x %d", static_cast<int>(current_.bmh->biWidth), static_cast<int>(current_.bmh->biHeight));
-  SendMessageA(statusBar_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(size.c_str()));
+  if (size != statusBarText_[1]) {
+    statusBarText_[1] = size;
+    SendMessageA(statusBar_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(size.c_str()));
+  }
 }
 
 void TBmpViewWindow::setButtonBitmap(int command, int bitmap) {
@@ -389,14 +396,21 @@ void TBmpViewWindow::initMenu(HMENU popup) {
 
 void TBmpViewWindow::refreshCommandStates() {
   if (!toolBar_) return;
-  for (const ToolButton& tool : kToolButtons) {
+  // The rules are worked out every time; the tool bar is told only of a change.
+  const std::size_t count = sizeof kToolButtons / sizeof kToolButtons[0];
+  shownToolStates_.resize(count, -1);
+  for (std::size_t i = 0; i < count; ++i) {
+    const ToolButton& tool = kToolButtons[i];
     if (tool.command == kGap) continue;
-    const LRESULT state = SendMessageA(toolBar_, TB_GETSTATE, tool.command, 0);
-    if (state < 0) continue;
-    LRESULT wanted = state & ~(TBSTATE_ENABLED | TBSTATE_CHECKED);
+    int wanted = 0;
     if (commandEnabled(tool.command)) wanted |= TBSTATE_ENABLED;
     if (tool.toggle && commandChecked(tool.command)) wanted |= TBSTATE_CHECKED;
-    if (wanted != state) SendMessageA(toolBar_, TB_SETSTATE, tool.command, MAKELPARAM(wanted, 0));
+    if (wanted == shownToolStates_[i]) continue;
+    const LRESULT state = SendMessageA(toolBar_, TB_GETSTATE, tool.command, 0);
+    if (state < 0) continue;
+    shownToolStates_[i] = wanted;
+    const LRESULT next = (state & ~(TBSTATE_ENABLED | TBSTATE_CHECKED)) | wanted;
+    if (next != state) SendMessageA(toolBar_, TB_SETSTATE, tool.command, MAKELPARAM(next, 0));
   }
 }
 
@@ -612,6 +626,12 @@ void TBmpViewWindow::updateScrollRange() {
   RECT client;
   GetClientRect(hwnd_, &client);
   const int width = image.bmh ? image.bmh->biWidth : 0, height = image.bmh ? image.bmh->biHeight : 0;
+  // Every frame comes here: the scroll bars change only with the picture's or the window's size.
+  const RECT sizes = {width, height, client.right, client.bottom};
+  if (sizes.left == scrollSizes_.left && sizes.top == scrollSizes_.top && sizes.right == scrollSizes_.right &&
+      sizes.bottom == scrollSizes_.bottom)
+    return;
+  scrollSizes_ = sizes;
   // 16 pixels are allowed for each scroll bar.
   const int excessX = width > client.right + 16 ? width - client.right - 16 : 0;
   const int excessY = height > client.bottom + 16 ? height - client.bottom - 16 : 0;

@@ -170,6 +170,9 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   const void* paletteOf_ = nullptr;  // the header the palette was made from
   int whitenPaints_ = 0;
   SIZE lastImageSize_ = {}, lastClientSize_ = {};
+  RECT scrollSizes_ = {-1, -1, -1, -1};  // picture and client size the scroll bars were set for
+  std::string statusBarText_[2];
+  std::vector<int> shownToolStates_;
   int scrollX_ = 0, scrollY_ = 0, scrollMaxX_ = 0, scrollMaxY_ = 0, stepX_ = 2, stepY_ = 2;
 
   camui::CameraConnection connection_;
