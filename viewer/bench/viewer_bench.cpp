@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int kFrames = 40;  // a round
-constexpr int kRounds = 6;   // of each, taken in turns; the best round of each counts
+constexpr int kRounds = 10;  // of each, taken in turns; the best round of each counts
 
 struct Mode {
   const char* name;

@@ -341,6 +341,40 @@ TEST_F(Viewer, FormatAndResolutionChangesTakeEffectAtTheNextFrame) {
   EXPECT_TRUE(state().configChanged);
 }
 
+TEST_F(Viewer, EachFrameIsReadTurnedAsThePreviewOrientationSaysAndNegativeWhenAskedFor) {
+  VCamSetScene(VCAM_SCENE_FLAT_RED);
+  plugUsbCamera();
+  start();
+  settle();
+  // The camera delivers pictures bottom-up as the bitmap stores them unless its flip is set: the
+  // viewer sets the flip for upright pictures, and turns it off for a half turn, which mirroring
+  // completes.
+  struct Case {
+    int rotation;
+    bool mirror, invert;
+    LONG flipSent, mirrorSent;
+  } cases[] = {{CM_NO_ROTATION, false, false, 1, 0},  {CM_NO_ROTATION, true, false, 1, 1},
+               {CM_NO_ROTATION, false, true, 0, 0},   {CM_ROTATE_PLUS_90, false, false, 1, 0},
+               {CM_ROTATE_180, false, false, 0, 1},   {CM_ROTATE_180, true, true, 1, 0}};
+  for (const Case& c : cases) {
+    command(c.rotation);
+    if (checked(CM_MIRROR_PREVIEW) != c.mirror) command(CM_MIRROR_PREVIEW);
+    if (checked(CM_INVERT_PREVIEW) != c.invert) command(CM_INVERT_PREVIEW);
+    command(CM_CAPTURE);
+    settle();
+    EXPECT_EQ(c.flipSent, QRGetInvertEn()) << c.rotation << c.mirror << c.invert;
+    EXPECT_EQ(c.mirrorSent, QRGetMirrorEn()) << c.rotation << c.mirror << c.invert;
+  }
+  const viewertest::Pixel red = pixel(80, 60);
+  command(CM_NEGATIVE_IMAGE);
+  command(CM_CAPTURE);
+  settle();
+  const viewertest::Pixel negative = pixel(80, 60);
+  EXPECT_NEAR(255 - red.red, negative.red, 12);
+  EXPECT_NEAR(255 - red.green, negative.green, 12);
+  EXPECT_NEAR(255 - red.blue, negative.blue, 12);
+}
+
 TEST_F(Viewer, TheQualityChoicesFollowFormatAndResolution) {
   plugUsbCamera();
   start();
