@@ -32,8 +32,7 @@ std::string driverTypeName(DWORD type) {
 
 std::string connectionText(const CameraConnection& connection, LONG deviceId) {
   if (!connection.found) return "Camera not detected";
-  const std::string model =
-      static_cast<DWORD>(deviceId) == camwire::SentrioV2DeviceId ? "Sentrio V2" : "Quorel\xAEIII";
+  const std::string model = static_cast<DWORD>(deviceId) == camwire::SentrioV2DeviceId ? "Sentrio V2" : "Quorel\xAEIII";
   if (!connection.parallel) return ui::format("%s on USB Port", model.c_str());
   static const char* const kPortPatterns[] = {
       "%s on UniDirectional LPT%d, at 0x%X", "%s on BiDirectional LPT%d, at 0x%X", "%s on ECP Port LPT%d, at 0x%X",

@@ -32,11 +32,11 @@ struct DisplayMode {
 
 // What differs between the front ends.
 struct CameraInfoContent {
-  std::string caption;         // the dialog's caption
-  std::string versionLine;     // field 876, e.g. "QR3Viewer Version 6.9.1.79"
-  std::vector<int> leftOut;    // fields this front end does not show (hidden)
+  std::string caption;       // the dialog's caption
+  std::string versionLine;   // field 876, e.g. "QR3Viewer Version 6.9.1.79"
+  std::vector<int> leftOut;  // fields this front end does not show (hidden)
   CameraConnection connection;
-  bool mmxCapable = false;     // the processor has MMX (the library's flag after asking for it)
+  bool mmxCapable = false;  // the processor has MMX (the library's flag after asking for it)
 };
 
 // The texts of the fields, each formed from what is given (no Win32 calls).

@@ -61,8 +61,8 @@ void TBmpViewWindow::cameraStart() {
     state_.libraryAcquired = 0;
     connection_ = {};
     if (error == QR_ERROR_NO_CAMERA) {
-      const int answer = cameraMessage(
-          "Could not detect camera on any Port, check power and I/O connections and Retry", MB_RETRYCANCEL | MB_ICONEXCLAMATION);
+      const int answer = cameraMessage("Could not detect camera on any Port, check power and I/O connections and Retry",
+                                       MB_RETRYCANCEL | MB_ICONEXCLAMATION);
       if (answer == IDRETRY)
         state_.initRequested = 1;
       else
@@ -72,10 +72,11 @@ void TBmpViewWindow::cameraStart() {
                     MB_ICONEXCLAMATION);
       state_.powerOnFlag = 0;
     } else {
-      cameraMessage(ui::format("An Error %d%d encountered in camera driver, exit and retry!\nIf problem continues, note "
-                               "the error code and contact technical support.",
-                               static_cast<int>((error >> 4) & 15), static_cast<int>(error & 15)),
-                    MB_ICONEXCLAMATION);
+      cameraMessage(
+          ui::format("An Error %d%d encountered in camera driver, exit and retry!\nIf problem continues, note "
+                     "the error code and contact technical support.",
+                     static_cast<int>((error >> 4) & 15), static_cast<int>(error & 15)),
+          MB_ICONEXCLAMATION);
       state_.powerOnFlag = 0;
     }
     return;
@@ -93,9 +94,10 @@ void TBmpViewWindow::cameraStart() {
     connection_.portAddress = port[1];
     connection_.portMode = port[2];
     if (port[2] == 0 || port[2] == 1) {
-      cameraMessage("Printer port is not in high performance EPP or ECP mode! Check System BIOS Setup and change for "
-                    "increased Camera performance.",
-                    MB_ICONEXCLAMATION);
+      cameraMessage(
+          "Printer port is not in high performance EPP or ECP mode! Check System BIOS Setup and change for "
+          "increased Camera performance.",
+          MB_ICONEXCLAMATION);
     }
   } else {
     QRGetQuorelInfo(3, identity);

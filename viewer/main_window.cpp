@@ -57,19 +57,39 @@ const ToolButton kToolButtons[] = {
 };
 
 // Every bitmap resource of the tool bar.
-const int kToolBitmaps[] = {CM_FILE_OPEN,   CM_FILE_SAVE_AS,     CM_FILE_PRINT,      CM_COPY,       CM_PASTE,
-                            CM_CLIP_AREA,   CM_UNDO,             CM_RES_DOUBLE,      CM_RES_FULL,   CM_RES_HALF,
-                            CM_RES_QUARTER, CM_DELAYED_TIMER,    IDB_COLOUR_MODE_RGB, IDB_COLOUR_MODE_BW, CM_PREVIEW,
-                            CM_CAPTURE,     CM_REDRAW,           CM_CAMERA_PANEL,    IDB_COLOUR_PANEL, IDB_POWER_ON,
-                            IDB_POWER_OFF,  CM_HELP};
+const int kToolBitmaps[] = {CM_FILE_OPEN,
+                            CM_FILE_SAVE_AS,
+                            CM_FILE_PRINT,
+                            CM_COPY,
+                            CM_PASTE,
+                            CM_CLIP_AREA,
+                            CM_UNDO,
+                            CM_RES_DOUBLE,
+                            CM_RES_FULL,
+                            CM_RES_HALF,
+                            CM_RES_QUARTER,
+                            CM_DELAYED_TIMER,
+                            IDB_COLOUR_MODE_RGB,
+                            IDB_COLOUR_MODE_BW,
+                            CM_PREVIEW,
+                            CM_CAPTURE,
+                            CM_REDRAW,
+                            CM_CAMERA_PANEL,
+                            IDB_COLOUR_PANEL,
+                            IDB_POWER_ON,
+                            IDB_POWER_OFF,
+                            CM_HELP};
 
 // Commands whose work belongs to the image operations, files, clipboard, printing and panels,
 // which this program does not have yet: present, and disabled.
 const int kCommandsNotYetBuilt[] = {
-    CM_FILE_OPEN, CM_FILE_SAVE_AS, CM_FILE_PRINT, CM_UNDO, CM_COPY, CM_PASTE, CM_CLIP_AREA, CM_CLEAR_IMAGE,
-    CM_ADJUST_RGB, CM_ADJUST_BRIGHTNESS, CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256, CM_TO_16M, CM_256_TO_16,
-    CM_256_TO_2, CM_2_TO_256, CM_SHARPEN, CM_SMOOTH, CM_EMBOSS, CM_NEGATIVE, CM_KODALITH, CM_TRACE, CM_RESIZE,
-    CM_FLIP, CM_MIRROR, CM_ROTATE_CW, CM_ROTATE_CCW, CM_CAMERA_PANEL, CM_COLOUR_PANEL, CM_DELAYED_TIMER};
+    CM_FILE_OPEN,     CM_FILE_SAVE_AS, CM_FILE_PRINT,  CM_UNDO,         CM_COPY,
+    CM_PASTE,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB,   CM_ADJUST_BRIGHTNESS,
+    CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,  CM_TO_16M,       CM_256_TO_16,
+    CM_256_TO_2,      CM_2_TO_256,     CM_SHARPEN,     CM_SMOOTH,       CM_EMBOSS,
+    CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
+    CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW,  CM_CAMERA_PANEL, CM_COLOUR_PANEL,
+    CM_DELAYED_TIMER};
 
 bool notYetBuilt(int id) {
   for (int known : kCommandsNotYetBuilt)
@@ -200,8 +220,9 @@ TBmpViewWindow::TBmpViewWindow(HINSTANCE resources, Environment& environment, co
     : resources_(resources),
       environment_(environment),
       io_(state_),
-      messages_(kCaption, [this] { return io_[VIEWER_VALUE("Sound Enable")] != 0; },
-                [](UINT) { MessageBeep(MB_ICONEXCLAMATION); }) {
+      messages_(
+          kCaption, [this] { return io_[VIEWER_VALUE("Sound Enable")] != 0; },
+          [](UINT) { MessageBeep(MB_ICONEXCLAMATION); }) {
   // Start-up steps 2 to 4: the state, the factory values, the profile check.
   state_ = ViewerState();
   io_[VIEWER_VALUE("LED Enable")] = 1;
@@ -247,8 +268,8 @@ TBmpViewWindow::~TBmpViewWindow() {
 
 bool TBmpViewWindow::create(TBmpViewFrame& frame) {
   frame_ = &frame;
-  if (!Window::create("QR3ViewerWindow", "", WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | WS_CLIPSIBLINGS, 0, 0,
-                      0, 0, 0, frame.handle()))
+  if (!Window::create("QR3ViewerWindow", "", WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | WS_CLIPSIBLINGS, 0, 0, 0,
+                      0, 0, frame.handle()))
     return false;
   // The housekeeping timer; without it there is no push button, delayed timer or automatic preview.
   timerRunning_ = environment_.startTimer(hwnd_, kHousekeepingTimer, kHousekeepingMs);
@@ -325,7 +346,8 @@ void TBmpViewWindow::refreshStatusBar() {
     SendMessageA(statusBar_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(shownStatus_.c_str()));
   }
   std::string size;
-  if (current_.bmh) size = ui::format("%d x %d", static_cast<int>(current_.bmh->biWidth), static_cast<int>(current_.bmh->biHeight));
+  if (current_.bmh)
+    size = ui::format("%d x %d", static_cast<int>(current_.bmh->biWidth), static_cast<int>(current_.bmh->biHeight));
   if (size != statusBarText_[1]) {
     statusBarText_[1] = size;
     SendMessageA(statusBar_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(size.c_str()));

@@ -27,11 +27,11 @@ namespace viewer {
 class Environment {
  public:
   virtual ~Environment() = default;
-  virtual DWORD now();             // timeGetTime
-  virtual void pause(DWORD ms);    // Sleep
+  virtual DWORD now();                                         // timeGetTime
+  virtual void pause(DWORD ms);                                // Sleep
   virtual bool startTimer(HWND window, UINT_PTR id, UINT ms);  // SetTimer
   virtual void stopTimer(HWND window, UINT_PTR id);            // KillTimer
-  virtual void playCaptureSound();  // camera1.wav beside the program, asynchronously
+  virtual void playCaptureSound();                             // camera1.wav beside the program, asynchronously
 };
 
 constexpr UINT_PTR kHousekeepingTimer = 1;

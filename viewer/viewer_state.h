@@ -45,7 +45,7 @@ struct ViewerState {
 struct FrameSize {
   LONG width, height;
 };
-constexpr FrameSize kResolutionSizes[] = {{640, 480}, {320, 240}, {160, 120}, {352, 288},
+constexpr FrameSize kResolutionSizes[] = {{640, 480}, {320, 240},  {160, 120}, {352, 288},
                                           {176, 144}, {1280, 960}, {128, 96}};
 constexpr LONG kResolutionCount = 7;
 // The command of each "Resolution" index.

@@ -98,9 +98,12 @@ TEST_F(CameraInformation, AUsbCameraShowsItsModelPortAndSerialNumber) {
 
 TEST_F(CameraInformation, AParallelPortCameraShowsItsPortModeNumberAndAddress) {
   const char* const expected[] = {
-      "Sentrio V2 on UniDirectional LPT1, at 0x378", "Sentrio V2 on BiDirectional LPT1, at 0x378",
-      "Sentrio V2 on ECP Port LPT1, at 0x378",       "Sentrio V2 on EPP8 Port LPT1, at 0x378",
-      "Sentrio V2 on EPP16 Port LPT1, at 0x378",     "Sentrio V2 on EPP32 Port LPT1, at 0x378",
+      "Sentrio V2 on UniDirectional LPT1, at 0x378",
+      "Sentrio V2 on BiDirectional LPT1, at 0x378",
+      "Sentrio V2 on ECP Port LPT1, at 0x378",
+      "Sentrio V2 on EPP8 Port LPT1, at 0x378",
+      "Sentrio V2 on EPP16 Port LPT1, at 0x378",
+      "Sentrio V2 on EPP32 Port LPT1, at 0x378",
       "Sentrio V2 on LPT1, at 0x378",
   };
   for (DWORD mode = 0; mode <= 6; ++mode) {
@@ -147,9 +150,12 @@ TEST_F(CameraInformation, TheDisplayLineFollowsTheDisplayMode) {
     int bits;
     const char* text;
   } cases[] = {
-      {4, "Display Driver = 800 by 600 in 16 colors"},      {8, "Display Driver = 800 by 600 in 256 colors"},
-      {16, "Display Driver = 800 by 600 in 64K colors"},    {24, "Display Driver = 800 by 600 in 16Million colors"},
-      {32, "Display Driver = 800 by 600 in 16Million colors"}, {15, "Display information not available"},
+      {4, "Display Driver = 800 by 600 in 16 colors"},
+      {8, "Display Driver = 800 by 600 in 256 colors"},
+      {16, "Display Driver = 800 by 600 in 64K colors"},
+      {24, "Display Driver = 800 by 600 in 16Million colors"},
+      {32, "Display Driver = 800 by 600 in 16Million colors"},
+      {15, "Display information not available"},
       {1, "Display information not available"},
   };
   for (const Case& c : cases) {

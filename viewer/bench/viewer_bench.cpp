@@ -1,8 +1,8 @@
 // The viewer's preview loop against a bare frame-read loop on the same unpaced virtual camera and
-// the same acquired library, in one run: frames a second of each and the viewer's share of the bare rate, at 640 x 480 and
-// 320 x 240 in 24-bit colour and 8-bit grey. The viewer runs as the program does: its window,
-// its idle step, and the message loop's painting after every frame. scripts/bench viewer sets up
-// the camera (plugged in at position 0) and the device provider before running it.
+// the same acquired library, in one run: frames a second of each and the viewer's share of the bare rate, at 640 x 480
+// and 320 x 240 in 24-bit colour and 8-bit grey. The viewer runs as the program does: its window, its idle step, and
+// the message loop's painting after every frame. scripts/bench viewer sets up the camera (plugged in at position 0) and
+// the device provider before running it.
 #include <windows.h>
 
 #include <cstdio>

@@ -37,7 +37,8 @@ TEST_F(Program, TheViewerStartsWithNoProfileAndNoCameraAsksToRetryAndCloses) {
   EXPECT_EQ("Could not detect camera on any Port, check power and I/O connections and Retry", staticText(box));
   DWORD type = 0;
   std::string revision;
-  ASSERT_TRUE(qrtest::readRawValue(std::string(qrtest::kProductKey) + "\\QRViewer\\UserProfile1", "Revision", type, revision));
+  ASSERT_TRUE(
+      qrtest::readRawValue(std::string(qrtest::kProductKey) + "\\QRViewer\\UserProfile1", "Revision", type, revision));
   EXPECT_STREQ("79", revision.c_str());
   PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
   HWND frame = waitForWindow("QRFrameWindow", "QR3Viewer", 10000);

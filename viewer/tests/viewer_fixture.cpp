@@ -100,7 +100,8 @@ bool Viewer::toolEnabled(int id) const {
 int Viewer::toolBitmap(int id) const {
   const LRESULT position = SendMessageA(window().toolBar(), TB_COMMANDTOINDEX, id, 0);
   TBBUTTON button = {};
-  if (position < 0 || !SendMessageA(window().toolBar(), TB_GETBUTTON, position, reinterpret_cast<LPARAM>(&button))) return -1;
+  if (position < 0 || !SendMessageA(window().toolBar(), TB_GETBUTTON, position, reinterpret_cast<LPARAM>(&button)))
+    return -1;
   return button.iBitmap;
 }
 
@@ -122,7 +123,8 @@ Pixel Viewer::pixel(int x, int y) const {
   Pixel result = {-1, -1, -1};
   if (bits && x < client.right && y < client.bottom) {
     const DWORD value = static_cast<const DWORD*>(bits)[y * client.right + x];
-    result = {static_cast<int>((value >> 16) & 255), static_cast<int>((value >> 8) & 255), static_cast<int>(value & 255)};
+    result = {static_cast<int>((value >> 16) & 255), static_cast<int>((value >> 8) & 255),
+              static_cast<int>(value & 255)};
   }
   SelectObject(dc, old);
   DeleteObject(bitmap);

@@ -353,9 +353,9 @@ TEST_F(Viewer, EachFrameIsReadTurnedAsThePreviewOrientationSaysAndNegativeWhenAs
     int rotation;
     bool mirror, invert;
     LONG flipSent, mirrorSent;
-  } cases[] = {{CM_NO_ROTATION, false, false, 1, 0},  {CM_NO_ROTATION, true, false, 1, 1},
-               {CM_NO_ROTATION, false, true, 0, 0},   {CM_ROTATE_PLUS_90, false, false, 1, 0},
-               {CM_ROTATE_180, false, false, 0, 1},   {CM_ROTATE_180, true, true, 1, 0}};
+  } cases[] = {{CM_NO_ROTATION, false, false, 1, 0}, {CM_NO_ROTATION, true, false, 1, 1},
+               {CM_NO_ROTATION, false, true, 0, 0},  {CM_ROTATE_PLUS_90, false, false, 1, 0},
+               {CM_ROTATE_180, false, false, 0, 1},  {CM_ROTATE_180, true, true, 1, 0}};
   for (const Case& c : cases) {
     command(c.rotation);
     if (checked(CM_MIRROR_PREVIEW) != c.mirror) command(CM_MIRROR_PREVIEW);
@@ -383,8 +383,8 @@ TEST_F(Viewer, TheQualityChoicesFollowFormatAndResolution) {
     int resolutionCommand;
     bool grey;
     bool lowerQualities;
-  } cases[] = {{CM_RES_QUARTER, false, true}, {CM_RES_QUARTER, true, false}, {CM_RES_QCIF, true, false},
-               {CM_RES_SUBQUARTER, true, false}, {CM_RES_HALF, true, true},   {CM_RES_CIF, true, true}};
+  } cases[] = {{CM_RES_QUARTER, false, true},    {CM_RES_QUARTER, true, false}, {CM_RES_QCIF, true, false},
+               {CM_RES_SUBQUARTER, true, false}, {CM_RES_HALF, true, true},     {CM_RES_CIF, true, true}};
   for (const Case& c : cases) {
     command(c.resolutionCommand);
     if ((window().settings()[VIEWER_VALUE("Format")] == 1) != c.grey) command(CM_COLOUR_MODE);
@@ -419,9 +419,12 @@ TEST_F(Viewer, ToggledSettingsReachTheMenuAndTheCamera) {
   struct Case {
     int id;
     const char* value;
-  } cases[] = {{CM_MIRROR_PREVIEW, "Mirror Durning Preview"}, {CM_INVERT_PREVIEW, "Invert Durning Preview"},
-               {CM_60HZ, "60Hz Power System"},            {CM_NEGATIVE_IMAGE, "Negative Image"},
-               {CM_LED, "LED Enable"},                    {CM_PREVIEW_BUTTON, "Preview Button Control Mode"},
+  } cases[] = {{CM_MIRROR_PREVIEW, "Mirror Durning Preview"},
+               {CM_INVERT_PREVIEW, "Invert Durning Preview"},
+               {CM_60HZ, "60Hz Power System"},
+               {CM_NEGATIVE_IMAGE, "Negative Image"},
+               {CM_LED, "LED Enable"},
+               {CM_PREVIEW_BUTTON, "Preview Button Control Mode"},
                {CM_SOUND, "Sound Enable"}};
   for (const Case& c : cases) {
     const bool before = checked(c.id);
@@ -448,11 +451,13 @@ TEST_F(Viewer, CommandsOfTheImageFileAndPanelWorkArePresentButDisabled) {
   plugUsbCamera();
   start();
   settle();
-  for (int id : {CM_FILE_OPEN, CM_FILE_SAVE_AS, CM_FILE_PRINT, CM_UNDO, CM_COPY, CM_PASTE, CM_CLIP_AREA,
-                 CM_CLEAR_IMAGE, CM_ADJUST_RGB, CM_ADJUST_BRIGHTNESS, CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,
-                 CM_TO_16M, CM_256_TO_16, CM_256_TO_2, CM_2_TO_256, CM_SHARPEN, CM_SMOOTH, CM_EMBOSS, CM_NEGATIVE,
-                 CM_KODALITH, CM_TRACE, CM_RESIZE, CM_FLIP, CM_MIRROR, CM_ROTATE_CW, CM_ROTATE_CCW, CM_CAMERA_PANEL,
-                 CM_COLOUR_PANEL, CM_DELAYED_TIMER})
+  for (int id : {CM_FILE_OPEN,     CM_FILE_SAVE_AS, CM_FILE_PRINT,  CM_UNDO,         CM_COPY,
+                 CM_PASTE,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB,   CM_ADJUST_BRIGHTNESS,
+                 CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,  CM_TO_16M,       CM_256_TO_16,
+                 CM_256_TO_2,      CM_2_TO_256,     CM_SHARPEN,     CM_SMOOTH,       CM_EMBOSS,
+                 CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
+                 CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW,  CM_CAMERA_PANEL, CM_COLOUR_PANEL,
+                 CM_DELAYED_TIMER})
     EXPECT_FALSE(enabled(id)) << id;
   for (int id : {CM_EXIT, CM_CONFIG_MANAGER, CM_HELP, CM_ABOUT, CM_POWER, CM_RES_FULL, CM_COLOUR_MODE})
     EXPECT_TRUE(enabled(id)) << id;
