@@ -598,6 +598,37 @@ TEST_F(Viewer, ACameraLostDuringPreviewIsReportedAndPoweredOffAndComesBackWithTh
   }
 }
 
+TEST_F(Viewer, TheProfileManagersRequestsAreCarriedOutByTheNextIdleStep) {
+  plugUsbCamera();
+  start();
+  settle();
+  answers_.plan(IDOK);
+  command(CM_CONFIG_MANAGER);
+  ASSERT_EQ(1u, answers_.seen().size());
+  EXPECT_EQ("Configuration Manager", answers_.seen()[0].caption);
+  // Load: the stored profile reaches the camera.
+  storeNumber("Video Gain", 99);
+  storeNumber("Resolution", 1);
+  window().loadProfileRequested();
+  settle();
+  EXPECT_EQ(99, QRGetGain());
+  EXPECT_TRUE(checked(CM_RES_HALF));
+  // Factory values, nothing written.
+  window().factoryDefaultsRequested();
+  settle();
+  EXPECT_EQ(174, QRGetGain());
+  EXPECT_TRUE(checked(CM_RES_QUARTER));
+  EXPECT_EQ("99", storedText(kProfileKey, "Video Gain"));
+  // Save: the camera's own gain and the settings are written.
+  command(CM_MIRROR_PREVIEW);
+  window().saveProfileRequested();
+  settle();
+  EXPECT_EQ(std::to_string(QRGetGain()), storedText(kProfileKey, "Video Gain"));
+  EXPECT_EQ("1", storedText(kProfileKey, "Mirror Durning Preview"));
+  EXPECT_EQ("2", storedText(kProfileKey, "Resolution"));
+  EXPECT_FALSE(state().configChanged);
+}
+
 TEST_F(Viewer, TheAboutCommandShowsTheCameraInformationDialog) {
   plugUsbCamera();
   start();
