@@ -105,7 +105,7 @@ int Viewer::toolBitmap(int id) const {
   return button.iBitmap;
 }
 
-Pixel Viewer::pixel(int x, int y) const {
+std::vector<Pixel> Viewer::row(int y) const {
   RECT client;
   GetClientRect(window().handle(), &client);
   BITMAPINFO info = {};
@@ -120,11 +120,11 @@ Pixel Viewer::pixel(int x, int y) const {
   HGDIOBJ old = SelectObject(dc, bitmap);
   SendMessageA(window().handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
   GdiFlush();
-  Pixel result = {-1, -1, -1};
-  if (bits && x < client.right && y < client.bottom) {
+  std::vector<Pixel> result;
+  for (int x = 0; bits && y < client.bottom && x < client.right; ++x) {
     const DWORD value = static_cast<const DWORD*>(bits)[y * client.right + x];
-    result = {static_cast<int>((value >> 16) & 255), static_cast<int>((value >> 8) & 255),
-              static_cast<int>(value & 255)};
+    result.push_back(
+        {static_cast<int>((value >> 16) & 255), static_cast<int>((value >> 8) & 255), static_cast<int>(value & 255)});
   }
   SelectObject(dc, old);
   DeleteObject(bitmap);

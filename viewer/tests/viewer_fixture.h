@@ -35,6 +35,7 @@ class TestEnvironment : public viewer::Environment {
 
 struct Pixel {
   int red, green, blue;
+  bool operator==(const Pixel& other) const { return red == other.red && green == other.green && blue == other.blue; }
 };
 
 class Viewer : public qrtest::VirtualCameraTest {
@@ -59,7 +60,8 @@ class Viewer : public qrtest::VirtualCameraTest {
   bool toolChecked(int id) const;
   bool toolEnabled(int id) const;
   int toolBitmap(int id) const;  // the tool-bar bitmap index of a button
-  Pixel pixel(int x, int y) const;
+  Pixel pixel(int x, int y) const { return row(y).at(x); }
+  std::vector<Pixel> row(int y) const;  // the client area's row y as painted
 
   viewer::TBmpViewWindow& window() const { return *app_->window(); }
   const viewer::ViewerState& state() const { return app_->window()->state(); }

@@ -2,6 +2,8 @@
 // stills, the frame-rate readout, closing, suspend and resume, and a camera that goes away.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "child_process.h"
 #include "import_hook.h"
 #include "qrcamlib.h"
@@ -373,6 +375,40 @@ TEST_F(Viewer, EachFrameIsReadTurnedAsThePreviewOrientationSaysAndNegativeWhenAs
   EXPECT_NEAR(255 - red.red, negative.red, 12);
   EXPECT_NEAR(255 - red.green, negative.green, 12);
   EXPECT_NEAR(255 - red.blue, negative.blue, 12);
+}
+
+TEST_F(Viewer, APictureLargerThanTheWindowScrollsInStepsOfATenthOfTheExcess) {
+  plugUsbCamera();
+  start();
+  settle();
+  SetWindowPos(frame(), nullptr, 0, 0, 400, 320, SWP_NOMOVE | SWP_NOZORDER);
+  command(CM_RES_FULL);
+  command(CM_CAPTURE);
+  settle();
+  RECT client;
+  GetClientRect(window().handle(), &client);
+  int low = 0, high = 0;
+  GetScrollRange(window().handle(), SB_HORZ, &low, &high);
+  EXPECT_EQ(640 - client.right, high);
+  GetScrollRange(window().handle(), SB_VERT, &low, &high);
+  EXPECT_EQ(480 - client.bottom, high);
+  const int step = (640 - client.right - 16) / 10;
+  ASSERT_GT(step, 2);
+  const std::vector<viewertest::Pixel> before = row(100);
+  SendMessageA(window().handle(), WM_HSCROLL, SB_LINEDOWN, 0);
+  EXPECT_EQ(step, GetScrollPos(window().handle(), SB_HORZ));
+  const std::vector<viewertest::Pixel> after = row(100);
+  // The row moved left by the step, and the test pattern tells the two apart.
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 200, before.begin() + step));
+  EXPECT_FALSE(std::equal(after.begin(), after.begin() + 200, before.begin()));
+  SendMessageA(window().handle(), WM_HSCROLL, SB_BOTTOM, 0);
+  EXPECT_EQ(640 - client.right, GetScrollPos(window().handle(), SB_HORZ));
+  // A small picture needs no scrolling.
+  command(CM_RES_QUARTER);
+  command(CM_CAPTURE);
+  settle();
+  GetScrollRange(window().handle(), SB_HORZ, &low, &high);
+  EXPECT_EQ(0, high);
 }
 
 TEST_F(Viewer, TheQualityChoicesFollowFormatAndResolution) {
