@@ -468,8 +468,9 @@ void TBmpViewWindow::frameRead() {
 void TBmpViewWindow::displayUpdate() {
   ViewerState& s = state_;
   if (current_.bmh) {
-    // The display image of 8-bit displays comes with the image operations; the current image is
-    // painted as it is.
+    buildDisplayImage();
+  }
+  if (current_.bmh) {
     shownStatus_ = ui::format("%s (%d x %d x %d)", s.statusText.c_str(), static_cast<int>(current_.bmh->biWidth),
                               static_cast<int>(current_.bmh->biHeight), static_cast<int>(current_.bmh->biBitCount));
   }
@@ -502,6 +503,57 @@ void TBmpViewWindow::displayUpdate() {
   // The panels' automatic gain and white-balance readouts come with the panels.
   updateScrollRange();
   if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void TBmpViewWindow::freeDisplayImage() {
+  if (display_.bmh) freeimage(&display_);
+  display_ = {};
+}
+
+// The current image turned for the preview rotations of a quarter turn, and the 8-bit copy that
+// displays of 8 bits or fewer show.
+void TBmpViewWindow::buildDisplayImage() {
+  freeDisplayImage();
+  const LONG rotation = io_[VIEWER_VALUE("Preview Rotate Flag")];
+  if (rotation & 3) {
+    keepUndoCopy();
+    if (undo_.bmh) {
+      const LONG width = undo_.bmh->biWidth, height = undo_.bmh->biHeight, bits = undo_.bmh->biBitCount;
+      freeimage(&current_);
+      current_ = {};
+      LONG code = allocimage(&current_, height, width, bits);
+      if (code == 0) code = rotate90(rotation == 1 ? 0 : 1, &undo_, &current_);
+      if (code == 0) code = copyimagepalette(&undo_, &current_);
+      if (code != 0) {  // the picture as it was
+        if (current_.bmh) freeimage(&current_);
+        current_ = {};
+        if (allocimage(&current_, width, height, bits) == 0) {
+          copyimage(&undo_, &current_);
+        } else {
+          current_ = {};
+          return;
+        }
+      }
+    }
+  }
+  const LONG bits = current_.bmh->biBitCount;
+  if (bits == 24 && displayBits_ == 8) {
+    if (allocimage(&display_, current_.bmh->biWidth, current_.bmh->biHeight, 8) != 0) {
+      display_ = {};
+      return;
+    }
+    // During preview a fixed palette and nearest-colour matching, rather than a palette worked
+    // out for every frame.
+    const LONG code = state_.previewOn ? (rainbowpalette(&display_) == 0 ? matchcolorimage(&current_, &display_) : -1)
+                                       : convertrgbtopal(256, &current_, &display_);
+    if (code != 0) freeDisplayImage();
+  } else if ((current_.colors == 0 || current_.colors == 256) && displayBits_ < 8) {
+    if (allocimage(&display_, current_.bmh->biWidth, current_.bmh->biHeight, 8) != 0) {
+      display_ = {};
+      return;
+    }
+    if (colordither(&current_, &display_, 0) != 0) freeDisplayImage();
+  }
 }
 
 void TBmpViewWindow::reportError() {

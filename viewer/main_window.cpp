@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "qrcamlib.h"
@@ -149,6 +150,12 @@ std::string programDirectory() {
 }  // namespace
 
 DWORD Environment::now() { return timeGetTime(); }
+int Environment::displayBits() {
+  HDC screen = GetDC(nullptr);
+  const int bits = GetDeviceCaps(screen, BITSPIXEL);
+  ReleaseDC(nullptr, screen);
+  return bits;
+}
 void Environment::pause(DWORD ms) { Sleep(ms); }
 bool Environment::startTimer(HWND window, UINT_PTR id, UINT ms) { return SetTimer(window, id, ms, nullptr) != 0; }
 void Environment::stopTimer(HWND window, UINT_PTR id) { KillTimer(window, id); }
@@ -231,9 +238,7 @@ TBmpViewWindow::TBmpViewWindow(HINSTANCE resources, Environment& environment, co
   io_.loadFactoryDefaults();
   io_.profileCheck();
   // The display and the screen.
-  HDC screen = GetDC(nullptr);
-  displayBits_ = GetDeviceCaps(screen, BITSPIXEL);
-  ReleaseDC(nullptr, screen);
+  displayBits_ = environment_.displayBits();
   screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
   screenHeight_ = GetSystemMetrics(SM_CYSCREEN);
   state_.statusText.clear();
@@ -607,8 +612,12 @@ void TBmpViewWindow::Paint(HDC dc) {
   const int width = image.bmh->biWidth, height = image.bmh->biHeight;
   HPALETTE old = nullptr;
   if (image.colors > 0) {
-    if (paletteOf_ != image.bmh || !palette_) {
+    // A new palette only when the colours changed (a preview frame on an 8-bit display keeps them).
+    const DWORD* colours = reinterpret_cast<const DWORD*>(image.palette);
+    if (!palette_ || paletteColours_.size() != static_cast<std::size_t>(image.colors) ||
+        !std::equal(paletteColours_.begin(), paletteColours_.end(), colours)) {
       if (palette_) DeleteObject(palette_);
+      paletteColours_.assign(colours, colours + image.colors);
       std::vector<BYTE> block(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY) * image.colors);
       auto* logical = reinterpret_cast<LOGPALETTE*>(block.data());
       logical->palVersion = 0x300;
@@ -617,7 +626,6 @@ void TBmpViewWindow::Paint(HDC dc) {
         logical->palPalEntry[i] = {image.palette[i].rgbRed, image.palette[i].rgbGreen, image.palette[i].rgbBlue, 0};
       }
       palette_ = CreatePalette(logical);
-      paletteOf_ = image.bmh;
     }
     if (palette_) {
       old = SelectPalette(dc, palette_, FALSE);

@@ -32,6 +32,7 @@ class Environment {
   virtual bool startTimer(HWND window, UINT_PTR id, UINT ms);  // SetTimer
   virtual void stopTimer(HWND window, UINT_PTR id);            // KillTimer
   virtual void playCaptureSound();                             // camera1.wav beside the program, asynchronously
+  virtual int displayBits();                                   // the screen's bits per pixel (GetDeviceCaps BITSPIXEL)
 };
 
 constexpr UINT_PTR kHousekeepingTimer = 1;
@@ -94,6 +95,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   ViewerState& state() { return state_; }
   TQRViewIO& settings() { return io_; }
   const ImageDescriptor& currentImage() const { return current_; }
+  const ImageDescriptor& displayImage() const { return display_; }
   const std::string& shownStatus() const { return shownStatus_; }
   Rate currentRate() const { return current_rate_; }
   Rate peakRate() const { return peak_rate_; }
@@ -123,6 +125,8 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   void displayUpdate();
   void cameraLost();
   void keepUndoCopy();
+  void buildDisplayImage();
+  void freeDisplayImage();
   void reportError();
   void playCaptureSound();
   void setStatus(const std::string& text);
@@ -167,7 +171,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   ImageDescriptor display_ = {};
   bool rebuildRequested_ = false;
   HPALETTE palette_ = nullptr;
-  const void* paletteOf_ = nullptr;  // the header the palette was made from
+  std::vector<DWORD> paletteColours_;  // the colours the palette was made from
   int whitenPaints_ = 0;
   SIZE lastImageSize_ = {}, lastClientSize_ = {};
   RECT scrollSizes_ = {-1, -1, -1, -1};  // picture and client size the scroll bars were set for

@@ -31,6 +31,8 @@ class TestEnvironment : public viewer::Environment {
   bool startTimer(HWND, UINT_PTR, UINT) override { return timerAvailable; }
   void stopTimer(HWND, UINT_PTR) override {}
   void playCaptureSound() override { ++sounds; }
+  int bits = 24;  // the display's bits per pixel
+  int displayBits() override { return bits; }
 };
 
 struct Pixel {

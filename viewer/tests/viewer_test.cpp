@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "child_process.h"
 #include "import_hook.h"
@@ -409,6 +410,94 @@ TEST_F(Viewer, APictureLargerThanTheWindowScrollsInStepsOfATenthOfTheExcess) {
   settle();
   GetScrollRange(window().handle(), SB_HORZ, &low, &high);
   EXPECT_EQ(0, high);
+}
+
+TEST_F(Viewer, AQuarterTurnDuringPreviewTurnsTheCurrentPicture) {
+  VCamSetScene(VCAM_SCENE_LANDSCAPE);  // still: every frame alike
+  plugUsbCamera();
+  start();
+  settle();
+  command(CM_CAPTURE);
+  settle();
+  const int height = 120;
+  std::vector<std::vector<viewertest::Pixel>> upright;
+  for (int y = 0; y < height; ++y) upright.push_back(row(y));
+  struct Case {
+    int command;
+    bool clockwise;
+  } cases[] = {{CM_ROTATE_PLUS_90, true}, {CM_ROTATE_MINUS_90, false}};
+  for (const Case& c : cases) {
+    command(c.command);
+    command(CM_CAPTURE);
+    settle();
+    EXPECT_TRUE(statusBegins(status(), "Captured Frame (120 x 160 x 24)")) << c.command;
+    // Turned clockwise, the picture's left column is the upright picture's bottom row. The
+    // camera's automatic exposure moves a little between frames: the mean difference of the
+    // right turn is small, that of the other turn large.
+    double right = 0, wrong = 0;
+    int count = 0;
+    auto distance = [](const viewertest::Pixel& a, const viewertest::Pixel& b) {
+      return std::abs(a.red - b.red) + std::abs(a.green - b.green) + std::abs(a.blue - b.blue);
+    };
+    for (int y = 0; y < 160; y += 4) {
+      const std::vector<viewertest::Pixel> turned = row(y);
+      for (int x = 0; x < 120; x += 4) {
+        const viewertest::Pixel& clockwise = upright[height - 1 - x][y];
+        const viewertest::Pixel& counterClockwise = upright[x][159 - y];
+        right += distance(turned[x], c.clockwise ? clockwise : counterClockwise);
+        wrong += distance(turned[x], c.clockwise ? counterClockwise : clockwise);
+        ++count;
+      }
+    }
+    EXPECT_LT(right / count, 12.0) << c.command;
+    EXPECT_GT(wrong / count, 3 * right / count) << c.command;
+  }
+}
+
+TEST_F(Viewer, DisplaysOf8BitsOrFewerShowAnEightBitCopyWithAFixedPaletteDuringPreview) {
+  VCamSetScene(VCAM_SCENE_LANDSCAPE);
+  plugUsbCamera();
+  environment_.bits = 8;
+  start();
+  settle();
+  command(CM_CAPTURE);
+  settle();
+  ASSERT_NE(nullptr, window().displayImage().bmh);
+  EXPECT_EQ(8, window().displayImage().bmh->biBitCount);
+  EXPECT_EQ(24, window().currentImage().bmh->biBitCount);
+  // During preview: the colour cube of levels 0, 51 ... 255 and its greys.
+  command(CM_PREVIEW);
+  steps(3);
+  ASSERT_NE(nullptr, window().displayImage().bmh);
+  int outside = 0;
+  const std::vector<viewertest::Pixel> shown = row(60);
+  for (int x = 0; x < 160; ++x) {
+    const viewertest::Pixel& p = shown[x];
+    const bool grey = p.red == p.green && p.green == p.blue;
+    if (!grey && (p.red % 51 || p.green % 51 || p.blue % 51)) ++outside;
+  }
+  EXPECT_EQ(0, outside);
+  // Colour mode off: the grey picture is shown as it is.
+  command(CM_COLOUR_MODE);
+  steps(3);
+  EXPECT_EQ(nullptr, window().displayImage().bmh);
+}
+
+TEST_F(Viewer, AFourBitDisplayShowsTheSixteenColours) {
+  VCamSetScene(VCAM_SCENE_LANDSCAPE);
+  plugUsbCamera();
+  environment_.bits = 4;
+  start();
+  settle();
+  command(CM_CAPTURE);
+  settle();
+  ASSERT_NE(nullptr, window().displayImage().bmh);
+  int outside = 0;
+  for (const viewertest::Pixel& p : row(60)) {
+    for (int level : {p.red, p.green, p.blue})
+      if (level != 0 && level != 128 && level != 192 && level != 255) ++outside;
+  }
+  EXPECT_EQ(0, outside);
 }
 
 TEST_F(Viewer, TheQualityChoicesFollowFormatAndResolution) {
