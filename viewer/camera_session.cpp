@@ -1,6 +1,8 @@
 // The camera session: camera start, power on and off, sending the settings, the housekeeping tick,
 // the idle step with its cases in order, the grab, the frame read and the display update with
 // its frame-rate readout.
+#include <cstring>
+
 #include "main_window.h"
 #include "qrcamlib.h"
 #include "core/result_text.h"
@@ -395,6 +397,21 @@ void TBmpViewWindow::grab() {
   s.frameReady = 1;
 }
 
+// The camera's packed rows of `delivered` pixels moved to the picture's own rows (bottom row first
+// in memory, as both are), the columns beyond them black; shown as they came, each row would start
+// where the previous one should have ended, and the picture would lean.
+void spreadNarrowRows(ImageDescriptor& image, LONG delivered) {
+  const LONG width = image.bmh->biWidth, height = image.bmh->biHeight;
+  const LONG bytes = image.bmh->biBitCount / 8;
+  if (delivered >= width || bytes <= 0) return;
+  const std::size_t packed = static_cast<std::size_t>(delivered) * bytes;
+  for (LONG row = height - 1; row >= 0; --row) {  // from the last, so no row is overwritten unread
+    BYTE* to = image.ibuff + static_cast<std::size_t>(row) * image.buffwidth;
+    std::memmove(to, image.ibuff + row * packed, packed);
+    std::memset(to + packed, 0, image.buffwidth - packed);
+  }
+}
+
 void TBmpViewWindow::keepUndoCopy() {
   if (!current_.bmh) return;
   const LONG width = current_.bmh->biWidth, height = current_.bmh->biHeight, bits = current_.bmh->biBitCount;
@@ -442,6 +459,7 @@ void TBmpViewWindow::frameRead() {
     QRSetMirrorEn(io_[VIEWER_VALUE("Mirror Durning Preview")]);
   }
   LONG code = QRVideoFrameRead(current_.ibuff);
+  if (resolution == kSubQuarterIndex) spreadNarrowRows(current_, kSubQuarterDeliveredWidth);
   if (code == 0) {
     // The library's read always gives 0; a camera that did not answer leaves its mark in the last
     // error instead.

@@ -205,6 +205,10 @@ class TBmpViewApp : public ui::Application {
   std::unique_ptr<TBmpViewWindow> window_;
 };
 
+// Moves packed rows of `delivered` pixels (as the camera fills a picture wider than it delivers)
+// to the picture's rows, and blackens the columns beyond them.
+void spreadNarrowRows(ImageDescriptor& image, LONG delivered);
+
 // The command line as one file name: the arguments joined with single blanks, or "" when there
 // are none or they need more than 260 characters with one more each.
 std::string commandLineFile(const std::string& commandLine);

@@ -48,6 +48,9 @@ struct FrameSize {
 constexpr FrameSize kResolutionSizes[] = {{640, 480}, {320, 240},  {160, 120}, {352, 288},
                                           {176, 144}, {1280, 960}, {128, 96}};
 constexpr LONG kResolutionCount = 7;
+// At index 6 the camera delivers rows of 120 pixels, packed, into the 128-pixel picture.
+constexpr LONG kSubQuarterIndex = 6;
+constexpr LONG kSubQuarterDeliveredWidth = 120;
 // The command of each "Resolution" index.
 constexpr int kResolutionCommands[] = {801, 802, 803, 51682, 51683, 809, 9073};
 

@@ -500,6 +500,51 @@ TEST_F(Viewer, AFourBitDisplayShowsTheSixteenColours) {
   EXPECT_EQ(0, outside);
 }
 
+TEST_F(Viewer, TheSubQuarterPictureStandsUprightWithItsLastEightColumnsBlack) {
+  plugUsbCamera();  // the test pattern: eight colour bars across the top third
+  start();
+  settle();
+  for (int colourMode = 0; colourMode < 2; ++colourMode) {
+    command(CM_RES_SUBQUARTER);
+    command(CM_CAPTURE);
+    settle();
+    ASSERT_EQ(128, window().currentImage().bmh->biWidth);
+    // Each bar's middle is the same colour near the top and lower down (the ball may hide two).
+    const std::vector<viewertest::Pixel> high = row(4), low = row(24);
+    int alike = 0;
+    for (int bar = 0; bar < 8; ++bar) {
+      const int x = 7 + 15 * bar;
+      if (std::abs(high[x].red - low[x].red) + std::abs(high[x].green - low[x].green) +
+              std::abs(high[x].blue - low[x].blue) <
+          30)
+        ++alike;
+    }
+    EXPECT_GE(alike, 6) << colourMode;
+    for (int x = 120; x < 128; ++x) EXPECT_EQ(0, low[x].red + low[x].green + low[x].blue) << x;
+    command(CM_COLOUR_MODE);
+    settle();
+  }
+}
+
+TEST(ViewerRows, NarrowRowsAreSpreadToThePicturesRowsInEveryDepth) {
+  for (LONG bits : {8L, 24L}) {
+    ImageDescriptor image = {};
+    ASSERT_EQ(0, allocimage(&image, 8, 3, bits));
+    const LONG bytes = bits / 8;
+    // Rows of 6 pixels, packed: pixel p of row r holds 10 * r + p + 1 in each byte.
+    for (LONG r = 0; r < 3; ++r)
+      for (LONG p = 0; p < 6 * bytes; ++p) image.ibuff[r * 6 * bytes + p] = static_cast<BYTE>(10 * r + p / bytes + 1);
+    viewer::spreadNarrowRows(image, 6);
+    for (LONG r = 0; r < 3; ++r) {
+      for (LONG p = 0; p < 8 * bytes; ++p) {
+        const BYTE want = p / bytes < 6 ? static_cast<BYTE>(10 * r + p / bytes + 1) : 0;
+        EXPECT_EQ(want, image.ibuff[r * image.buffwidth + p]) << bits << " " << r << " " << p;
+      }
+    }
+    freeimage(&image);
+  }
+}
+
 TEST_F(Viewer, TheQualityChoicesFollowFormatAndResolution) {
   plugUsbCamera();
   start();
