@@ -89,15 +89,12 @@ std::uint32_t readRegister(HANDLE device, std::uint32_t reg) {
   return answer;
 }
 
-std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length, bool* gone) {
+std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length, bool* lost) {
   const camwire::FrameRequest request = {length, reinterpret_cast<camwire::Address>(buffer)};
   camwire::FrameReply reply{};
-  if (gone) *gone = false;
-  if (!control(device, camwire::kReadFrame, &request, sizeof request, &reply, sizeof reply)) return 0;
-  if (reply.status == camwire::kStatusGone) {
-    if (gone) *gone = true;
-    return 0;
-  }
+  const bool answered = control(device, camwire::kReadFrame, &request, sizeof request, &reply, sizeof reply);
+  if (lost) *lost = !answered || reply.status == camwire::kStatusGone;
+  if (!answered || reply.status == camwire::kStatusGone) return 0;
   return reply.bytesStored < length ? reply.bytesStored : length;
 }
 

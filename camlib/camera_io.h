@@ -26,8 +26,9 @@ void writeRegisterTable(HANDLE device, std::uint32_t reg, const std::uint8_t* ta
 std::uint32_t readRegister(HANDLE device, std::uint32_t reg);
 
 // Asks the driver for one frame of at most `length` bytes into `buffer`; returns the frame's length
-// (0 when the request failed or the device is gone, which *gone, if given, then tells). Never more
-// than `length`, whatever the driver claims.
-std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length, bool* gone = nullptr);
+// (0 when the request failed or the device is gone; *lost, if given, then tells which: true for a
+// camera that did not answer or whose driver said "gone"). Never more than `length`, whatever the
+// driver claims.
+std::uint32_t requestFrame(HANDLE device, void* buffer, std::uint32_t length, bool* lost = nullptr);
 
 }  // namespace camlib

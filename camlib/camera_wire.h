@@ -22,6 +22,10 @@ static_assert(kGetInfo == 0x222004 && kVendorRequest == 0x222008 && kReadFrame =
 constexpr std::uint32_t kStatusOk = 0;
 constexpr std::uint32_t kStatusGone = 18;
 
+// The device identifier that the driver reports (kGetInfo) for the Sentrio V2 camera head; every
+// other identifier is an earlier Quorel III head.
+constexpr std::uint32_t SentrioV2DeviceId = 0x5632;  // "V2"
+
 constexpr std::uint32_t kBusParallel = 1;
 constexpr std::uint32_t kBusUsb = 2;
 

@@ -45,6 +45,8 @@ class DriverFrames : public FrameSource {
   std::uint32_t fetch(void* buffer, std::uint32_t length) override {
     bool lost = false;
     const std::uint32_t stored = requestFrame(currentDevice(), buffer, length, &lost);
+    // A front end learns of a camera that went away from the read's result and from selector 4.
+    if (lost) library().lastError = QR_ERROR_CAMERA_LOST;
     gone = gone || lost;
     return stored;
   }
@@ -72,7 +74,7 @@ LONG WINAPI QRVideoFrameRead(void* destination) {
   readFrame(wait.obtained() ? &driver : nullptr, store, read, static_cast<std::uint8_t*>(destination));
   // A device that is gone still gives a (flat) picture, but the caller is told: it is the one
   // failure a front end must act on (release the camera, tell the user).
-  return driver.gone ? QR_STATUS_DEVICE_GONE : 0;
+  return driver.gone ? QR_ERROR_CAMERA_LOST : 0;
 }
 
 }  // extern "C"

@@ -86,6 +86,7 @@ LONG WINAPI QRAcquireLib(void) {
   if (!acquireCamera(cameraId)) return 0;
   LibraryBlock& lib = library();
   lib.libraryAcquired = true;
+  lib.lastError = 0;
   CameraSettings& settings = *currentSettings();
   lib.cpuFeature = processorHasMmx() ? 1 : 0;
   settings.cpuFeature = lib.cpuFeature;

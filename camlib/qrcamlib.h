@@ -15,7 +15,9 @@
 #endif
 
 #define QR_ERROR_NO_CAMERA 17
-#define QR_STATUS_DEVICE_GONE 18  // the camera's driver: the device is no longer there
+// A frame read that the camera did not answer (unplugged, or its driver said "gone"): the read's
+// result, and selector 4 until QRAcquireLib clears it.
+#define QR_ERROR_CAMERA_LOST 18
 #define QR_BAD_SELECTOR (-10)
 #define QR_MAX_CAMERAS 16
 #define QR_TEXT_SIZE 128
@@ -131,7 +133,7 @@ LONG QRCAMLIB_API QRGetMMXEn(void);
 // Format 4 receives exactly the captured frame (capture width x height x 2 bytes; at resolution 5
 // the 640 x 480 capture, 614,400 bytes). Waits at most 3 s for the camera mutex "QR3IO"; without
 // it, or when the camera sends nothing usable, the previous picture (or a flat one) is converted.
-// Returns 0, or QR_STATUS_DEVICE_GONE when the camera's driver said the device is gone (the
+// Returns 0, or QR_ERROR_CAMERA_LOST when the camera did not answer or its driver said it is gone (the
 // picture is then a flat one); with no camera acquired it writes nothing and returns 0.
 LONG QRCAMLIB_API QRVideoFrameRead(void* destination);
 // Front ends call it until it returns non-zero before a frame read; frames are fetched on demand,

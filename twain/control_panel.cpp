@@ -6,6 +6,7 @@
 #include <string>
 
 #include "camera_controls.h"
+#include "camera_info.h"
 #include "control_panel_ids.h"
 #include "controls.h"
 #include "qrcamlib.h"
@@ -246,6 +247,24 @@ void TwainDialog::manualWhiteBalance() {
   if (!previewRunning_) grabPreview();
 }
 
+// The camera information as this source shows it: its own caption and version line, and the
+// connection the source's open found.
+void TwainDialog::showCameraInformation() {
+  const TwainSource::Connection& found = source_.connection_;
+  camui::CameraInfoContent content;
+  content.caption = "Digital Camera Information";
+  content.versionLine = ui::format("Digital Camera Twain Version %d.%d.%d.%d", 6, 9, 1, 49);
+  content.connection.found = source_.cameraFound_ != FALSE;
+  content.connection.parallel = found.busType == 1;
+  content.connection.portNumber = found.port[0];
+  content.connection.portAddress = found.port[1];
+  content.connection.portMode = found.port[2];
+  content.connection.serial = found.serial;
+  content.mmxCapable = QRGetMMXEn() != 0;
+  camui::AboutDlg dialog(resources(), content);
+  dialog.runModal(hwnd_);
+}
+
 void TwainDialog::saveProfileRequested() { profiles::saveProfile(source_.settings_); }
 
 bool TwainDialog::onCommand(int id, int code, HWND) {
@@ -265,6 +284,9 @@ bool TwainDialog::onCommand(int id, int code, HWND) {
       return true;
     case IDC_HELP_BUTTON:
       WinHelpA(hwnd_, "QUORELTWN.HLP", HELP_FINDER, 0);
+      return true;
+    case IDC_ABOUT:
+      showCameraInformation();
       return true;
     case IDC_CONFIGURATION: {
       profiles::CFGSaveDialog manager(resources(), "Twain", messages_, kBoxCaption, *this);

@@ -53,6 +53,7 @@ class TwainDialog : public ui::Dialog, private profiles::ProfileRequests {
   void grabPreview();
   void repaintPreview();
   void manualWhiteBalance();
+  void showCameraInformation();
 
   void fillLists();
   void refreshAll();

@@ -14,7 +14,7 @@ namespace {
 const char kUsage[] =
     "usage: qrvcamctl COMMAND\n"
     "  reset                      unplug every camera, clear log and counters\n"
-    "  plug N [usb|parallel] [id=X] [serial=TEXT] [port=N] [address=X] [mode=N] [fixed|interface|both]\n"
+    "  plug N [usb|parallel] [id=X|id=sentrio] [serial=TEXT] [port=N] [address=X] [mode=N] [fixed|interface|both]\n"
     "                             plug a camera into position N (0-15); default: usb, fixed path\n"
     "  unplug N                   unplug the camera at N\n"
     "  gone N 0|1                 make the camera at N answer status 18 (gone), or answer again\n"
@@ -60,6 +60,8 @@ bool parsePlugOptions(int argc, char** argv, VCamDevice& device) {
       device.publish = VCAM_PUBLISH_FIXED_PATH | VCAM_PUBLISH_INTERFACE;
     else if (startsWith(arg, "serial="))
       copyText(device.serial, arg + 7);
+    else if (!std::strcmp(arg, "id=sentrio"))
+      device.deviceId = camwire::SentrioV2DeviceId;
     else if (startsWith(arg, "id=") && parseNumber(arg + 3, number))
       device.deviceId = number;
     else if (startsWith(arg, "port=") && parseNumber(arg + 5, number))

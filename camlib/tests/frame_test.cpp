@@ -445,11 +445,22 @@ TEST_F(FrameCapture, AVanishedCameraGivesAFlatPictureReportedAsGoneAndTheCameraB
   Bytes got, want;
   readWithReference(2, 4, got, want);
   ASSERT_FALSE(everyTileAlike(got, 160, 120));
+  LONG error = -1;
+  ASSERT_EQ(1, QRGetQuorelInfo(4, &error));
+  EXPECT_EQ(0, error);
   ASSERT_EQ(1, VCamSetGone(0, 1));
-  EXPECT_TRUE(everyTileAlike(read(destinationBytes(2, 4), kGuardBytes, QR_STATUS_DEVICE_GONE), 160, 120));
+  EXPECT_TRUE(everyTileAlike(read(destinationBytes(2, 4), kGuardBytes, QR_ERROR_CAMERA_LOST), 160, 120));
+  // Selector 4 tells it too, until the next acquisition.
+  ASSERT_EQ(1, QRGetQuorelInfo(4, &error));
+  EXPECT_EQ(QR_ERROR_CAMERA_LOST, error);
   ASSERT_EQ(1, VCamSetGone(0, 0));
   readWithReference(2, 4, got, want);
   EXPECT_LT(meanDifference(got, want, 4), kJpegError);
+  // A new acquisition starts with no error.
+  QRReleaseLib();
+  ASSERT_EQ(1, QRAcquireLib());
+  ASSERT_EQ(1, QRGetQuorelInfo(4, &error));
+  EXPECT_EQ(0, error);
 }
 
 TEST_F(FrameCapture, WithNoCameraAcquiredNothingIsWritten) {

@@ -378,6 +378,17 @@ TEST_F(Panel, EverySliderSendsItsCameraCallAndShowsItsValue) {
   }
 }
 
+TEST_F(Panel, AboutShowsTheCameraInformationUnderThisSourcesCaption) {
+  openWith(3, 0);
+  ASSERT_NE(nullptr, enableWithPanel());
+  qrtest::ModalAnswerer answerer;
+  answerer.plan(IDOK);
+  click(IDC_ABOUT);
+  ASSERT_EQ(1u, answerer.seen().size());
+  EXPECT_EQ("Digital Camera Information", answerer.seen()[0].caption);
+  EXPECT_EQ(0u, answerer.unexpected());
+}
+
 TEST_F(Panel, CloseAsksTheApplicationAndDisableDestroysThePanelAndItsTimer) {
   openWith(3, 0);
   ASSERT_NE(nullptr, enableWithPanel());
