@@ -10,7 +10,8 @@
 ;   <system folder>   qrcamlib.dll, quorelreg.dll, vic32.dll (found there by all three front
 ;                     ends; counted under SharedDLLs), quorelavi.dll
 ;   <Windows>\twain_32\Quorel\qr3twn.ds
-;   <program folder>  qr3viewer.exe, camera1.wav, confwizard.exe, uninstall.exe
+;   <program folder>  qr3viewer.exe, camera1.wav, confwizard.exe, the command-line tools
+;                     qrsettings.exe, qrcapture.exe, qrscan.exe, and uninstall.exe
 ;   <system folder>\drivers\usbhcd.sys and its service key (Windows NT 4.0 only)
 ;   HKLM "Software\Orvane Imaging\User Info" "Name", "Company"
 ;   HKLM "Software\Orvane Imaging\Setup": the installation's own record (folder, version, the
@@ -53,6 +54,7 @@ OutFile "${QR_OUTFILE}"
 InstallDir "$PROGRAMFILES\Quorel Digital Camera"
 InstallDirRegKey HKLM "${SETUP_KEY}" "Install Folder"
 ShowInstDetails show
+BrandingText "${COMPANY}"
 ShowUninstDetails show
 
 VIProductVersion "6.9.1.0"
@@ -288,6 +290,9 @@ Function ${un}RemoveLibraries
   !insertmacro QrSharedRelease "quorelreg.dll"
   !insertmacro QrSharedRelease "vic32.dll"
   !insertmacro QrDeleteKeyIfEmpty "${SHARED_DLLS_KEY}"
+  !insertmacro QrRemoveFile "$INSTDIR\qrsettings.exe"
+  !insertmacro QrRemoveFile "$INSTDIR\qrcapture.exe"
+  !insertmacro QrRemoveFile "$INSTDIR\qrscan.exe"
   DeleteRegValue HKLM "${SETUP_KEY}" "Libraries"
 FunctionEnd
 !macroend
@@ -337,7 +342,7 @@ SectionEnd
 
 Section "-Libraries" SecLibraries
   ; Needed by the viewer, the capture driver and the TWAIN source; .onSelChange keeps this
-  ; section selected exactly when one of them is.
+  ; section selected exactly when one of them is. The command-line tools go with them.
   ReadRegStr $0 HKLM "${SETUP_KEY}" "Libraries"
   ${If} $0 != "1"
     !insertmacro QrSharedAdd "qrcamlib.dll"
@@ -347,6 +352,11 @@ Section "-Libraries" SecLibraries
   !insertmacro QrPutFile "${QR_BIN}/qrcamlib.dll" "$SYSDIR\qrcamlib.dll"
   !insertmacro QrPutFile "${QR_BIN}/quorelreg.dll" "$SYSDIR\quorelreg.dll"
   !insertmacro QrPutFile "${QR_BIN}/vic32.dll" "$SYSDIR\vic32.dll"
+  ; The command-line tools, which use them: profiles, a frame, a TWAIN acquisition.
+  SetOutPath "$INSTDIR"
+  !insertmacro QrPutFile "${QR_BIN}/qrsettings.exe" "$INSTDIR\qrsettings.exe"
+  !insertmacro QrPutFile "${QR_BIN}/qrcapture.exe" "$INSTDIR\qrcapture.exe"
+  !insertmacro QrPutFile "${QR_BIN}/qrscan.exe" "$INSTDIR\qrscan.exe"
   WriteRegStr HKLM "${SETUP_KEY}" "Libraries" "1"
 SectionEnd
 

@@ -2,7 +2,8 @@
 // programs do it.
 //   exec PROGRAM [ARGUMENT...]  runs PROGRAM with the arguments as they are given (quotes kept, so
 //                               /NAME="Two Words" reaches the program as a person types it), waits
-//                               for it and exits with its exit code
+//                               for it and every process it starts, prints its exit code in full
+//                               and exits with it
 //   driver NAME                 opens the capture driver registered as NAME through winmm
 //                               (OpenDriver, the video-input channel), as a capture program does
 //   lock PATH SECONDS           holds the file PATH open without sharing that long, as Windows
@@ -13,11 +14,15 @@
 // Exit 0 on success, 1 on failure (a line on stderr says why), 2 on a usage error.
 #include <windows.h>
 #include <mmsystem.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver_abi.h"
 #include "proc_address.h"
@@ -28,6 +33,30 @@ namespace {
 int fail(const char* what, const char* detail) {
   std::fprintf(stderr, "install_probe: %s: %s\n", what, detail);
   return 1;
+}
+
+// Whether a process started (directly or further down) by the process `root` still runs.
+bool descendantRuns(DWORD root) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  std::vector<std::pair<DWORD, DWORD>> processes;  // id, parent
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    processes.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+  CloseHandle(snapshot);
+  std::vector<DWORD> family{root};
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (const auto& [id, parent] : processes) {
+      if (std::find(family.begin(), family.end(), parent) != family.end() &&
+          std::find(family.begin(), family.end(), id) == family.end()) {
+        family.push_back(id);
+        grew = true;
+      }
+    }
+  }
+  return family.size() > 1;
 }
 
 int exec(int argc, char** argv) {
@@ -41,6 +70,8 @@ int exec(int argc, char** argv) {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 1;
   GetExitCodeProcess(process.hProcess, &code);
+  // An uninstaller runs from a copy of itself and ends at once: wait for what it started too.
+  while (descendantRuns(process.dwProcessId)) Sleep(50);
   std::printf("exit code %lu\n", static_cast<unsigned long>(code));
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
