@@ -300,9 +300,10 @@ FunctionEnd
 !insertmacro QrRemovalFunctions "un."
 
 ; ---------------------------------------------------------------------------------------------
-; Windows versions. Supported: Windows 95, 98 and Me, and Windows NT 4.0 and later. Refused:
-; Windows NT 3.x (3.1, 3.5, 3.51: no Windows 95 shell, a different Video for Windows, no
-; TWAIN_32) and Win32s on Windows 3.1 (no 32-bit drivers at all).
+; Windows versions. Supported: Windows 95, 98 and Me, and Windows NT 4.0 and later (what the
+; deliverables are built and their imports checked for). Refused: Windows NT 3.x (3.1, 3.5, 3.51:
+; no Windows 95 shell for the shortcuts and Add/Remove Programs, no 32-bit TWAIN source manager)
+; and Win32s on Windows 3.1 (no 32-bit drivers at all).
 !macro QrRefuseUnsupportedWindows
   ${If} ${IsNT}
     ${IfNot} ${AtLeastWinNT4}
@@ -322,6 +323,20 @@ FunctionEnd
 
 Section "-Setup record"
   SetShellVarContext all
+  ; An upgrade into another folder takes the program folder's files out of the old one.
+  ReadRegStr $R0 HKLM "${SETUP_KEY}" "Install Folder"
+  ${If} $R0 != ""
+  ${AndIf} $R0 != $INSTDIR
+    !insertmacro QrRemoveFile "$R0\qr3viewer.exe"
+    !insertmacro QrRemoveFile "$R0\camera1.wav"
+    !insertmacro QrRemoveFile "$R0\QRVIEW32.HLP"
+    !insertmacro QrRemoveFile "$R0\confwizard.exe"
+    !insertmacro QrRemoveFile "$R0\qrsettings.exe"
+    !insertmacro QrRemoveFile "$R0\qrcapture.exe"
+    !insertmacro QrRemoveFile "$R0\qrscan.exe"
+    !insertmacro QrRemoveFile "$R0\uninstall.exe"
+    RMDir "$R0"
+  ${EndIf}
   SetOutPath "$INSTDIR"
   WriteRegStr HKLM "${USER_INFO_KEY}" "Name" "$UserName"
   WriteRegStr HKLM "${USER_INFO_KEY}" "Company" "$UserCompany"
