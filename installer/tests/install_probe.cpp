@@ -146,7 +146,8 @@ int run(const char* program, int seconds) {
     return fail("cannot start", program);
   Search search{process.dwProcessId, nullptr};
   for (int waited = 0; !search.window && waited < seconds * 10; ++waited) {
-    if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0) return fail("ended before it showed a window", program);
+    if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0)
+      return fail("ended before it showed a window", program);
     EnumWindows(findWindow, reinterpret_cast<LPARAM>(&search));
   }
   int result = 0;
@@ -177,6 +178,8 @@ int main(int argc, char** argv) {
   if (command == "lock" && argc == 4) return lock(argv[2], std::atoi(argv[3]));
   if (command == "twain" && argc == 3) return twain(argv[2]);
   if (command == "run" && argc == 4) return run(argv[2], std::atoi(argv[3]));
-  std::fprintf(stderr, "usage: install_probe exec PROGRAM [ARGUMENT...] | driver NAME | lock PATH SECONDS | twain PATH | run PROGRAM SECONDS\n");
+  std::fprintf(stderr,
+               "usage: install_probe exec PROGRAM [ARGUMENT...] | driver NAME | lock PATH SECONDS | twain PATH | run "
+               "PROGRAM SECONDS\n");
   return 2;
 }
