@@ -169,24 +169,10 @@ static BOOLEAN InterruptService(HC_EXTENSION *hc) {
 static VOID Reset(HC_EXTENSION *hc) { ResetController(hc); }
 
 const HC_OPERATIONS HcOhciOperations = {
-    Initialise,
-    Stop,
-    Start,
-    Reset,
-    FreeSchedule,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL, /* root hub */
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL, /* pipes and transfers */
-    InterruptService,
-    NULL,
+    .Initialise = Initialise,
+    .Stop = Stop,
+    .Start = Start,
+    .Reset = Reset,
+    .FreeSchedule = FreeSchedule,
+    .InterruptService = InterruptService,
 };

@@ -1,6 +1,8 @@
 #include "hardware.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace hcsim {
 
@@ -58,6 +60,7 @@ void UhciController::hostControllerReset() {
   usbcmd = 0;
   usbsts = 0x20;
   usbintr = 0;
+  interruptReasons = 0;
   frnum = 0;
   flbaseadd = 0;
   sofmod = 0x40;
@@ -114,6 +117,7 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
       break;
     case 0x02:
       usbsts &= ~(value & 0x1F);
+      if (!(usbsts & 0x03)) interruptReasons = 0;
       break;  // write one to clear (halted is status only)
     case 0x04:
       usbintr = static_cast<uint16_t>(value & 0x0F);
@@ -130,9 +134,11 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
     case 0x10:
     case 0x12: {
       // Change bits 1 and 3 are cleared by writing one; enable, resume, reset and suspend are
-      // written; bit 7 always reads one. No device is attached yet.
-      uint16_t &p = portsc[(offset - 0x10) / 2];
-      p = static_cast<uint16_t>((p & 0x000A & ~value) | (value & 0x1244) | 0x80);
+      // written; bit 7 always reads one; connect status and low-speed follow the device.
+      unsigned port = (offset - 0x10) / 2;
+      uint16_t &p = portsc[port];
+      uint16_t attached = ports[port] ? static_cast<uint16_t>(0x01 | (ports[port]->lowSpeed ? 0x100 : 0)) : 0;
+      p = static_cast<uint16_t>((p & 0x000A & ~value) | (value & 0x1244) | 0x80 | attached);
       break;
     }
   }
@@ -143,7 +149,162 @@ void UhciController::advance(uint64_t microseconds) {
   frameTime += microseconds;
   while (frameTime >= 1000) {
     frameTime -= 1000;
+    runFrame();
     frnum = static_cast<uint16_t>((frnum + 1) & 0x7FF);
+  }
+}
+
+void UhciController::attach(unsigned port, UsbDevice *device) {
+  ports[port] = device;
+  portsc[port] = static_cast<uint16_t>(0x80 | 0x0F | (device && device->lowSpeed ? 0x100 : 0));
+  if (!device) portsc[port] = 0x80 | 0x02;
+}
+
+bool UhciController::interruptAsserted() const { return (usbsts & 0x03) && (interruptReasons & usbintr); }
+
+UsbDevice *UhciController::deviceAt(uint8_t address) {
+  for (unsigned i = 0; i < 2; ++i)
+    if (ports[i] && (portsc[i] & 0x04) && ports[i]->address == address) return ports[i];
+  return nullptr;
+}
+
+namespace {
+uint32_t load32(Machine *m, uint32_t physical) {
+  uint8_t *p = m && m->memory ? m->memory->at(physical, 4) : nullptr;
+  if (!p) return 1;  // no memory there: reads as a terminating link
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void store32(Machine *m, uint32_t physical, uint32_t value) {
+  uint8_t *p = m && m->memory ? m->memory->at(physical, 4) : nullptr;
+  if (p) std::memcpy(p, &value, 4);
+}
+}  // namespace
+
+// One transfer descriptor: its token goes to the device if the frame still has the bus time for
+// it, and the descriptor's status is written back as the controller does.
+UhciController::TdResult UhciController::executeTd(uint32_t td) {
+  uint32_t control = load32(machine, td + 4);
+  if (!(control & (1u << 23))) return TdResult::Inactive;
+  uint32_t token = load32(machine, td + 8);
+  uint32_t buffer = load32(machine, td + 12);
+  Pid pid = static_cast<Pid>(token & 0xFF);
+  uint8_t address = (token >> 8) & 0x7F;
+  uint8_t endpoint = (token >> 15) & 0x0F;
+  bool toggle = (token >> 19) & 1;
+  unsigned maximum = ((token >> 21) + 1) & 0x7FF;  // 0x7FF + 1: zero bytes
+  bool iso = control & (1u << 25);
+  bool lowSpeed = control & (1u << 26);
+  unsigned cost = maximum + (iso ? kIsochronousOverhead : kTransactionOverhead);
+  if (lowSpeed) cost *= 8;
+  if (bytesThisFrame + cost > kFrameBytes) return TdResult::NoTime;
+  bytesThisFrame += cost;
+
+  UsbDevice *device = deviceAt(address);
+  std::vector<uint8_t> data(maximum);
+  unsigned length = maximum;
+  uint8_t *memory = nullptr;
+  if (maximum) {
+    memory = machine && machine->memory ? machine->memory->at(buffer, maximum) : nullptr;
+    if (!memory) {  // the buffer is not memory: a data buffer error, the descriptor retires
+      store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 22) | (1u << 21) | 0x7FF);
+      usbsts |= 0x02;
+      interruptReasons |= 0x01;
+      return TdResult::Error;
+    }
+    if (pid != Pid::In) std::memcpy(data.data(), memory, maximum);
+  }
+  bool sentToggle = toggle;
+  Handshake h = device ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
+  bool ioc = control & (1u << 24);
+  switch (h) {
+    case Handshake::Ack: {
+      if (pid == Pid::In && !iso && sentToggle != toggle) return TdResult::Retry;  // data dropped, sequence wrong
+      if (pid == Pid::In && length) std::memcpy(memory, data.data(), length);
+      dataBytes += pid == Pid::Setup ? 0 : length;
+      control = (control & ~(1u << 23) & ~0x7FFu & ~(0xFEu << 16)) | ((length - 1) & 0x7FF);
+      bool isShort = pid == Pid::In && length < maximum;
+      store32(machine, td + 4, control);
+      if (ioc) {
+        usbsts |= 0x01;
+        interruptReasons |= 0x04;
+      }
+      if (isShort && (control & (1u << 29))) {
+        usbsts |= 0x01;
+        interruptReasons |= 0x08;
+        return TdResult::Short;
+      }
+      return TdResult::Done;
+    }
+    case Handshake::Nak:
+      store32(machine, td + 4, control | (1u << 19));
+      return TdResult::Retry;
+    case Handshake::Stall:
+      store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 22) | 0x7FF);
+      usbsts |= 0x02;
+      interruptReasons |= 0x01;
+      if (ioc) interruptReasons |= 0x04;
+      return TdResult::Error;
+    case Handshake::Timeout: {
+      unsigned errors = (control >> 27) & 3;
+      control |= 1u << 18;  // CRC/time-out
+      if (errors) {
+        --errors;
+        control = (control & ~(3u << 27)) | (errors << 27);
+      }
+      if (errors == 0) {
+        control = (control & ~(1u << 23) & ~0x7FFu) | (1u << 22) | 0x7FF;
+        usbsts |= 0x02;
+        interruptReasons |= 0x01;
+        if (ioc) interruptReasons |= 0x04;
+        store32(machine, td + 4, control);
+        return TdResult::Error;
+      }
+      store32(machine, td + 4, control);
+      return TdResult::Retry;
+    }
+  }
+  return TdResult::Retry;
+}
+
+// One frame: from the frame list's entry, transfer descriptors and queue heads are followed
+// through their links. A queue head's element runs; a descriptor that completes advances the
+// element to the descriptor's link, and the walk goes on down the queue when that link has its
+// depth-first bit, else on along the queue head's link. A loop of queue heads (bandwidth
+// reclamation) is walked while transactions happen; one pass without any ends the frame, as
+// does running out of the frame's bus time.
+void UhciController::runFrame() {
+  ++frames;
+  bytesThisFrame = 0;
+  uint32_t frameNumber = static_cast<uint32_t>(frames);
+  for (auto *p : ports)
+    if (p) p->frame = frameNumber;
+  uint32_t link = load32(machine, (flbaseadd & 0xFFFFF000u) + (frnum & 0x3FF) * 4);
+  std::set<uint32_t> idle;  // queue heads passed since the last transaction
+  for (unsigned steps = 0; !(link & 1) && steps < 100000; ++steps) {
+    uint32_t at = link & ~0xFu;
+    if (!(link & 2)) {  // a descriptor in the horizontal list (isochronous)
+      TdResult r = executeTd(at);
+      if (r == TdResult::NoTime) return;
+      link = load32(machine, at);
+      continue;
+    }
+    if (!idle.insert(at).second) return;
+    uint32_t element = load32(machine, at + 4);
+    while (!(element & 1) && !(element & 2)) {
+      uint32_t td = element & ~0xFu;
+      TdResult r = executeTd(td);
+      if (r == TdResult::NoTime) return;
+      if (r == TdResult::Inactive) break;
+      if (r != TdResult::Retry) idle.clear();
+      if (r != TdResult::Done) break;
+      uint32_t next = load32(machine, td);
+      store32(machine, at + 4, next);
+      element = next;
+      if (!(next & 4)) break;
+    }
+    link = load32(machine, at);
   }
 }
 
@@ -283,6 +444,158 @@ PciDevice *Machine::deviceAtMemory(uint64_t physical, uint32_t *offset) const {
 
 void Machine::advance(uint64_t microseconds) {
   for (auto &entry : devices) entry.second->advance(microseconds);
+}
+
+// ---------------------------------------------------------------------------------------------
+// USB device
+
+UsbDevice::UsbDevice(bool lowSpeed) : lowSpeed(lowSpeed) {
+  uint8_t packet0 = lowSpeed ? 8 : 64;
+  auto add = [this](uint8_t address, uint8_t type, uint16_t maxPacket, uint8_t interval) {
+    Endpoint e;
+    e.address = address;
+    e.type = type;
+    e.maxPacket = maxPacket;
+    e.interval = interval;
+    endpoints.push_back(e);
+  };
+  add(0x00, 0, packet0, 0);
+  add(0x81, 2, 64, 0);
+  add(0x02, 2, 64, 0);
+  add(0x83, 3, 8, 10);
+  deviceDescriptor = {18, 1, 0x10, 0x01, 0xFF, 0, 0, packet0, 0x34, 0x12, 0x78, 0x56, 0x00, 0x01, 0, 0, 0, 1};
+  configurationDescriptor = {9, 2, 0, 0, 1, 1, 0, 0x80, 50,
+                             // interface 0, alternate 0: three endpoints
+                             9, 4, 0, 0, 3, 0xFF, 0x01, 0x02, 0, 7, 5, 0x81, 2, 64, 0, 0, 7, 5, 0x02, 2, 64, 0, 0, 7, 5,
+                             0x83, 3, 8, 0, 10};
+  configurationDescriptor[2] = static_cast<uint8_t>(configurationDescriptor.size());
+}
+
+UsbDevice::Endpoint *UsbDevice::endpoint(uint8_t address) {
+  for (auto &e : endpoints)
+    if (e.address == address || (e.type == 0 && (e.address & 0x0F) == (address & 0x0F))) return &e;
+  return nullptr;
+}
+
+// A control request's status stage has been acknowledged: what it sets takes effect now.
+void UsbDevice::finishControl() {
+  const auto &s = pending_;
+  uint16_t value = static_cast<uint16_t>(s[2] | s[3] << 8), index = static_cast<uint16_t>(s[4] | s[5] << 8);
+  if ((s[0] & 0x60) != 0) return;
+  switch (s[1]) {
+    case 5:  // set address
+      address = value & 0x7F;
+      break;
+    case 9:  // set configuration
+      configuration = value & 0xFF;
+      for (auto &e : endpoints)
+        if (e.type) e.toggle = false, e.stalled = false;
+      break;
+    case 11:  // set interface
+      alternateSetting = value & 0xFF;
+      break;
+    case 1:  // clear feature: endpoint halt
+      if ((s[0] & 0x1F) == 2 && value == 0)
+        if (Endpoint *e = endpoint(index & 0x8F)) e->stalled = false, e->toggle = false;
+      break;
+    case 3:
+      if ((s[0] & 0x1F) == 2 && value == 0)
+        if (Endpoint *e = endpoint(index & 0x8F)) e->stalled = true;
+      break;
+  }
+}
+
+Handshake UsbDevice::transact(Pid pid, uint8_t number, bool *toggle, uint8_t *data, unsigned &length) {
+  uint8_t address = static_cast<uint8_t>(number | (pid == Pid::In && number ? 0x80 : 0));
+  Endpoint *e = endpoint(address);
+  if (!e || (e->type == 0 && number != 0)) return Handshake::Timeout;
+  e->transactions++;
+  if (e->type == 3 || e->type == 1) e->frames.push_back(frame);
+  if (e->timeout) return Handshake::Timeout;
+
+  if (e->type == 0) {  // the default control endpoint
+    if (pid == Pid::Setup) {
+      if (length != 8) return Handshake::Timeout;
+      std::memcpy(pending_.data(), data, 8);
+      setups.push_back(pending_);
+      e->stalled = false;
+      e->toggle = true;
+      controlReply_.clear();
+      controlReplyAt_ = 0;
+      controlIn_ = (data[0] & 0x80) != 0;
+      uint16_t value = static_cast<uint16_t>(data[2] | data[3] << 8);
+      uint16_t wanted = static_cast<uint16_t>(data[6] | data[7] << 8);
+      if (controlIn_) {
+        if ((data[0] & 0x60) == 0 && data[1] == 6) {  // get descriptor
+          uint8_t type = value >> 8;
+          if (type == 1)
+            controlReply_ = deviceDescriptor;
+          else if (type == 2)
+            controlReply_ = configurationDescriptor;
+          else
+            e->stalled = true;
+        } else if ((data[0] & 0x60) == 0 && data[1] == 0) {
+          controlReply_ = {0, 0};
+        } else if ((data[0] & 0x60) == 0 && data[1] == 8) {
+          controlReply_ = {configuration};
+        } else if ((data[0] & 0x60) == 0 && data[1] == 10) {
+          controlReply_ = {alternateSetting};
+        } else {
+          for (unsigned i = 0; i < wanted; ++i) controlReply_.push_back(static_cast<uint8_t>(i * 7 + 1));
+        }
+        if (controlReply_.size() > wanted) controlReply_.resize(wanted);
+      }
+      return Handshake::Ack;
+    }
+    if (e->stalled) return Handshake::Stall;
+    if (e->nak) return Handshake::Nak;
+    if (pid == Pid::In) {
+      if (controlIn_) {  // data stage
+        unsigned n =
+            static_cast<unsigned>(std::min<size_t>({length, e->maxPacket, controlReply_.size() - controlReplyAt_}));
+        std::memcpy(data, controlReply_.data() + controlReplyAt_, n);
+        controlReplyAt_ += n;
+        length = n;
+        *toggle = e->toggle;
+        e->toggle = !e->toggle;
+      } else {  // status stage of an out or no-data request: always DATA1
+        length = 0;
+        finishControl();
+        *toggle = true;
+      }
+      return Handshake::Ack;
+    }
+    if (controlIn_) {  // the status stage of an in request
+      if (*toggle) finishControl();
+    } else if (*toggle == e->toggle) {  // data stage of an out request
+      controlOut.insert(controlOut.end(), data, data + length);
+      e->toggle = !e->toggle;
+    }
+    return Handshake::Ack;
+  }
+
+  if (e->stalled) return Handshake::Stall;
+  if (e->nak) return Handshake::Nak;
+  if (pid == Pid::In) {
+    std::vector<uint8_t> &source = e->type == 3 ? interruptIn : bulkIn;
+    if (source.empty()) return Handshake::Nak;
+    unsigned n = static_cast<unsigned>(std::min<size_t>({length, e->maxPacket, source.size()}));
+    std::memcpy(data, source.data(), n);
+    source.erase(source.begin(), source.begin() + n);
+    length = n;
+    *toggle = e->toggle;
+    e->toggle = !e->toggle;
+    return Handshake::Ack;
+  }
+  if (pid == Pid::Out) {
+    if (length > e->maxPacket) return Handshake::Stall;  // babble from the host
+    if (*toggle == e->toggle) {
+      bulkOut.insert(bulkOut.end(), data, data + length);
+      e->toggle = !e->toggle;
+    }
+    return Handshake::Ack;
+  }
+  return Handshake::Timeout;
 }
 
 }  // namespace hcsim
