@@ -76,6 +76,7 @@ HC_POOL *HcPoolCreate(PADAPTER_OBJECT adapter, ULONG initialBlocks, ULONG hardwa
 PVOID HcPoolAllocate(HC_POOL *pool, ULONG *physical);
 VOID HcPoolFree(HC_POOL *pool, PVOID block);
 PVOID HcPoolFindPhysical(HC_POOL *pool, ULONG physical);
+PVOID HcPoolFindBlock(HC_POOL *pool, ULONG physical); /* only the exact start of a block */
 VOID HcPoolDestroy(HC_POOL *pool);
 ULONG HcPoolBlockPhysical(HC_POOL *pool, PVOID block);
 
@@ -165,10 +166,11 @@ struct _HC_TRANSFER {
   ULONG Packets;
   ULONG FirstPacket; /* of the current batch */
   ULONG BatchCount;
-  ULONG DataStart;  /* index of the first data packet */
-  PVOID Td[128];    /* blocks */
-  PVOID Extra[128]; /* the extra block a straddling packet uses, or null */
-  ULONG Checked;    /* descriptors of the batch accounted for */
+  ULONG DataStart;    /* index of the first data packet */
+  PVOID Td[128];      /* blocks */
+  PVOID Extra[128];   /* the extra block a straddling packet uses, or null */
+  ULONG Checked;      /* descriptors of the batch accounted for */
+  ULONG NextPhysical; /* OHCI: the descriptor after the transfer's last (the controller reuses links) */
 };
 
 #define HC_PIPE_LOW_SPEED 0x001
@@ -192,6 +194,11 @@ typedef struct _HC_OHCI_STATE {
   KDPC CompletionDpc;
   BOOLEAN DpcsReady;
   ULONG RhDescriptorA;
+  KSPIN_LOCK ScheduleLock;
+  ULONG NodeBandwidth[63];
+  ULONG DoneHead;   /* handed from the interrupt routine to the deferred procedure */
+  ULONG FrameHigh;  /* the upper part of the 32-bit frame number */
+  LIST_ENTRY Pipes; /* every pipe with an endpoint descriptor */
 } HC_OHCI_STATE;
 
 typedef struct _HC_UHCI_STATE {

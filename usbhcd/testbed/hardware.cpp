@@ -320,6 +320,8 @@ enum : uint32_t {
   InterruptEnable = 0x10,
   InterruptDisable = 0x14,
   Hcca = 0x18,
+  ControlHeadED = 0x20,
+  BulkHeadED = 0x28,
   FmInterval = 0x34,
   FmRemaining = 0x38,
   FmNumber = 0x3C,
@@ -410,6 +412,207 @@ void OhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
     default:
       r = value;
       break;
+  }
+}
+
+void OhciController::attach(unsigned port, UsbDevice *device) {
+  devices[port] = device;
+  reg[(0x54 + 4 * port) / 4] = device ? (0x103u | (device->lowSpeed ? 0x200u : 0)) : 0x100u;
+}
+
+bool OhciController::interruptAsserted() const {
+  uint32_t enable = reg[ohci::InterruptEnable / 4];
+  return (enable & 0x80000000u) && (reg[ohci::InterruptStatus / 4] & enable & 0x7F);
+}
+
+void OhciController::advance(uint64_t microseconds) {
+  if ((reg[ohci::Control / 4] & 0xC0) != 0x80) return;  // not UsbOperational
+  frameTime += microseconds;
+  while (frameTime >= 1000) {
+    frameTime -= 1000;
+    runFrame();
+  }
+}
+
+UsbDevice *OhciController::deviceAt(uint8_t address) {
+  for (unsigned i = 0; i < ports && i < 4; ++i)
+    if (devices[i] && (reg[(0x54 + 4 * i) / 4] & 0x02) && devices[i]->address == address) return devices[i];
+  return nullptr;
+}
+
+// One transaction of an endpoint descriptor's head transfer descriptor, as the controller makes
+// it: the descriptor's current buffer pointer runs on (into the last byte's page when it crosses
+// a 4 KB boundary); a descriptor retires to the done queue when its buffer is done, on a short
+// packet (condition code 9: data underrun, without buffer rounding), on a stall (4) or after
+// three errors (5: device not responding); every retirement other than success halts the
+// endpoint. The endpoint's toggle carry follows each retired descriptor.
+OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
+  uint32_t e0 = load32(machine, ed), tail = load32(machine, ed + 4) & ~0xFu, head = load32(machine, ed + 8);
+  if ((e0 & 0x4000) || (head & 1) || (head & ~0xFu) == tail || (head & ~0xFu) == 0) return EdResult::Idle;
+  uint32_t td = head & ~0xFu;
+  uint32_t c = load32(machine, td), cbp = load32(machine, td + 4), next = load32(machine, td + 8),
+           be = load32(machine, td + 12);
+  uint8_t address = e0 & 0x7F, number = (e0 >> 7) & 0x0F;
+  unsigned direction = (e0 >> 11) & 3, maximum = (e0 >> 16) & 0x7FF;
+  if (direction == 0 || direction == 3) direction = (c >> 19) & 3;
+  Pid pid = direction == 0 ? Pid::Setup : direction == 1 ? Pid::Out : Pid::In;
+  bool toggle = (c & 0x02000000u) ? ((c >> 24) & 1) : ((head >> 1) & 1);
+  unsigned remaining = 0;
+  if (cbp) remaining = ((be ^ cbp) & ~0xFFFu) ? (0x1000 - (cbp & 0xFFF)) + (be & 0xFFF) + 1 : be - cbp + 1;
+  unsigned length = std::min(maximum, remaining);
+  unsigned cost = length + kTransactionOverhead;
+  if (e0 & 0x2000) cost *= 8;
+  if (bytesThisFrame + cost > kFrameBytes) return EdResult::NoTime;
+  bytesThisFrame += cost;
+
+  // The bytes at the current buffer pointer, across into the last byte's page.
+  auto span = [&](unsigned n, std::vector<std::pair<uint8_t *, unsigned>> &parts) {
+    uint32_t at = cbp;
+    while (n) {
+      unsigned inPage = std::min(n, 0x1000 - (at & 0xFFF));
+      uint8_t *p = machine && machine->memory ? machine->memory->at(at, inPage) : nullptr;
+      if (!p) return false;
+      parts.push_back({p, inPage});
+      n -= inPage;
+      at = (be & ~0xFFFu);
+    }
+    return true;
+  };
+  auto retire = [&](unsigned code, bool halt, bool carry) {
+    c = (c & 0x0FFFFFFFu & ~0x0C000000u) | (code << 28);
+    store32(machine, td, c);
+    store32(machine, td + 4, cbp);
+    store32(machine, ed + 8, (next & ~0xFu) | (carry ? 2u : 0u) | (halt ? 1u : 0u));
+    store32(machine, td + 8, doneHead);
+    doneHead = td;
+  };
+  std::vector<std::pair<uint8_t *, unsigned>> parts;
+  std::vector<uint8_t> data(length);
+  if (!span(length, parts)) {
+    retire(pid == Pid::In ? 12 : 13, true, toggle);  // buffer overrun / underrun
+    return EdResult::Progress;
+  }
+  if (pid != Pid::In) {
+    unsigned at = 0;
+    for (auto &p : parts) std::memcpy(data.data() + at, p.first, p.second), at += p.second;
+  }
+  UsbDevice *device = deviceAt(address);
+  bool sent = toggle;
+  unsigned n = length;
+  Handshake h = device ? device->transact(pid, number, &sent, data.data(), n) : Handshake::Timeout;
+  switch (h) {
+    case Handshake::Ack: {
+      if (pid == Pid::In && sent != toggle) return EdResult::Retry;
+      if (pid == Pid::In) {
+        unsigned at = 0;
+        for (auto &p : parts) {
+          unsigned k = std::min(p.second, n - std::min(n, at));
+          std::memcpy(p.first, data.data() + at, k);
+          at += p.second;
+        }
+      }
+      if (pid != Pid::Setup) dataBytes += n;
+      toggle = !toggle;
+      c = (c & ~0x0F000000u) | 0x02000000u | (toggle ? 0x01000000u : 0);
+      if (n == remaining) {
+        cbp = 0;
+        retire(0, false, toggle);
+        return EdResult::Progress;
+      }
+      uint32_t moved = cbp + n;
+      if (((moved ^ cbp) & ~0xFFFu)) moved = (be & ~0xFFFu) | (moved & 0xFFF);
+      cbp = moved;
+      if (pid == Pid::In && n < length) {
+        bool rounding = c & 0x00040000u;
+        retire(rounding ? 0 : 9, !rounding, toggle);
+        return EdResult::Progress;
+      }
+      store32(machine, td, c);
+      store32(machine, td + 4, cbp);
+      return EdResult::Progress;
+    }
+    case Handshake::Nak:
+      return EdResult::Retry;
+    case Handshake::Stall:
+      retire(4, true, toggle);
+      return EdResult::Progress;
+    case Handshake::Timeout: {
+      unsigned errors = ((c >> 26) & 3) + 1;
+      if (errors >= 3) {
+        retire(5, true, toggle);
+        return EdResult::Progress;
+      }
+      c = (c & ~0x0C000000u) | (errors << 26);
+      store32(machine, td, c);
+      return EdResult::Retry;
+    }
+  }
+  return EdResult::Retry;
+}
+
+// One frame: the frame number in the communication area, the periodic list of the frame's slot
+// of the interrupt table, then the control and bulk lists in the control/bulk service ratio until
+// the frame's bus time is spent or a pass moves nothing; the done queue goes to the communication
+// area when the driver has taken the last one.
+void OhciController::runFrame() {
+  ++frames;
+  bytesThisFrame = 0;
+  uint32_t hcca = reg[ohci::Hcca / 4];
+  uint32_t number = (reg[ohci::FmNumber / 4] + 1) & 0xFFFF;
+  reg[ohci::FmNumber / 4] = number;
+  if (uint8_t *p = machine && machine->memory ? machine->memory->at(hcca + 0x80, 4) : nullptr) {
+    p[0] = static_cast<uint8_t>(number);
+    p[1] = static_cast<uint8_t>(number >> 8);
+    p[2] = p[3] = 0;
+  }
+  uint32_t &status = reg[ohci::InterruptStatus / 4];
+  status |= 0x04;  // start of frame
+  if ((number & 0x7FFF) == 0) status |= 0x20;
+  for (auto *d : devices)
+    if (d) d->frame = static_cast<uint32_t>(frames);
+  uint32_t control = reg[ohci::Control / 4];
+  bool out = false;
+  if (control & 0x04) {
+    uint32_t ed = load32(machine, hcca + (number % 32) * 4);
+    for (unsigned steps = 0; ed && steps < 256 && !out; ++steps) {
+      if (serviceEd(ed) == EdResult::NoTime) out = true;
+      ed = load32(machine, ed + 12) & ~0xFu;
+    }
+  }
+  auto chain = [&](uint32_t head) {
+    std::vector<uint32_t> v;
+    for (uint32_t ed = head & ~0xFu; ed && v.size() < 64; ed = load32(machine, ed + 12) & ~0xFu) v.push_back(ed);
+    return v;
+  };
+  std::vector<uint32_t> lists[2] = {(control & 0x10) ? chain(reg[ohci::ControlHeadED / 4]) : std::vector<uint32_t>{},
+                                    (control & 0x20) ? chain(reg[ohci::BulkHeadED / 4]) : std::vector<uint32_t>{}};
+  size_t at[2] = {0, 0};
+  unsigned ratio = (control & 3) + 1;
+  // The next endpoint of a list with something to do gets one transaction.
+  auto serveOne = [&](int list, bool &moved) {
+    auto &v = lists[list];
+    for (size_t tried = 0; tried < v.size(); ++tried) {
+      uint32_t ed = v[at[list] % v.size()];
+      at[list]++;
+      EdResult r = serviceEd(ed);
+      if (r == EdResult::NoTime) return false;
+      if (r == EdResult::Idle) continue;
+      if (r == EdResult::Progress) moved = true;
+      return true;
+    }
+    return true;
+  };
+  for (unsigned round = 0; round < 100000 && !out; ++round) {
+    bool moved = false;
+    for (unsigned r = 0; r < ratio && !out; ++r) out = !serveOne(0, moved);
+    if (!out) out = !serveOne(1, moved);
+    if (!moved) break;
+  }
+  if (doneHead && !(status & 0x02)) {
+    store32(machine, hcca + 0x84, doneHead);
+    reg[0x30 / 4] = doneHead;
+    doneHead = 0;
+    status |= 0x02;
   }
 }
 

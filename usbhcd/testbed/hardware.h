@@ -196,7 +196,24 @@ class OhciController : public PciDevice {
   bool globalPower = false;
   unsigned resetReadsLeft = 0;
 
+  void advance(uint64_t microseconds) override;
+  bool interruptAsserted() const override;
+  // A device on a root port (connected and enabled, as the hub driver leaves it).
+  void attach(unsigned port, UsbDevice *device);
+  UsbDevice *devices[4] = {};
+  uint64_t frameTime = 0;
+  uint64_t frames = 0;          // frames run while operational
+  unsigned bytesThisFrame = 0;  // bus time used by the last frame, in bytes
+  uint64_t dataBytes = 0;       // payload moved, all frames
+  uint32_t doneHead = 0;        // retired descriptors not yet written to the communication area
+
   void softwareReset();
+  void runFrame();
+
+ private:
+  enum class EdResult { Idle, Retry, Progress, NoTime };
+  EdResult serviceEd(uint32_t ed);
+  UsbDevice *deviceAt(uint8_t address);
 };
 
 // The machine: PCI functions by bus and slot, the edge/level control ports, and the last bus
