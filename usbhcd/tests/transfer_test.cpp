@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -574,6 +575,49 @@ TEST_P(UsbhcdTransfers, TheFrameBudgetMakesSmallPacketsSlower) {
   EXPECT_GE(frames[0], 16384u / 1216);
   EXPECT_GE(frames[1], 16384u / 568);
   EXPECT_GT(frames[1], frames[0] * 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The OHCI done queue
+
+bool printed(const Testbed &tb, const std::string &text) {
+  for (const auto &line : tb.debugPrints())
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// A done-queue address that is not the start of one of the driver's descriptors is reported and
+// passed over; the controller goes on working.
+TEST(UsbhcdOhciDoneQueue, AddressesThatAreNoDescriptorOfTheDriverAreReportedAndSurvived) {
+  struct Case {
+    const char *what;
+    bool insideABlock;
+    uint32_t address;
+  } cases[] = {{"outside every pool", false, 0x00F00010}, {"the middle of a block", true, 16}};
+  for (const auto &k : cases) {
+    SCOPED_TRACE(k.what);
+    Bus bus(Controller::Ohci);
+    bus.start();
+    // The control list's head is the default pipe's endpoint descriptor: a block of the pool.
+    uint32_t address = k.insideABlock ? bus.ohci->reg[0x20 / 4] + k.address : k.address;
+    bus.ohci->doneHead = address;
+    bus.tb.advance(3000);
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", address);
+    EXPECT_TRUE(printed(bus.tb, text)) << joined(bus.tb.debugPrints());
+    std::vector<uint8_t> status(2, 0xEE);
+    URB urb{};
+    auto &x = urb.UrbControlTransfer;
+    x.Hdr.Length = sizeof(_URB_CONTROL_GET_STATUS_REQUEST);
+    x.Hdr.Function = 0x13;
+    x.TransferBuffer = status.data();
+    x.TransferBufferLength = 2;
+    auto r = bus.submit(urb);
+    bus.run(*r);
+    ASSERT_TRUE(r->done());
+    EXPECT_EQ(hcsim::kSuccess, r->status());
+    EXPECT_EQ(2u, r->information());
+  }
 }
 
 }  // namespace
