@@ -578,6 +578,76 @@ TEST_P(UsbhcdTransfers, TheFrameBudgetMakesSmallPacketsSlower) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Random URBs: functions, pipes (open, closed and foreign), lengths, flags, setup packets and
+// device behaviour drawn at random. Every request completes exactly once (the test bed catches a
+// second completion), nothing is written outside a buffer, and the driver unloads clean.
+
+TEST_P(UsbhcdUrbs, RandomUrbsStayInsideTheirBuffersAndCompleteOnce) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  uint32_t state = 12345;
+  auto random = [&state](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % n;
+  };
+  static const USHORT functions[] = {0x00, 0x01, 0x02, 0x07, 0x08, 0x09, 0x09, 0x09, 0x0A, 0x0B, 0x0C, 0x0F,
+                                     0x13, 0x16, 0x17, 0x18, 0x1B, 0x1E, 0x21, 0x26, 0x2A, 0x2D, 0x30};
+  int foreign = 0;
+  for (int i = 0; i < 400; ++i) {
+    SCOPED_TRACE(i);
+    size_t length = random(3) == 0 ? random(4) : random(700);
+    std::vector<uint8_t> memory(length + 64, 0xA5);
+    uint8_t *buffer = memory.data() + 32;
+    std::vector<uint8_t> urbMemory(sizeof(URB) + 64, 0x5A);
+    URB &urb = *reinterpret_cast<URB *>(urbMemory.data() + 32);
+    std::memset(&urb, 0, sizeof(URB));
+    auto &x = urb.UrbControlTransfer;
+    x.Hdr.Function = functions[random(sizeof functions / sizeof functions[0])];
+    x.Hdr.Length = static_cast<USHORT>(random(4) == 0 ? random(sizeof(URB)) : sizeof(_URB_CONTROL_TRANSFER));
+    USBD_PIPE_HANDLE pipes[] = {c.pipe(0), c.pipe(1), c.pipe(2), nullptr, &foreign};
+    x.PipeHandle = pipes[random(5)];
+    x.TransferFlags = random(4);
+    x.TransferBufferLength = static_cast<ULONG>(random(5) == 0 ? 0 : length);
+    x.TransferBuffer = random(8) == 0 ? nullptr : buffer;
+    for (auto &b : x.SetupPacket) b = static_cast<uint8_t>(random(256));
+    if (x.Hdr.Function == 0x00) {  // select configuration: the device's own, or none
+      urb.UrbSelectConfiguration.ConfigurationDescriptor =
+          random(2) ? reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(bus.device.configurationDescriptor.data())
+                    : nullptr;
+      x.Hdr.Length = static_cast<USHORT>(random(2) ? sizeof(_URB_SELECT_CONFIGURATION) : 8);
+    }
+    if (x.Hdr.Function == 0x01) urb.UrbSelectInterface.ConfigurationHandle = &foreign;
+    bus.device.endpoint(0x81)->stalled = random(10) == 0;
+    bus.device.endpoint(0x02)->nak = random(10) == 0;
+    bus.device.bulkIn = pattern(random(300), i);
+    bus.device.interruptIn = pattern(random(10), i);
+    auto r = bus.submit(urb);
+    bus.tb.runWorkItems();
+    bus.run(*r, 40);
+    if (!r->done() && x.PipeHandle) {  // still queued: the pipe is aborted
+      URB abort{};
+      abort.UrbPipeRequest.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+      abort.UrbPipeRequest.Hdr.Function = 0x02;
+      abort.UrbPipeRequest.PipeHandle = x.PipeHandle;
+      auto a = bus.submit(abort);
+      bus.run(*a, 100);
+      EXPECT_TRUE(a->done());
+    }
+    bus.run(*r, 100);
+    ASSERT_TRUE(r->done()) << "function 0x" << std::hex << x.Hdr.Function;
+    for (size_t k = 0; k < 32; ++k) {
+      ASSERT_EQ(0xA5, memory[k]) << "written before the buffer";
+      ASSERT_EQ(0xA5, memory[32 + length + k]) << "written past the buffer";
+      ASSERT_EQ(0x5A, urbMemory[k]) << "written before the URB";
+      ASSERT_EQ(0x5A, urbMemory[32 + sizeof(URB) + k]) << "written past the URB";
+    }
+    ASSERT_TRUE(bus.tb.errors().empty()) << joined(bus.tb.errors());
+    if (bus.device.configuration == 0) c = bus.configure();  // pipes again for the next URBs
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 // The OHCI done queue
 
 bool printed(const Testbed &tb, const std::string &text) {
