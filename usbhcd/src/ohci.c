@@ -200,6 +200,7 @@ typedef struct {
   ULONG TailPhysical;
   LONG Node;
   ULONG Bandwidth;
+  ULONG NextFrame; /* isochronous: the frame after the last one queued */
 } OHCI_PIPE;
 
 static HC_TRANSFER **TransferOf(PVOID td) { return (HC_TRANSFER **)((PUCHAR)td + OHCI_TD_SOFTWARE); }
@@ -290,6 +291,87 @@ static VOID FreeTds(HC_EXTENSION *hc, HC_TRANSFER *t) {
   t->Packets = 0;
 }
 
+static ULONG FrameNumber(HC_EXTENSION *hc);
+
+/* Isochronous: one descriptor for up to eight packets that lie within two pages; each packet's
+ * offset word names its page (bit 12: the last byte's page) and place. Packets start at the
+ * URB's frame, or as soon as possible: right after the pipe's last queued frame, or two frames
+ * on from now. */
+static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  HC_OHCI_STATE *o = &hc->u.Ohci;
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  OHCI_PIPE *op = (OHCI_PIPE *)t->Pipe->Hardware;
+  ULONG packets = x->NumberOfPackets, k, count = 0, frame, now, i;
+  PVOID blocks[128];
+  ULONG physical[128];
+  KIRQL irql;
+  if (!packets || packets > 256 ||
+      t->Urb->UrbHeader.Length <
+          FIELD_OFFSET(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR))
+    return ST_INVALID_PARAMETER;
+  for (k = 0; k < packets; ++k) {
+    ULONG end = k + 1 < packets ? x->IsoPacket[k + 1].Offset : t->Length;
+    if (x->IsoPacket[k].Offset > end || end > t->Length || end - x->IsoPacket[k].Offset > MaximumPacket(t->Pipe))
+      return ST_INVALID_PARAMETER;
+  }
+  /* Group the packets. */
+  for (k = 0; k < packets; ++count) {
+    ULONG first = k, base = (ULONG)((ULONG_PTR)(t->Buffer + x->IsoPacket[k].Offset) & ~(ULONG_PTR)0xFFF);
+    if (count >= 127) return ST_INVALID_PARAMETER;
+    t->IsoFirst[count] = (USHORT)k;
+    for (++k; k < packets && k - first < 8; ++k) {
+      ULONG end = k + 1 < packets ? x->IsoPacket[k + 1].Offset : t->Length;
+      ULONG last = (ULONG)((ULONG_PTR)(t->Buffer + (end ? end - 1 : 0)) & ~(ULONG_PTR)0xFFF);
+      if (last - base > HC_PAGE_SIZE) break;
+    }
+  }
+  for (i = 0; i < count; ++i) {
+    blocks[i] = HcPoolAllocate(hc->DescriptorPool, &physical[i]);
+    if (!blocks[i]) {
+      while (i-- > 0) HcPoolFree(hc->DescriptorPool, blocks[i]);
+      return ST_NO_MEMORY;
+    }
+  }
+  KeAcquireSpinLock(&o->ScheduleLock, &irql);
+  now = FrameNumber(hc);
+  if (x->TransferFlags & USBD_START_ISO_TRANSFER_ASAP)
+    frame = (op->NextFrame && (LONG)(op->NextFrame - now) > 0) ? op->NextFrame : now + 2;
+  else
+    frame = x->StartFrame;
+  x->StartFrame = frame;
+  x->ErrorCount = 0;
+  t->Packets = count;
+  t->Td[0] = op->Tail;
+  for (i = 1; i < count; ++i) t->Td[i] = blocks[i - 1];
+  for (i = 0; i < count; ++i) {
+    PULONG td = (PULONG)t->Td[i];
+    PUSHORT offsets = (PUSHORT)(td + 4);
+    ULONG first = t->IsoFirst[i], last = i + 1 < count ? t->IsoFirst[i + 1] : packets, n = last - first;
+    PUCHAR start = t->Buffer + x->IsoPacket[first].Offset;
+    ULONG end = last < packets ? x->IsoPacket[last].Offset : t->Length;
+    ULONG startPage = (ULONG)((ULONG_PTR)start & ~(ULONG_PTR)0xFFF);
+    td[0] = ((frame + first) & 0xFFFF) | ((n - 1) << 24) | (15u << 28);
+    td[1] = Physical(start) & ~0xFFFu;
+    td[2] = i + 1 < count ? physical[i] : physical[count - 1];
+    td[3] = end > x->IsoPacket[first].Offset ? Physical(t->Buffer + end - 1) : Physical(start);
+    for (k = 0; k < n; ++k) {
+      PUCHAR at = t->Buffer + x->IsoPacket[first + k].Offset;
+      ULONG page = (ULONG)((ULONG_PTR)at & ~(ULONG_PTR)0xFFF) != startPage ? 0x1000 : 0;
+      offsets[k] = (USHORT)(0xE000 | page | ((ULONG_PTR)at & 0xFFF));
+    }
+    *TransferOf(td) = t;
+  }
+  op->Tail = blocks[count - 1];
+  op->TailPhysical = physical[count - 1];
+  RtlZeroMemory(op->Tail, 40);
+  t->NextPhysical = op->TailPhysical;
+  op->NextFrame = frame + packets;
+  InsertTailList(&t->Pipe->Transfers, &t->Link);
+  op->Ed[1] = op->TailPhysical;
+  KeReleaseSpinLock(&o->ScheduleLock, irql);
+  return ST_PENDING;
+}
+
 static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
   HC_OHCI_STATE *o = &hc->u.Ohci;
   HC_PIPE *pipe = t->Pipe;
@@ -298,7 +380,7 @@ static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
   PVOID blocks[128];
   KIRQL irql;
   BOOLEAN in;
-  if (pipe->Type == 1) return 0xC0000E00u; /* isochronous transfers: not provided */
+  if (pipe->Type == 1) return SubmitIsochronous(hc, t);
   if (!pieces) pieces = pipe->Type == 0 ? 0 : 1;
   count = pieces + (pipe->Type == 0 ? 2 : 0);
   /* The tail becomes the first descriptor; count new blocks: the rest and the new tail. */
@@ -423,6 +505,47 @@ static BOOLEAN CompleteGeneral(HC_EXTENSION *hc, PVOID block) {
   return TRUE;
 }
 
+/* One isochronous descriptor back: each packet's status word gives its status and length. */
+static BOOLEAN CompleteIsochronous(HC_EXTENSION *hc, PVOID block) {
+  PULONG td = (PULONG)block;
+  PUSHORT words = (PUSHORT)(td + 4);
+  HC_TRANSFER *t = *TransferOf(block);
+  struct _URB_ISOCH_TRANSFER *x;
+  ULONG code = TD_CC(td[0]), frames = ((td[0] >> 24) & 7) + 1, i, k, first;
+  BOOLEAN in;
+  if (!t || !t->Packets) return FALSE;
+  x = &t->Urb->UrbIsochronousTransfer;
+  in = (t->Pipe->Flags & HC_PIPE_IN) != 0;
+  for (i = 0; i < t->Packets && t->Td[i] != block; ++i) {
+  }
+  if (i == t->Packets) return FALSE;
+  first = t->IsoFirst[i];
+  *TransferOf(block) = NULL;
+  if (code == 8) {
+    code = 0;
+    words[frames - 1] = (USHORT)((words[frames - 1] & 0x0FFF) | 0xF000);
+  }
+  for (k = 0; k < frames && first + k < x->NumberOfPackets; ++k) {
+    PUSBD_ISO_PACKET_DESCRIPTOR p = &x->IsoPacket[first + k];
+    ULONG word = words[k], cc = word >= 0xE000 ? 15 : word >> 12;
+    USBD_STATUS status = CodeStatus(cc);
+    if (cc == 9) status = (t->Flags & USBD_SHORT_TRANSFER_OK) ? ST_SUCCESS : ST_SHORT;
+    p->Status = status;
+    if (in) {
+      p->Length = cc >= 14 ? 0 : (word & 0x7FF);
+      t->Moved += p->Length;
+    } else {
+      ULONG end = first + k + 1 < x->NumberOfPackets ? x->IsoPacket[first + k + 1].Offset : t->Length;
+      if (status == ST_SUCCESS) t->Moved += end - p->Offset;
+      p->Length = 0;
+    }
+    if (status != ST_SUCCESS) x->ErrorCount++;
+  }
+  if (block != t->Td[t->Packets - 1]) return FALSE;
+  Finish(hc, t, CodeStatus(code));
+  return TRUE;
+}
+
 /* The done queue, newest first as the controller writes it, handled oldest first. An address
  * that is not the start of one of the driver's descriptors ends the walk. */
 static VOID ProcessDoneQueue(HC_EXTENSION *hc, ULONG head) {
@@ -439,7 +562,11 @@ static VOID ProcessDoneQueue(HC_EXTENSION *hc, ULONG head) {
     order[n++] = block;
     head = ((PULONG)block)[2];
   }
-  while (n-- > 0) finished = CompleteGeneral(hc, order[n]) || finished;
+  while (n-- > 0) {
+    HC_TRANSFER *t = *TransferOf(order[n]);
+    BOOLEAN iso = t && t->Packets && t->Pipe->Type == 1;
+    finished = (iso ? CompleteIsochronous(hc, order[n]) : CompleteGeneral(hc, order[n])) || finished;
+  }
   if (finished) KeInsertQueueDpc(&hc->u.Ohci.CompletionDpc, NULL, NULL);
 }
 
@@ -461,7 +588,7 @@ static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
       PULONG td = (PULONG)t->Td[i];
       if (*TransferOf(td) != t) continue; /* retired already */
       td[0] = (td[0] & 0x0FFFFFFFu) | (11u << 28);
-      finished = CompleteGeneral(hc, td);
+      finished = pipe->Type == 1 ? CompleteIsochronous(hc, td) : CompleteGeneral(hc, td);
     }
     if (!finished) Finish(hc, t, ST_CANCELLED);
   }

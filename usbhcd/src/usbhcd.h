@@ -166,11 +166,12 @@ struct _HC_TRANSFER {
   ULONG Packets;
   ULONG FirstPacket; /* of the current batch */
   ULONG BatchCount;
-  ULONG DataStart;    /* index of the first data packet */
-  PVOID Td[128];      /* blocks */
-  PVOID Extra[128];   /* the extra block a straddling packet uses, or null */
-  ULONG Checked;      /* descriptors of the batch accounted for */
-  ULONG NextPhysical; /* OHCI: the descriptor after the transfer's last (the controller reuses links) */
+  ULONG DataStart;      /* index of the first data packet */
+  PVOID Td[128];        /* blocks */
+  PVOID Extra[128];     /* the extra block a straddling packet uses, or null */
+  ULONG Checked;        /* descriptors of the batch accounted for */
+  ULONG NextPhysical;   /* OHCI: the descriptor after the transfer's last (the controller reuses links) */
+  USHORT IsoFirst[128]; /* OHCI isochronous: the first packet of each descriptor */
 };
 
 #define HC_PIPE_LOW_SPEED 0x001

@@ -550,6 +550,73 @@ OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
   return EdResult::Retry;
 }
 
+// An isochronous descriptor's packet of this frame: relative frame R = frame - start frame; the
+// packet's bytes run from its offset word to the next one's (the last to the buffer end), in the
+// first page or, with bit 12, the last byte's page. The packet status word gets the condition
+// code and size; the descriptor retires after its last packet, or with data overrun (8) when its
+// frames have passed.
+OhciController::EdResult OhciController::serviceIsochronous(uint32_t ed, uint32_t frame) {
+  uint32_t e0 = load32(machine, ed), tail = load32(machine, ed + 4) & ~0xFu, head = load32(machine, ed + 8);
+  if ((e0 & 0x4000) || (head & 1) || (head & ~0xFu) == tail || (head & ~0x1Fu) == 0) return EdResult::Idle;
+  uint32_t td = head & ~0x1Fu;
+  uint32_t c = load32(machine, td), bp0 = load32(machine, td + 4), next = load32(machine, td + 8),
+           be = load32(machine, td + 12);
+  int16_t relative = static_cast<int16_t>(static_cast<uint16_t>(frame) - static_cast<uint16_t>(c & 0xFFFF));
+  unsigned count = ((c >> 24) & 7) + 1;
+  auto retire = [&](unsigned code) {
+    store32(machine, td, (c & 0x0FFFFFFFu) | (code << 28));
+    store32(machine, ed + 8, (next & ~0xFu) | (head & 2));
+    store32(machine, td + 8, doneHead);
+    doneHead = td;
+  };
+  if (relative < 0) return EdResult::Idle;
+  if (static_cast<unsigned>(relative) >= count) {
+    retire(8);
+    return EdResult::Progress;
+  }
+  auto word = [&](unsigned k) {
+    uint8_t *p = machine->memory->at(td + 16 + 2 * k, 2);
+    return p ? static_cast<uint16_t>(p[0] | p[1] << 8) : uint16_t(0);
+  };
+  auto address = [&](uint32_t offset) {
+    return ((offset & 0x1000) ? (be & ~0xFFFu) : (bp0 & ~0xFFFu)) | (offset & 0xFFF);
+  };
+  uint32_t start = word(relative) & 0x1FFF;
+  uint32_t end = static_cast<unsigned>(relative) + 1 < count
+                     ? (word(relative + 1) & 0x1FFF)
+                     : (((be & ~0xFFFu) != (bp0 & ~0xFFFu) ? 0x1000u : 0u) | (be & 0xFFF)) + 1;
+  unsigned size = end > start ? end - start : 0;
+  unsigned cost = size + kIsochronousOverhead;
+  if (bytesThisFrame + cost > kFrameBytes) return EdResult::NoTime;
+  bytesThisFrame += cost;
+  uint8_t number = (e0 >> 7) & 0x0F, devaddr = e0 & 0x7F;
+  bool in = ((e0 >> 11) & 3) == 2;
+  std::vector<uint8_t> data(size);
+  unsigned n = size;
+  bool toggle = false;
+  UsbDevice *device = deviceAt(devaddr);
+  Handshake h = device && in ? device->transact(Pid::In, number, &toggle, data.data(), n) : Handshake::Timeout;
+  uint16_t status;
+  if (h == Handshake::Ack) {
+    for (unsigned i = 0; i < n;) {  // the packet may cross from the first page into the last
+      uint32_t at = address(start + i);
+      unsigned chunk = std::min(n - i, 0x1000 - (at & 0xFFF));
+      if (uint8_t *p = machine->memory->at(at, chunk)) std::memcpy(p, data.data() + i, chunk);
+      i += chunk;
+    }
+    dataBytes += n;
+    status = static_cast<uint16_t>((n < size ? 9u : 0u) << 12 | (n & 0x7FF));
+  } else {
+    status = static_cast<uint16_t>(5u << 12);
+  }
+  if (uint8_t *p = machine->memory->at(td + 16 + 2 * relative, 2)) {
+    p[0] = static_cast<uint8_t>(status);
+    p[1] = static_cast<uint8_t>(status >> 8);
+  }
+  if (static_cast<unsigned>(relative) + 1 == count) retire(0);
+  return EdResult::Progress;
+}
+
 // One frame: the frame number in the communication area, the periodic list of the frame's slot
 // of the interrupt table, then the control and bulk lists in the control/bulk service ratio until
 // the frame's bus time is spent or a pass moves nothing; the done queue goes to the communication
@@ -575,7 +642,9 @@ void OhciController::runFrame() {
   if (control & 0x04) {
     uint32_t ed = load32(machine, hcca + (number % 32) * 4);
     for (unsigned steps = 0; ed && steps < 256 && !out; ++steps) {
-      if (serviceEd(ed) == EdResult::NoTime) out = true;
+      uint32_t e0 = load32(machine, ed);
+      EdResult r = (e0 & 0x8000) ? ((control & 0x08) ? serviceIsochronous(ed, number) : EdResult::Idle) : serviceEd(ed);
+      if (r == EdResult::NoTime) out = true;
       ed = load32(machine, ed + 12) & ~0xFu;
     }
   }
@@ -666,11 +735,15 @@ UsbDevice::UsbDevice(bool lowSpeed) : lowSpeed(lowSpeed) {
   add(0x81, 2, 64, 0);
   add(0x02, 2, 64, 0);
   add(0x83, 3, 8, 10);
+  add(0x84, 1, 256, 1);
   deviceDescriptor = {18, 1, 0x10, 0x01, 0xFF, 0, 0, packet0, 0x34, 0x12, 0x78, 0x56, 0x00, 0x01, 0, 0, 0, 1};
   configurationDescriptor = {9, 2, 0, 0, 1, 1, 0, 0x80, 50,
                              // interface 0, alternate 0: three endpoints
                              9, 4, 0, 0, 3, 0xFF, 0x01, 0x02, 0, 7, 5, 0x81, 2, 64, 0, 0, 7, 5, 0x02, 2, 64, 0, 0, 7, 5,
-                             0x83, 3, 8, 0, 10};
+                             0x83, 3, 8, 0, 10,
+                             // interface 1: the isochronous stream
+                             9, 4, 1, 0, 1, 0xFF, 0x02, 0x00, 0, 7, 5, 0x84, 1, 0x00, 0x01, 1};
+  configurationDescriptor[4] = 2;
   configurationDescriptor[2] = static_cast<uint8_t>(configurationDescriptor.size());
 }
 
@@ -778,6 +851,15 @@ Handshake UsbDevice::transact(Pid pid, uint8_t number, bool *toggle, uint8_t *da
   }
 
   if (e->stalled) return Handshake::Stall;
+  if (e->type == 1) {  // isochronous: no handshake, the stream never stops
+    if (pid != Pid::In) return Handshake::Timeout;
+    unsigned n = std::min<unsigned>(length, e->maxPacket);
+    for (unsigned i = 0; i < n; ++i) data[i] = static_cast<uint8_t>((isoSent + i) * 7 % 251);
+    isoSent += n;
+    length = n;
+    *toggle = false;
+    return Handshake::Ack;
+  }
   if (e->nak) return Handshake::Nak;
   if (pid == Pid::In) {
     std::vector<uint8_t> &source = e->type == 3 ? interruptIn : bulkIn;

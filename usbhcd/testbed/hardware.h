@@ -29,9 +29,10 @@ enum class Handshake { Ack, Nak, Stall, Timeout };
 
 // A full-speed (or low-speed) USB function on a root port. Endpoint 0 answers the standard
 // requests from the device's descriptors; endpoint 0x81 is bulk in, 0x02 bulk out, 0x83 interrupt
-// in (8 bytes, bInterval 10). Every endpoint keeps its data toggle as a device does: an out packet
-// with the wrong toggle is acknowledged and dropped, an in packet carries the endpoint's toggle
-// and the host checks it. Any endpoint can be told to NAK, STALL or not answer at all.
+// in (8 bytes, bInterval 10); interface 1 has 0x84, an isochronous in stream of 256-byte packets
+// every frame, as a camera sends (byte i of the stream is i * 7 mod 251). Every endpoint keeps its data toggle as a
+// device does: an out packet with the wrong toggle is acknowledged and dropped, an in packet carries the endpoint's
+// toggle and the host checks it. Any endpoint can be told to NAK, STALL or not answer at all.
 class UsbDevice {
  public:
   struct Endpoint {
@@ -61,6 +62,7 @@ class UsbDevice {
   std::vector<uint8_t> bulkIn;                 // bytes endpoint 0x81 still has to send
   std::vector<uint8_t> bulkOut;                // bytes endpoint 0x02 received
   std::vector<uint8_t> interruptIn;            // bytes endpoint 0x83 still has to send
+  uint32_t isoSent = 0;                        // bytes the stream of endpoint 0x84 has sent
   uint32_t frame = 0;                          // set by the controller before each frame
 
   Endpoint *endpoint(uint8_t address);
@@ -213,6 +215,7 @@ class OhciController : public PciDevice {
  private:
   enum class EdResult { Idle, Retry, Progress, NoTime };
   EdResult serviceEd(uint32_t ed);
+  EdResult serviceIsochronous(uint32_t ed, uint32_t frame);
   UsbDevice *deviceAt(uint8_t address);
 };
 

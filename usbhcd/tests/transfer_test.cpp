@@ -578,6 +578,76 @@ TEST_P(UsbhcdTransfers, TheFrameBudgetMakesSmallPacketsSlower) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Isochronous streams
+
+// Interface 1's stream: three URBs of 16 packets each, queued as soon as possible one after the
+// other into a buffer that crosses pages, deliver every frame's packet in order.
+TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  std::vector<uint8_t> select(sizeof(_URB_SELECT_INTERFACE), 0);
+  auto *si = reinterpret_cast<_URB_SELECT_INTERFACE *>(select.data());
+  si->Hdr.Length = sizeof(_URB_SELECT_INTERFACE);
+  si->Hdr.Function = 0x01;
+  si->Hdr.UsbdDeviceHandle = bus.handle;
+  si->ConfigurationHandle = reinterpret_cast<_URB_SELECT_CONFIGURATION *>(c.memory.data())->ConfigurationHandle;
+  si->Interface.Length = sizeof(USBD_INTERFACE_INFORMATION);
+  si->Interface.InterfaceNumber = 1;
+  auto s = bus.tb.submitUrb(bus.hc, si);
+  bus.run(*s);
+  ASSERT_EQ(hcsim::kSuccess, s->status());
+  ASSERT_EQ(1u, si->Interface.NumberOfPipes);
+  EXPECT_EQ(UsbdPipeTypeIsochronous, si->Interface.Pipes[0].PipeType);
+  EXPECT_EQ(256, si->Interface.Pipes[0].MaximumPacketSize);
+
+  constexpr unsigned kPackets = 16, kUrbs = 3;
+  size_t urbSize = sizeof(_URB_ISOCH_TRANSFER) + (kPackets - 1) * sizeof(USBD_ISO_PACKET_DESCRIPTOR);
+  std::vector<std::vector<uint8_t>> urbs(kUrbs, std::vector<uint8_t>(urbSize));
+  std::vector<uint8_t> memory(kUrbs * kPackets * 256 + 8192);
+  std::vector<std::unique_ptr<Request>> requests;
+  for (unsigned u = 0; u < kUrbs; ++u) {
+    auto *x = reinterpret_cast<_URB_ISOCH_TRANSFER *>(urbs[u].data());
+    x->Hdr.Length = static_cast<USHORT>(urbSize);
+    x->Hdr.Function = 0x0A;
+    x->Hdr.UsbdDeviceHandle = bus.handle;
+    x->PipeHandle = si->Interface.Pipes[0].PipeHandle;
+    x->TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
+    x->TransferBuffer = memory.data() + 100 + u * kPackets * 256;
+    x->TransferBufferLength = kPackets * 256;
+    x->NumberOfPackets = kPackets;
+    for (unsigned k = 0; k < kPackets; ++k) x->IsoPacket[k].Offset = k * 256;
+    requests.push_back(bus.tb.submitUrb(bus.hc, x));
+  }
+  if (GetParam() == Controller::Uhci) {  // not provided on UHCI yet
+    for (unsigned u = 0; u < kUrbs; ++u) {
+      EXPECT_TRUE(requests[u]->done());
+      EXPECT_EQ(0xC0000E00u, static_cast<uint32_t>(reinterpret_cast<URB *>(urbs[u].data())->UrbHeader.Status));
+    }
+    return;
+  }
+  for (auto &r : requests) bus.run(*r, 200);
+  for (unsigned u = 0; u < kUrbs; ++u) {
+    SCOPED_TRACE(u);
+    auto *x = reinterpret_cast<_URB_ISOCH_TRANSFER *>(urbs[u].data());
+    ASSERT_TRUE(requests[u]->done());
+    EXPECT_EQ(hcsim::kSuccess, requests[u]->status());
+    EXPECT_EQ(kPackets * 256, requests[u]->information());
+    EXPECT_EQ(0u, x->ErrorCount);
+    for (unsigned k = 0; k < kPackets; ++k) {
+      EXPECT_EQ(0, x->IsoPacket[k].Status) << k;
+      EXPECT_EQ(256u, x->IsoPacket[k].Length) << k;
+    }
+  }
+  const uint8_t *stream = memory.data() + 100;
+  for (unsigned i = 0; i < kUrbs * kPackets * 256; ++i)
+    ASSERT_EQ(static_cast<uint8_t>(i * 7 % 251), stream[i]) << "stream byte " << i;
+  const auto &frames = bus.device.endpoint(0x84)->frames;
+  ASSERT_EQ(kUrbs * kPackets, frames.size());
+  for (size_t i = 1; i < frames.size(); ++i) ASSERT_EQ(1u, frames[i] - frames[i - 1]) << "a frame was missed at " << i;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Random URBs: functions, pipes (open, closed and foreign), lengths, flags, setup packets and
 // device behaviour drawn at random. Every request completes exactly once (the test bed catches a
 // second completion), nothing is written outside a buffer, and the driver unloads clean.
