@@ -577,6 +577,21 @@ TEST_P(UsbhcdTransfers, TheFrameBudgetMakesSmallPacketsSlower) {
   EXPECT_GT(frames[1], frames[0] * 2);
 }
 
+TEST_P(UsbhcdTransfers, RemovalCompletesTheTransfersStillQueued) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  std::vector<uint8_t> buffer(64);
+  URB u = Bus::bulk(c.pipe(0), buffer.data(), 64, USBD_TRANSFER_DIRECTION_IN);
+  auto r = bus.submit(u);
+  bus.tb.advance(5000);  // the device NAKs
+  ASSERT_FALSE(r->done());
+  bus.tb.unload();
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(kNtCancelled, r->status());
+  EXPECT_EQ(kUrbCancelled, static_cast<uint32_t>(u.UrbHeader.Status));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Isochronous streams
 
