@@ -486,6 +486,11 @@ OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
     store32(machine, td + 8, doneHead);
     doneHead = td;
   };
+  if (failNextWith) {
+    retire(failNextWith, true, toggle);
+    failNextWith = 0;
+    return EdResult::Progress;
+  }
   std::vector<std::pair<uint8_t *, unsigned>> parts;
   std::vector<uint8_t> data(length);
   if (!span(length, parts)) {

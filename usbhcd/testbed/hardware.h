@@ -208,6 +208,7 @@ class OhciController : public PciDevice {
   unsigned bytesThisFrame = 0;  // bus time used by the last frame, in bytes
   uint64_t dataBytes = 0;       // payload moved, all frames
   uint32_t doneHead = 0;        // retired descriptors not yet written to the communication area
+  unsigned failNextWith = 0;    // a fault: the next general descriptor retires with this condition code
 
   void softwareReset();
   void runFrame();

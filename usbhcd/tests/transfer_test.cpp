@@ -662,6 +662,47 @@ TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
   for (size_t i = 1; i < frames.size(); ++i) ASSERT_EQ(1u, frames[i] - frames[i - 1]) << "a frame was missed at " << i;
 }
 
+// Every error condition code of an OHCI descriptor finishes its transfer with its status and
+// halts the pipe; reset pipe lets the next one through.
+TEST(UsbhcdOhciConditionCodes, ErrorCodesFinishWithTheirStatusAndHaltThePipe) {
+  struct Case {
+    unsigned code;
+    uint32_t status;
+  } cases[] = {{1, 0xC0000001},  {2, 0xC0000002},  {3, 0xC0000003}, {4, 0xC0000004},  {5, 0xC0000005},
+               {6, 0xC0000006},  {7, 0xC0000007},  {8, 0xC0000008}, {10, 0xC000000A}, {12, 0xC000000C},
+               {13, 0xC000000D}, {14, 0xC000000F}, {15, 0xC000000F}};
+  Bus bus(Controller::Ohci);
+  bus.start();
+  auto c = bus.configure();
+  std::vector<uint8_t> data = pattern(8, 1);
+  for (const auto &k : cases) {
+    SCOPED_TRACE(k.code);
+    bus.ohci->failNextWith = k.code;
+    URB u = Bus::bulk(c.pipe(1), data.data(), 8, 0);
+    auto r = bus.submit(u);
+    bus.run(*r);
+    ASSERT_TRUE(r->done());
+    EXPECT_EQ(k.status, static_cast<uint32_t>(u.UrbHeader.Status));
+    EXPECT_EQ(kNtDataError, r->status());
+    URB again = Bus::bulk(c.pipe(1), data.data(), 8, 0);
+    auto h = bus.submit(again);
+    EXPECT_EQ(kUrbHalted, static_cast<uint32_t>(again.UrbHeader.Status));
+    URB reset{};
+    reset.UrbPipeRequest.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+    reset.UrbPipeRequest.Hdr.Function = 0x1E;
+    reset.UrbPipeRequest.PipeHandle = c.pipe(1);
+    auto rr = bus.submit(reset);
+    bus.tb.runWorkItems();
+    ASSERT_TRUE(rr->done());
+    EXPECT_EQ(hcsim::kSuccess, rr->status());
+  }
+  URB last = Bus::bulk(c.pipe(1), data.data(), 8, 0);
+  auto r = bus.submit(last);
+  bus.run(*r);
+  EXPECT_EQ(hcsim::kSuccess, r->status());
+  EXPECT_EQ(data, bus.device.bulkOut);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Random URBs: functions, pipes (open, closed and foreign), lengths, flags, setup packets and
 // device behaviour drawn at random. Every request completes exactly once (the test bed catches a
