@@ -81,7 +81,7 @@ class UsbDevice {
 // The bus time a full-speed frame has, and the cost of a transaction in bytes of it: the data
 // plus the protocol overhead of token, data packet framing, handshake and the gaps between them
 // (13 bytes for control, bulk and interrupt transactions, 9 for isochronous ones without a
-// handshake, the figures of the USB 2.0 specification's bus-time tables). A low-speed
+// handshake, the figures of USB 2.0's bus-time tables). A low-speed
 // transaction takes eight times as long.
 constexpr unsigned kFrameBytes = 1500;
 constexpr unsigned kTransactionOverhead = 13;
