@@ -1,41 +1,8 @@
 /* usbhcd.sys: USB device handles and their default control pipes. */
 #include "usbhcd.h"
 
-static HC_PIPE *OpenDefaultPipe(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle) {
-  HC_PIPE *pipe = (HC_PIPE *)ExAllocatePoolWithTag(NonPagedPool, sizeof(*pipe), HC_PIPE_TAG);
-  if (!pipe) return NULL;
-  RtlZeroMemory(pipe, sizeof(*pipe));
-  pipe->Tag = HC_PIPE_TAG;
-  pipe->Controller = hc;
-  pipe->Device = handle;
-  /* Endpoint 0: length 7, type 5, address 0, control, 64-byte packets, no interval. */
-  pipe->Endpoint[0] = 7;
-  pipe->Endpoint[1] = 5;
-  pipe->Endpoint[2] = 0;
-  pipe->Endpoint[3] = 0;
-  pipe->Endpoint[4] = 64;
-  pipe->Endpoint[5] = 0;
-  pipe->Endpoint[6] = 0;
-  pipe->Type = 0;
-  pipe->Flags = (handle->Flags & (HC_HANDLE_LOW_SPEED | HC_HANDLE_ROOT_HUB)) | HC_PIPE_CONTROL;
-  InitializeListHead(&pipe->Transfers);
-  if (!(pipe->Flags & HC_PIPE_ROOT_HUB) && hc->Ops->OpenPipe && !NT_SUCCESS(hc->Ops->OpenPipe(hc, pipe))) {
-    ExFreePool(pipe);
-    return NULL;
-  }
-  InsertTailList(&handle->Pipes, &pipe->Link);
-  return pipe;
-}
-
-static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
-  RemoveEntryList(&pipe->Link);
-  if (!(pipe->Flags & HC_PIPE_ROOT_HUB)) {
-    if (hc->Ops->AbortPipe) hc->Ops->AbortPipe(hc, pipe);
-    if (hc->Ops->ClosePipe) hc->Ops->ClosePipe(hc, pipe);
-  }
-  pipe->Tag = 0;
-  ExFreePool(pipe);
-}
+/* Endpoint 0: length 7, type 5, address 0, control, 64-byte packets, no interval. */
+static const UCHAR DefaultEndpoint[7] = {7, 5, 0, 0, 64, 0, 0};
 
 NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags) {
   HC_DEVICE_HANDLE *handle;
@@ -48,7 +15,7 @@ NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags) {
   handle->Controller = hc;
   handle->Flags = flags;
   InitializeListHead(&handle->Pipes);
-  handle->DefaultPipe = OpenDefaultPipe(hc, handle);
+  handle->DefaultPipe = HcOpenPipe(hc, handle, DefaultEndpoint, 0xFF);
   if (!handle->DefaultPipe) {
     ExFreePool(handle);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -84,7 +51,7 @@ NTSTATUS HcSetAddress(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, ULONG address,
 }
 
 static VOID FreeHandle(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle) {
-  while (!IsListEmpty(&handle->Pipes)) ClosePipe(hc, CONTAINING_RECORD(handle->Pipes.Flink, HC_PIPE, Link));
+  while (!IsListEmpty(&handle->Pipes)) HcClosePipe(hc, CONTAINING_RECORD(handle->Pipes.Flink, HC_PIPE, Link));
   if (handle->Configuration) ExFreePool(handle->Configuration);
   ExFreePool(handle);
 }

@@ -178,6 +178,7 @@ VOID HcTeardown(HC_EXTENSION *hc) {
   hc->State |= HC_STATE_REMOVED | HC_STATE_STOPPING;
   if ((hc->State & HC_STATE_INITIALISED) && hc->Ops->Stop) hc->Ops->Stop(hc);
   HcCloseAllDeviceHandles(hc);
+  HcCompletePending(hc); /* the transfers the closed pipes still had, cancelled */
   if (hc->State & HC_STATE_INTERRUPT_CONNECTED) IoDisconnectInterrupt(hc->Interrupt);
   hc->State &= ~HC_STATE_INTERRUPT_CONNECTED;
   hc->Interrupt = NULL;
@@ -255,6 +256,7 @@ static NTSTATUS SetUpController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config
   KeInitializeSpinLock(&hc->InterruptLock);
   KeInitializeSpinLock(&hc->DeviceLock);
   InitializeListHead(&hc->Devices);
+  InitializeListHead(&hc->PendingCompletions);
 
   status = ReadForceIrq(hc->Number, &irq, &forced);
   if (NT_SUCCESS(status) && forced) status = ForceInterrupt(hc, irq);

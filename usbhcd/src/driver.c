@@ -98,9 +98,7 @@ static NTSTATUS NTAPI DispatchInternalControl(PDEVICE_OBJECT device, PIRP irp) {
   }
   switch (code) {
     case IOCTL_HC_SUBMIT_URB: {
-      /* URBs go to the type's transfer layer, which completes the request itself. */
-      if (!hc->Ops->SubmitUrb) return Complete(irp, STATUS_NOT_IMPLEMENTED, 0);
-      return hc->Ops->SubmitUrb(hc, irp);
+      return HcDispatchUrb(hc, irp);
     }
     case IOCTL_HC_RESET_PORT:
       if (!hc->Ops->ResetPort) return Complete(irp, STATUS_NOT_IMPLEMENTED, 0);

@@ -108,6 +108,15 @@ PVOID HcPoolFindPhysical(HC_POOL *pool, ULONG physical) {
   return NULL;
 }
 
+PVOID HcPoolFindBlock(HC_POOL *pool, ULONG physical) {
+  PUCHAR at = (PUCHAR)HcPoolFindPhysical(pool, physical);
+  HC_POOL_PAGE *page;
+  for (page = pool->Pages; at && page; page = page->Next)
+    if (at >= (PUCHAR)page->Virtual && at < (PUCHAR)page->Virtual + HC_PAGE_SIZE)
+      return ((ULONG)(at - (PUCHAR)page->Virtual) % pool->BlockSize) ? NULL : at;
+  return NULL;
+}
+
 VOID HcPoolDestroy(HC_POOL *pool) {
   if (!pool) return;
   while (pool->Pages) {

@@ -104,6 +104,13 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   hc->DescriptorPool = HcPoolCreate(hc->Adapter, 256, UHCI_BLOCK_HARDWARE, 2048, 84);
   if (!hc->DescriptorPool) return STATUS_INSUFFICIENT_RESOURCES;
   if (!NT_SUCCESS(CreateSkeleton(hc))) return STATUS_INSUFFICIENT_RESOURCES;
+  u->ExtraPool = HcPoolCreate(hc->Adapter, 0, 64, 1024, 96);
+  if (!u->ExtraPool) return STATUS_INSUFFICIENT_RESOURCES;
+  KeInitializeSpinLock(&u->ScheduleLock);
+  InitializeListHead(&u->AsyncPipes);
+  InitializeListHead(&u->ActivePipes);
+  u->Reclaim = 0;
+  u->LastFrame = 0;
   KeInitializeDpc(&u->CompletionDpc, CompletionDpc, hc);
   KeInitializeDpc(&u->IsrDpc, CompletionDpc, hc);
   KeInitializeTimer(&u->Timer);
@@ -154,39 +161,469 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
   if (u->LegacySaved)
     HalSetBusDataByOffset(PCIConfiguration, hc->Bus, hc->Slot, &u->LegacySupport, UHCI_LEGACY_SUPPORT, 2);
   u->LegacySaved = FALSE;
+  HcPoolDestroy(u->ExtraPool);
+  u->ExtraPool = NULL;
   if (u->LookasideReady) ExDeleteNPagedLookasideList(&u->Lookaside);
   u->LookasideReady = FALSE;
 }
 
+/* ------------------------------------------------------------------------------------------- */
+/* Pipes and transfers
+ *
+ * Every pipe with a schedule entry has a queue head: control and bulk queue heads hang in a chain
+ * after the control queue head, interrupt queue heads at one node of the interrupt tree. A pipe
+ * has one transfer on the hardware at a time; its descriptors are built in batches, and the
+ * queued transfers follow it in order. The interrupt routine only acknowledges: the completion
+ * checks run in the deferred procedure under the schedule lock, because building and freeing
+ * descriptors takes pool spin locks, which cannot be taken at the device's IRQL. */
+
+#define TD_ACTIVE (1u << 23)
+#define TD_STALLED (1u << 22)
+#define TD_BUFFER_ERROR (1u << 21)
+#define TD_BABBLE (1u << 20)
+#define TD_TIMEOUT (1u << 18)
+#define TD_BITSTUFF (1u << 17)
+#define TD_IOC (1u << 24)
+#define TD_LOW_SPEED (1u << 26)
+#define TD_SPD (1u << 29)
+#define TD_THREE_ERRORS (3u << 27)
+#define TD_TOGGLE (1u << 19)
+#define TD_DEPTH_FIRST 4
+#define PID_SETUP 0x2D
+#define PID_IN 0x69
+#define PID_OUT 0xE1
+#define BATCH_LIMIT 128
+#define UHCI_PIPE_TAG HC_TAG('U', 'q', 'h', ' ')
+
+#define ST_SUCCESS 0x00000000u
+#define ST_PENDING 0x40000000u
+#define ST_NO_MEMORY 0x80000100u
+#define ST_INVALID_PARAMETER 0x80000300u
+#define ST_SHORT 0x80000900u
+#define ST_CANCELLED 0x00010000u
+#define ST_NOT_SUPPORTED 0xC0000E00u
+
+typedef struct {
+  LIST_ENTRY AsyncLink;  /* in the controller's chain of control and bulk queue heads */
+  LIST_ENTRY ActiveLink; /* on the controller's active list while a transfer is on the hardware */
+  PVOID QhBlock;
+  PULONG Qh;
+  ULONG QhPhysical;
+  ULONG Toggle; /* the next data descriptor's toggle (bit 19 of the token) */
+  LONG Node;    /* interrupt pipes: the tree node the queue head hangs at */
+  ULONG Bandwidth;
+  HC_TRANSFER *Active;
+} UHCI_PIPE;
+
+static PULONG Hardware(HC_EXTENSION *hc, PVOID block, ULONG *physical) {
+  ULONG raw = HcPoolBlockPhysical(hc->DescriptorPool, block), skip = (16 - (raw & 15)) & 15;
+  if (physical) *physical = raw + skip;
+  return (PULONG)((PUCHAR)block + skip);
+}
+
+static BOOLEAN IsReclaimed(HC_PIPE *pipe) {
+  return (pipe->Type == 0 || pipe->Type == 2) && !(pipe->Flags & HC_PIPE_LOW_SPEED);
+}
+
+/* The chain: control queue head, then every control and bulk pipe's queue head; the last links
+ * back to the control queue head while full-speed control or bulk transfers are queued. */
+static VOID RelinkAsync(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  ULONG controlPhysical;
+  PULONG control = Hardware(hc, u->ControlQueueHead, &controlPhysical), previous = control;
+  PLIST_ENTRY e;
+  for (e = u->AsyncPipes.Flink; e != &u->AsyncPipes; e = e->Flink) {
+    UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, AsyncLink);
+    previous[0] = up->QhPhysical | UHCI_LINK_QH;
+    previous = up->Qh;
+  }
+  previous[0] = u->Reclaim > 0 ? (controlPhysical | UHCI_LINK_QH) : UHCI_LINK_TERMINATE;
+}
+
+static ULONG PathLoad(HC_UHCI_STATE *u, ULONG node) {
+  ULONG load = 0;
+  for (;;) {
+    load += u->NodeBandwidth[node];
+    if (node == 0) return load;
+    node = (node - 1) / 2;
+  }
+}
+
+static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  UHCI_PIPE *up = (UHCI_PIPE *)ExAllocatePoolWithTag(NonPagedPool, sizeof(*up), UHCI_PIPE_TAG);
+  KIRQL irql;
+  if (!up) return STATUS_INSUFFICIENT_RESOURCES;
+  RtlZeroMemory(up, sizeof(*up));
+  up->Node = -1;
+  InitializeListHead(&up->ActiveLink);
+  InitializeListHead(&up->AsyncLink);
+  if (pipe->Type != 1) {
+    up->QhBlock = HcPoolAllocate(hc->DescriptorPool, NULL);
+    if (!up->QhBlock) {
+      ExFreePool(up);
+      return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    up->Qh = Hardware(hc, up->QhBlock, &up->QhPhysical);
+    up->Qh[0] = UHCI_LINK_TERMINATE;
+    up->Qh[1] = UHCI_LINK_TERMINATE;
+  }
+  pipe->Hardware = up;
+  KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  if (pipe->Type == 0 || pipe->Type == 2) {
+    InsertTailList(&u->AsyncPipes, &up->AsyncLink);
+    RelinkAsync(hc);
+  } else if (pipe->Type == 3) {
+    /* The node of level P whose path to the root carries the least interrupt bandwidth. */
+    ULONG node, best = pipe->Polling, bestLoad = 0xFFFFFFFF;
+    PULONG nodeQh;
+    for (node = pipe->Polling; node <= 2 * pipe->Polling; ++node) {
+      ULONG load = PathLoad(u, node);
+      if (load < bestLoad) best = node, bestLoad = load;
+      if (load == 0) break;
+    }
+    up->Node = (LONG)best;
+    up->Bandwidth = (pipe->Endpoint[4] | (pipe->Endpoint[5] & 7) << 8) + 13;
+    u->NodeBandwidth[best] += up->Bandwidth;
+    nodeQh = Hardware(hc, u->TreeNodes[best], NULL);
+    up->Qh[0] = nodeQh[0];
+    nodeQh[0] = up->QhPhysical | UHCI_LINK_QH;
+  }
+  KeReleaseSpinLock(&u->ScheduleLock, irql);
+  return STATUS_SUCCESS;
+}
+
+static VOID FreeBatch(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  ULONG i;
+  for (i = 0; i < t->BatchCount; ++i) {
+    if (t->Td[i]) HcPoolFree(hc->DescriptorPool, t->Td[i]);
+    if (t->Extra[i]) HcPoolFree(hc->u.Uhci.ExtraPool, t->Extra[i]);
+    t->Td[i] = t->Extra[i] = NULL;
+  }
+  t->BatchCount = 0;
+  t->Checked = 0;
+}
+
+static ULONG MaximumPacket(HC_PIPE *pipe) { return (pipe->Endpoint[4] | pipe->Endpoint[5] << 8) & 0x7FF; }
+
+/* One descriptor of packet k of the transfer. */
+static BOOLEAN FillTd(HC_EXTENSION *hc, HC_TRANSFER *t, ULONG k, ULONG slot, PULONG td, ULONG tdPhysical) {
+  HC_PIPE *pipe = t->Pipe;
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  ULONG maximum = MaximumPacket(pipe), control = TD_THREE_ERRORS | TD_ACTIVE, pid, toggle, length = 0;
+  ULONG token = (pipe->Address & 0x7F) << 8 | (ULONG)(pipe->Endpoint[2] & 0x0F) << 15;
+  BOOLEAN in, data = TRUE;
+  if (pipe->Flags & HC_PIPE_LOW_SPEED) control |= TD_LOW_SPEED;
+  td[3] = 0;
+  if (pipe->Type == 0) {
+    in = (t->Flags & USBD_TRANSFER_DIRECTION_IN) != 0;
+    if (k == 0) { /* setup: DATA0, the 8-byte packet copied beside the descriptor */
+      RtlCopyMemory(td + 4, t->Urb->UrbControlTransfer.SetupPacket, 8);
+      td[1] = control;
+      td[2] = token | PID_SETUP | (7u << 21);
+      td[3] = tdPhysical + 16;
+      return TRUE;
+    }
+    if (k == t->Packets - 1) { /* status: DATA1, no data, the opposite direction */
+      td[1] = control;
+      td[2] = token | ((in && t->Length) ? PID_OUT : PID_IN) | TD_TOGGLE | (0x7FFu << 21);
+      return TRUE;
+    }
+    pid = in ? PID_IN : PID_OUT;
+    toggle = ((k - 1) & 1) ? 0 : TD_TOGGLE;
+  } else {
+    in = (pipe->Flags & HC_PIPE_IN) != 0;
+    pid = in ? PID_IN : PID_OUT;
+    toggle = up->Toggle;
+    up->Toggle ^= TD_TOGGLE;
+    if (!t->Length) data = FALSE;
+  }
+  if (in) control |= TD_SPD;
+  if (data) {
+    ULONG offset = (k - t->DataStart) * maximum;
+    PUCHAR va = t->Buffer + offset;
+    length = t->Length - offset < maximum ? t->Length - offset : maximum;
+    if (((ULONG_PTR)va & (HC_PAGE_SIZE - 1)) + length > HC_PAGE_SIZE) {
+      /* The packet runs past its page: it goes through an extra block. */
+      ULONG extraPhysical;
+      PVOID extra = HcPoolAllocate(hc->u.Uhci.ExtraPool, &extraPhysical);
+      if (!extra) return FALSE;
+      if (!in) RtlCopyMemory(extra, va, length);
+      t->Extra[slot] = extra;
+      td[3] = extraPhysical;
+    } else {
+      td[3] = MmGetPhysicalAddress(va).LowPart;
+    }
+  }
+  td[1] = control;
+  td[2] = token | pid | toggle | (((length ? length : 0x800) - 1) & 0x7FF) << 21;
+  return TRUE;
+}
+
+/* The next batch of at most 128 descriptors (a batch of exactly 128 is cut to 64), chained depth
+ * first; the last asks for an interrupt and ends the chain; the queue head points at the first. */
+static BOOLEAN BuildBatch(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  UHCI_PIPE *up = (UHCI_PIPE *)t->Pipe->Hardware;
+  ULONG remaining = t->Packets - t->FirstPacket, count, i, firstPhysical = 0, savedToggle = up->Toggle;
+  PULONG previous = NULL;
+  count = remaining > BATCH_LIMIT ? BATCH_LIMIT : remaining;
+  if (count == BATCH_LIMIT && remaining == BATCH_LIMIT) count = BATCH_LIMIT / 2;
+  for (i = 0; i < count; ++i) {
+    ULONG physical;
+    PULONG td;
+    t->Td[i] = HcPoolAllocate(hc->DescriptorPool, NULL);
+    t->BatchCount = i + 1;
+    if (!t->Td[i]) break;
+    td = Hardware(hc, t->Td[i], &physical);
+    if (!FillTd(hc, t, t->FirstPacket + i, i, td, physical)) break;
+    td[0] = UHCI_LINK_TERMINATE;
+    if (previous)
+      previous[0] = physical | TD_DEPTH_FIRST;
+    else
+      firstPhysical = physical;
+    previous = td;
+  }
+  if (i < count) {
+    FreeBatch(hc, t);
+    up->Toggle = savedToggle;
+    return FALSE;
+  }
+  previous[1] |= TD_IOC;
+  t->Checked = 0;
+  up->Qh[1] = firstPhysical;
+  return TRUE;
+}
+
+static VOID StartNext(HC_EXTENSION *hc, HC_PIPE *pipe);
+
+/* The transfer leaves the hardware: descriptors freed, the queue head emptied, the pipe halted
+ * on an error (not a control pipe), and the pipe's next transfer started. */
+static VOID Finish(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS status, BOOLEAN startNext) {
+  HC_PIPE *pipe = t->Pipe;
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  up->Qh[1] = UHCI_LINK_TERMINATE;
+  FreeBatch(hc, t);
+  if (up->Active == t) {
+    up->Active = NULL;
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+    if (IsReclaimed(pipe) && --hc->u.Uhci.Reclaim == 0) RelinkAsync(hc);
+  }
+  if ((ULONG)status >= 0xC0000000u && pipe->Type != 0) pipe->Flags |= HC_PIPE_HALTED;
+  HcFinishTransfer(hc, t, status);
+  if (startNext && !(pipe->Flags & HC_PIPE_HALTED)) StartNext(hc, pipe);
+}
+
+static VOID StartNext(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  HC_TRANSFER *t;
+  if (up->Active || IsListEmpty(&pipe->Transfers)) return;
+  t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
+  up->Active = t;
+  InsertTailList(&hc->u.Uhci.ActivePipes, &up->ActiveLink);
+  if (IsReclaimed(pipe) && hc->u.Uhci.Reclaim++ == 0) RelinkAsync(hc);
+  t->FirstPacket = 0;
+  if (!BuildBatch(hc, t)) Finish(hc, t, ST_NO_MEMORY, TRUE);
+}
+
+static USBD_STATUS ErrorStatus(ULONG control, ULONG pid) {
+  if (control & TD_TIMEOUT) return 0xC0000005u;                                    /* device not responding */
+  if (control & TD_BABBLE) return 0xC0000012u;                                     /* data overrun */
+  if (control & TD_BUFFER_ERROR) return pid == PID_IN ? 0xC000000Cu : 0xC000000Du; /* buffer over/underrun */
+  if (control & TD_BITSTUFF) return 0xC0000002u;
+  return 0xC0000004u; /* stall PID */
+}
+
+/* The completion check of a pipe's transfer on the hardware. */
+static VOID Check(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  HC_PIPE *pipe = t->Pipe;
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  for (;;) {
+    ULONG i;
+    BOOLEAN restarted = FALSE;
+    for (i = t->Checked; i < t->BatchCount; ++i) {
+      PULONG td = Hardware(hc, t->Td[i], NULL);
+      ULONG control = td[1], token = td[2], k = t->FirstPacket + i, pid = token & 0xFF;
+      ULONG actual = (control + 1) & 0x7FF, maximum = ((token >> 21) + 1) & 0x7FF;
+      if (control & TD_ACTIVE) return;
+      t->Checked = i + 1;
+      if (pid != PID_SETUP && !(control & TD_STALLED)) {
+        if (t->Extra[i] && pid == PID_IN && actual)
+          RtlCopyMemory(t->Buffer + (k - t->DataStart) * MaximumPacket(pipe), t->Extra[i], actual);
+        t->Moved += actual;
+      }
+      if (control & TD_STALLED) {
+        Finish(hc, t, ErrorStatus(control, pid), TRUE);
+        return;
+      }
+      if (pipe->Type != 0) up->Toggle = (token & TD_TOGGLE) ^ TD_TOGGLE;
+      if (actual != maximum) {
+        if (pid != PID_IN) {
+          Finish(hc, t, 0xC000000Du, TRUE);
+          return;
+        }
+        if (pipe->Type == 0 && k != t->Packets - 1) {
+          /* A short data stage goes on to the status stage. */
+          FreeBatch(hc, t);
+          t->FirstPacket = t->Packets - 1;
+          if (!BuildBatch(hc, t)) {
+            Finish(hc, t, ST_NO_MEMORY, TRUE);
+            return;
+          }
+          restarted = TRUE;
+          break;
+        }
+        Finish(hc, t, (t->Flags & USBD_SHORT_TRANSFER_OK) ? ST_SUCCESS : ST_SHORT, TRUE);
+        return;
+      }
+    }
+    if (restarted) continue; /* the status stage's batch */
+    t->FirstPacket += t->BatchCount;
+    FreeBatch(hc, t);
+    if (t->FirstPacket >= t->Packets) {
+      Finish(hc, t, ST_SUCCESS, TRUE);
+      return;
+    }
+    if (!BuildBatch(hc, t)) {
+      Finish(hc, t, ST_NO_MEMORY, TRUE);
+      return;
+    }
+  }
+}
+
+static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  HC_PIPE *pipe = t->Pipe;
+  ULONG maximum = MaximumPacket(pipe), data;
+  KIRQL irql;
+  if (pipe->Type == 1) return ST_NOT_SUPPORTED;
+  if (!maximum) return ST_INVALID_PARAMETER;
+  data = (t->Length + maximum - 1) / maximum;
+  if (pipe->Type == 0) {
+    t->Packets = data + 2;
+    t->DataStart = 1;
+  } else {
+    t->Packets = data ? data : 1;
+    t->DataStart = 0;
+  }
+  KeAcquireSpinLock(&hc->u.Uhci.ScheduleLock, &irql);
+  InsertTailList(&pipe->Transfers, &t->Link);
+  StartNext(hc, pipe);
+  KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
+  KeInsertQueueDpc(&hc->u.Uhci.CompletionDpc, NULL, NULL); /* a transfer that failed to start */
+  return ST_PENDING;
+}
+
+static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  KIRQL irql;
+  BOOLEAN any;
+  if (!up) return STATUS_SUCCESS;
+  KeAcquireSpinLock(&hc->u.Uhci.ScheduleLock, &irql);
+  any = !IsListEmpty(&pipe->Transfers);
+  if (up->Active) Finish(hc, up->Active, ST_CANCELLED, FALSE);
+  while (!IsListEmpty(&pipe->Transfers))
+    HcFinishTransfer(hc, CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link), ST_CANCELLED);
+  KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
+  if (!any) return STATUS_SUCCESS;
+  KeInsertQueueDpc(&hc->u.Uhci.CompletionDpc, NULL, NULL);
+  return STATUS_PENDING;
+}
+
+static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  KIRQL irql;
+  if (!up) return;
+  KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  if (pipe->Type == 0 || pipe->Type == 2) {
+    RemoveEntryList(&up->AsyncLink);
+    RelinkAsync(hc);
+  } else if (pipe->Type == 3) {
+    PULONG at = Hardware(hc, u->TreeNodes[up->Node], NULL);
+    while (!(at[0] & UHCI_LINK_TERMINATE) && (at[0] & ~0xFu) != up->QhPhysical) {
+      PVOID block = HcPoolFindPhysical(hc->DescriptorPool, at[0] & ~0xFu);
+      if (!block) break;
+      at = (PULONG)block;
+    }
+    if ((at[0] & ~0xFu) == up->QhPhysical) at[0] = up->Qh[0];
+    u->NodeBandwidth[up->Node] -= up->Bandwidth;
+  }
+  KeReleaseSpinLock(&u->ScheduleLock, irql);
+  if (up->QhBlock) HcPoolFree(hc->DescriptorPool, up->QhBlock);
+  ExFreePool(up);
+  pipe->Hardware = NULL;
+}
+
+static VOID ResetPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  KIRQL irql;
+  if (!up) return;
+  KeAcquireSpinLock(&hc->u.Uhci.ScheduleLock, &irql);
+  up->Toggle = 0;
+  pipe->Flags &= ~HC_PIPE_HALTED;
+  StartNext(hc, pipe);
+  KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
+}
+
+/* The 11-bit frame counter extended to 32 bits. */
+static ULONG ExtendFrame(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  ULONG now = Read16(hc, FRNUM) & 0x7FF, frame = (u->LastFrame & ~0x7FFu) | now;
+  if (frame < u->LastFrame) frame += 0x800;
+  return frame;
+}
+
+static ULONG FrameNumber(HC_EXTENSION *hc) { return ExtendFrame(hc); }
+
 static BOOLEAN InterruptService(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  static const UCHAR reversal[32] = {0, 16, 8, 24, 4, 20, 12, 28, 2, 18, 10, 26, 6, 22, 14, 30,
+                                     1, 17, 9, 25, 5, 21, 13, 29, 3, 19, 11, 27, 7, 23, 15, 31};
   USHORT status = Read16(hc, USBSTS);
+  ULONG frame, f;
   if (!(status & 0x1F)) return FALSE;
   Write16(hc, USBSTS, (USHORT)(status & 0x3F));
+  frame = ExtendFrame(hc);
+  /* Frame-list entries of the frames that have passed go back to their tree leaves. */
+  f = frame - u->LastFrame > 1024 ? frame - 1024 : u->LastFrame;
+  for (; f != frame; ++f) u->FrameList[f % 1024] = u->TreePhysical[31 + reversal[f % 32]] | UHCI_LINK_QH;
+  u->LastFrame = frame;
+  KeInsertQueueDpc(&u->IsrDpc, NULL, NULL);
   hc->InterruptCount++;
   return TRUE;
+}
+
+/* The deferred procedure: every pipe's transfer on the hardware is checked, oldest pipe first,
+ * then the finished transfers are completed. */
+static VOID DeferredCompletion(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  PLIST_ENTRY e;
+  KIRQL irql;
+  KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  for (e = u->ActivePipes.Flink; e != &u->ActivePipes;) {
+    UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, ActiveLink);
+    HC_TRANSFER *t = up->Active;
+    e = e->Flink;
+    if (t) Check(hc, t);
+  }
+  KeReleaseSpinLock(&u->ScheduleLock, irql);
+  HcCompletePending(hc);
 }
 
 static VOID Reset(HC_EXTENSION *hc) { Stop(hc); }
 
 const HC_OPERATIONS HcUhciOperations = {
-    Initialise,
-    Stop,
-    Start,
-    Reset,
-    FreeSchedule,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL, /* root hub */
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL,
-    NULL, /* pipes and transfers */
-    InterruptService,
-    NULL,
+    .Initialise = Initialise,
+    .Stop = Stop,
+    .Start = Start,
+    .Reset = Reset,
+    .FreeSchedule = FreeSchedule,
+    .OpenPipe = OpenPipe,
+    .ClosePipe = ClosePipe,
+    .SubmitTransfer = SubmitTransfer,
+    .AbortPipe = AbortPipe,
+    .ResetPipe = ResetPipe,
+    .FrameNumber = FrameNumber,
+    .InterruptService = InterruptService,
+    .DeferredCompletion = DeferredCompletion,
 };

@@ -4,11 +4,14 @@
 
 #include "nt.h"
 
+#include <usb.h>
+
 /* Pool tags. */
 #define HC_POOL_TAG HC_TAG('D', 'd', 'k', ' ')
 #define HC_DEVICE_TAG HC_TAG('U', 'd', 'e', 'v')
 #define HC_PIPE_TAG HC_TAG('P', 'i', 'p', 'e')
 #define HC_LOOKASIDE_TAG HC_TAG('U', 'h', 'c', 'd')
+#define HC_TRANSFER_TAG HC_TAG('U', 'x', 'f', 'r')
 
 /* Internal device-control codes. */
 #define IOCTL_HC_SUBMIT_URB 0x220003
@@ -36,6 +39,7 @@
 
 typedef struct _HC_EXTENSION HC_EXTENSION;
 typedef struct _HC_PIPE HC_PIPE;
+typedef struct _HC_TRANSFER HC_TRANSFER;
 
 /* A pool of equal blocks cut from 4,096-byte common-buffer pages. The last bytes of every block
  * are its trailer: the owning pool, the free-list link and the block's physical address (12 bytes
@@ -72,6 +76,7 @@ HC_POOL *HcPoolCreate(PADAPTER_OBJECT adapter, ULONG initialBlocks, ULONG hardwa
 PVOID HcPoolAllocate(HC_POOL *pool, ULONG *physical);
 VOID HcPoolFree(HC_POOL *pool, PVOID block);
 PVOID HcPoolFindPhysical(HC_POOL *pool, ULONG physical);
+PVOID HcPoolFindBlock(HC_POOL *pool, ULONG physical); /* only the exact start of a block */
 VOID HcPoolDestroy(HC_POOL *pool);
 ULONG HcPoolBlockPhysical(HC_POOL *pool, PVOID block);
 
@@ -95,8 +100,13 @@ typedef struct _HC_OPERATIONS {
   NTSTATUS (*OpenPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
   VOID (*ClosePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
   VOID (*UpdatePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
-  NTSTATUS (*SubmitUrb)(HC_EXTENSION *hc, PIRP irp);
+  /* Queues a transfer on its pipe's schedule: pending, or a status when it cannot be queued (the
+   * caller then completes it). A queued transfer comes back through HcFinishTransfer. */
+  USBD_STATUS (*SubmitTransfer)(HC_EXTENSION *hc, HC_TRANSFER *transfer);
+  /* Takes every transfer of the pipe off the schedule (they finish cancelled): success when
+   * none was left, pending while the hardware may still hold them. */
   NTSTATUS (*AbortPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  VOID (*ResetPipe)(HC_EXTENSION *hc, HC_PIPE *pipe); /* halt cleared, data toggle DATA0 */
   ULONG (*FrameNumber)(HC_EXTENSION *hc);
   BOOLEAN (*InterruptService)(HC_EXTENSION *hc);
   VOID (*DeferredCompletion)(HC_EXTENSION *hc);
@@ -130,7 +140,38 @@ struct _HC_PIPE {
   ULONG Address;   /* the device's USB address */
   ULONG Parameter; /* the 16-bit parameter given with the address */
   LIST_ENTRY Transfers;
-  PVOID Hardware; /* the type's schedule entry */
+  PVOID Hardware;  /* the type's schedule entry */
+  UCHAR Interface; /* interface number; 0xFF for the default pipe */
+  ULONG Polling;   /* P: the interrupt-tree level's first node; polled every P + 1 frames */
+  KTIMER AbortTimer;
+  KDPC AbortDpc;
+  PIRP AbortIrp; /* the abort request the timer waits to complete */
+  PURB AbortUrb;
+};
+
+/* One queued transfer: a transfer URB on its pipe, with what the schedule has made of it. */
+struct _HC_TRANSFER {
+  LIST_ENTRY Link; /* in the pipe's transfer list, then on the pending-completion list */
+  HC_PIPE *Pipe;
+  PURB Urb;
+  PIRP Irp; /* null for the driver's own requests (their URB's status tells the end) */
+  PUCHAR Buffer;
+  ULONG Length;
+  ULONG Flags; /* transfer flags: bit 0 in, bit 1 short transfer OK */
+  ULONG Moved;
+  USBD_STATUS Status;
+  BOOLEAN Started;
+  /* The UHCI schedule: packets of the transfer (control: setup, data ..., status) and the
+   * descriptors of the batch on the hardware now. */
+  ULONG Packets;
+  ULONG FirstPacket; /* of the current batch */
+  ULONG BatchCount;
+  ULONG DataStart;      /* index of the first data packet */
+  PVOID Td[128];        /* blocks */
+  PVOID Extra[128];     /* the extra block a straddling packet uses, or null */
+  ULONG Checked;        /* descriptors of the batch accounted for */
+  ULONG NextPhysical;   /* OHCI: the descriptor after the transfer's last (the controller reuses links) */
+  USHORT IsoFirst[128]; /* OHCI isochronous: the first packet of each descriptor */
 };
 
 #define HC_PIPE_LOW_SPEED 0x001
@@ -154,6 +195,11 @@ typedef struct _HC_OHCI_STATE {
   KDPC CompletionDpc;
   BOOLEAN DpcsReady;
   ULONG RhDescriptorA;
+  KSPIN_LOCK ScheduleLock;
+  ULONG NodeBandwidth[63];
+  ULONG DoneHead;   /* handed from the interrupt routine to the deferred procedure */
+  ULONG FrameHigh;  /* the upper part of the 32-bit frame number */
+  LIST_ENTRY Pipes; /* every pipe with an endpoint descriptor */
 } HC_OHCI_STATE;
 
 typedef struct _HC_UHCI_STATE {
@@ -174,6 +220,13 @@ typedef struct _HC_UHCI_STATE {
   KDPC PortDpc[2];
   KTIMER PortTimer[2];
   ULONG PortChange[2];
+  HC_POOL *ExtraPool; /* blocks for packets that straddle a page */
+  KSPIN_LOCK ScheduleLock;
+  ULONG NodeBandwidth[63];
+  LIST_ENTRY AsyncPipes; /* control and bulk queue heads, in the order they are linked */
+  LONG Reclaim;          /* queued full-speed control and bulk transfers */
+  ULONG LastFrame;
+  LIST_ENTRY ActivePipes; /* pipes with a transfer on the hardware */
 } HC_UHCI_STATE;
 
 struct _HC_EXTENSION {
@@ -209,6 +262,8 @@ struct _HC_EXTENSION {
   KSPIN_LOCK DeviceLock;
   ULONG State;
   ULONG InterruptCount;
+  LIST_ENTRY PendingCompletions; /* finished transfers the deferred procedure completes */
+  ULONG BadDoneHeads;
   union {
     HC_OHCI_STATE Ohci;
     HC_UHCI_STATE Uhci;
@@ -250,6 +305,18 @@ NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags);
 NTSTATUS HcSetAddress(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, ULONG address, ULONG parameter);
 NTSTATUS HcCloseDeviceHandle(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle);
 VOID HcCloseAllDeviceHandles(HC_EXTENSION *hc);
+
+/* pipes.c: URBs, pipes and transfers common to both controller types. */
+NTSTATUS HcDispatchUrb(HC_EXTENSION *hc, PIRP irp);
+HC_PIPE *HcOpenPipe(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, const UCHAR *endpoint, UCHAR interfaceNumber);
+VOID HcClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe);
+/* A transfer the schedule is done with: off its pipe's list (the type's schedule lock held) and
+ * onto the pending-completion list; the completion deferred procedure completes it. */
+VOID HcFinishTransfer(HC_EXTENSION *hc, HC_TRANSFER *transfer, USBD_STATUS status);
+VOID HcCompletePending(HC_EXTENSION *hc);
+BOOLEAN HcSynchronize(HC_EXTENSION *hc, PKSYNCHRONIZE_ROUTINE routine, PVOID context);
+ULONG HcPollingValue(UCHAR interval);
+NTSTATUS HcUrbToNtStatus(USBD_STATUS status);
 
 /* Waits: the IRQL-safe microsecond stall and the passive-level millisecond delay. */
 VOID HcDelayMilliseconds(ULONG ms);

@@ -1,6 +1,8 @@
 #include "hardware.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace hcsim {
 
@@ -58,6 +60,7 @@ void UhciController::hostControllerReset() {
   usbcmd = 0;
   usbsts = 0x20;
   usbintr = 0;
+  interruptReasons = 0;
   frnum = 0;
   flbaseadd = 0;
   sofmod = 0x40;
@@ -114,6 +117,7 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
       break;
     case 0x02:
       usbsts &= ~(value & 0x1F);
+      if (!(usbsts & 0x03)) interruptReasons = 0;
       break;  // write one to clear (halted is status only)
     case 0x04:
       usbintr = static_cast<uint16_t>(value & 0x0F);
@@ -130,9 +134,11 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
     case 0x10:
     case 0x12: {
       // Change bits 1 and 3 are cleared by writing one; enable, resume, reset and suspend are
-      // written; bit 7 always reads one. No device is attached yet.
-      uint16_t &p = portsc[(offset - 0x10) / 2];
-      p = static_cast<uint16_t>((p & 0x000A & ~value) | (value & 0x1244) | 0x80);
+      // written; bit 7 always reads one; connect status and low-speed follow the device.
+      unsigned port = (offset - 0x10) / 2;
+      uint16_t &p = portsc[port];
+      uint16_t attached = ports[port] ? static_cast<uint16_t>(0x01 | (ports[port]->lowSpeed ? 0x100 : 0)) : 0;
+      p = static_cast<uint16_t>((p & 0x000A & ~value) | (value & 0x1244) | 0x80 | attached);
       break;
     }
   }
@@ -143,7 +149,162 @@ void UhciController::advance(uint64_t microseconds) {
   frameTime += microseconds;
   while (frameTime >= 1000) {
     frameTime -= 1000;
+    runFrame();
     frnum = static_cast<uint16_t>((frnum + 1) & 0x7FF);
+  }
+}
+
+void UhciController::attach(unsigned port, UsbDevice *device) {
+  ports[port] = device;
+  portsc[port] = static_cast<uint16_t>(0x80 | 0x0F | (device && device->lowSpeed ? 0x100 : 0));
+  if (!device) portsc[port] = 0x80 | 0x02;
+}
+
+bool UhciController::interruptAsserted() const { return (usbsts & 0x03) && (interruptReasons & usbintr); }
+
+UsbDevice *UhciController::deviceAt(uint8_t address) {
+  for (unsigned i = 0; i < 2; ++i)
+    if (ports[i] && (portsc[i] & 0x04) && ports[i]->address == address) return ports[i];
+  return nullptr;
+}
+
+namespace {
+uint32_t load32(Machine *m, uint32_t physical) {
+  uint8_t *p = m && m->memory ? m->memory->at(physical, 4) : nullptr;
+  if (!p) return 1;  // no memory there: reads as a terminating link
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void store32(Machine *m, uint32_t physical, uint32_t value) {
+  uint8_t *p = m && m->memory ? m->memory->at(physical, 4) : nullptr;
+  if (p) std::memcpy(p, &value, 4);
+}
+}  // namespace
+
+// One transfer descriptor: its token goes to the device if the frame still has the bus time for
+// it, and the descriptor's status is written back as the controller does.
+UhciController::TdResult UhciController::executeTd(uint32_t td) {
+  uint32_t control = load32(machine, td + 4);
+  if (!(control & (1u << 23))) return TdResult::Inactive;
+  uint32_t token = load32(machine, td + 8);
+  uint32_t buffer = load32(machine, td + 12);
+  Pid pid = static_cast<Pid>(token & 0xFF);
+  uint8_t address = (token >> 8) & 0x7F;
+  uint8_t endpoint = (token >> 15) & 0x0F;
+  bool toggle = (token >> 19) & 1;
+  unsigned maximum = ((token >> 21) + 1) & 0x7FF;  // 0x7FF + 1: zero bytes
+  bool iso = control & (1u << 25);
+  bool lowSpeed = control & (1u << 26);
+  unsigned cost = maximum + (iso ? kIsochronousOverhead : kTransactionOverhead);
+  if (lowSpeed) cost *= 8;
+  if (bytesThisFrame + cost > kFrameBytes) return TdResult::NoTime;
+  bytesThisFrame += cost;
+
+  UsbDevice *device = deviceAt(address);
+  std::vector<uint8_t> data(maximum);
+  unsigned length = maximum;
+  uint8_t *memory = nullptr;
+  if (maximum) {
+    memory = machine && machine->memory ? machine->memory->at(buffer, maximum) : nullptr;
+    if (!memory) {  // the buffer is not memory: a data buffer error, the descriptor retires
+      store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 22) | (1u << 21) | 0x7FF);
+      usbsts |= 0x02;
+      interruptReasons |= 0x01;
+      return TdResult::Error;
+    }
+    if (pid != Pid::In) std::memcpy(data.data(), memory, maximum);
+  }
+  bool sentToggle = toggle;
+  Handshake h = device ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
+  bool ioc = control & (1u << 24);
+  switch (h) {
+    case Handshake::Ack: {
+      if (pid == Pid::In && !iso && sentToggle != toggle) return TdResult::Retry;  // data dropped, sequence wrong
+      if (pid == Pid::In && length) std::memcpy(memory, data.data(), length);
+      dataBytes += pid == Pid::Setup ? 0 : length;
+      control = (control & ~(1u << 23) & ~0x7FFu & ~(0xFEu << 16)) | ((length - 1) & 0x7FF);
+      bool isShort = pid == Pid::In && length < maximum;
+      store32(machine, td + 4, control);
+      if (ioc) {
+        usbsts |= 0x01;
+        interruptReasons |= 0x04;
+      }
+      if (isShort && (control & (1u << 29))) {
+        usbsts |= 0x01;
+        interruptReasons |= 0x08;
+        return TdResult::Short;
+      }
+      return TdResult::Done;
+    }
+    case Handshake::Nak:
+      store32(machine, td + 4, control | (1u << 19));
+      return TdResult::Retry;
+    case Handshake::Stall:
+      store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 22) | 0x7FF);
+      usbsts |= 0x02;
+      interruptReasons |= 0x01;
+      if (ioc) interruptReasons |= 0x04;
+      return TdResult::Error;
+    case Handshake::Timeout: {
+      unsigned errors = (control >> 27) & 3;
+      control |= 1u << 18;  // CRC/time-out
+      if (errors) {
+        --errors;
+        control = (control & ~(3u << 27)) | (errors << 27);
+      }
+      if (errors == 0) {
+        control = (control & ~(1u << 23) & ~0x7FFu) | (1u << 22) | 0x7FF;
+        usbsts |= 0x02;
+        interruptReasons |= 0x01;
+        if (ioc) interruptReasons |= 0x04;
+        store32(machine, td + 4, control);
+        return TdResult::Error;
+      }
+      store32(machine, td + 4, control);
+      return TdResult::Retry;
+    }
+  }
+  return TdResult::Retry;
+}
+
+// One frame: from the frame list's entry, transfer descriptors and queue heads are followed
+// through their links. A queue head's element runs; a descriptor that completes advances the
+// element to the descriptor's link, and the walk goes on down the queue when that link has its
+// depth-first bit, else on along the queue head's link. A loop of queue heads (bandwidth
+// reclamation) is walked while transactions happen; one pass without any ends the frame, as
+// does running out of the frame's bus time.
+void UhciController::runFrame() {
+  ++frames;
+  bytesThisFrame = 0;
+  uint32_t frameNumber = static_cast<uint32_t>(frames);
+  for (auto *p : ports)
+    if (p) p->frame = frameNumber;
+  uint32_t link = load32(machine, (flbaseadd & 0xFFFFF000u) + (frnum & 0x3FF) * 4);
+  std::set<uint32_t> idle;  // queue heads passed since the last transaction
+  for (unsigned steps = 0; !(link & 1) && steps < 100000; ++steps) {
+    uint32_t at = link & ~0xFu;
+    if (!(link & 2)) {  // a descriptor in the horizontal list (isochronous)
+      TdResult r = executeTd(at);
+      if (r == TdResult::NoTime) return;
+      link = load32(machine, at);
+      continue;
+    }
+    if (!idle.insert(at).second) return;
+    uint32_t element = load32(machine, at + 4);
+    while (!(element & 1) && !(element & 2)) {
+      uint32_t td = element & ~0xFu;
+      TdResult r = executeTd(td);
+      if (r == TdResult::NoTime) return;
+      if (r == TdResult::Inactive) break;
+      if (r != TdResult::Retry) idle.clear();
+      if (r != TdResult::Done) break;
+      uint32_t next = load32(machine, td);
+      store32(machine, at + 4, next);
+      element = next;
+      if (!(next & 4)) break;
+    }
+    link = load32(machine, at);
   }
 }
 
@@ -159,6 +320,8 @@ enum : uint32_t {
   InterruptEnable = 0x10,
   InterruptDisable = 0x14,
   Hcca = 0x18,
+  ControlHeadED = 0x20,
+  BulkHeadED = 0x28,
   FmInterval = 0x34,
   FmRemaining = 0x38,
   FmNumber = 0x3C,
@@ -252,6 +415,281 @@ void OhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
   }
 }
 
+void OhciController::attach(unsigned port, UsbDevice *device) {
+  devices[port] = device;
+  reg[(0x54 + 4 * port) / 4] = device ? (0x103u | (device->lowSpeed ? 0x200u : 0)) : 0x100u;
+}
+
+bool OhciController::interruptAsserted() const {
+  uint32_t enable = reg[ohci::InterruptEnable / 4];
+  return (enable & 0x80000000u) && (reg[ohci::InterruptStatus / 4] & enable & 0x7F);
+}
+
+void OhciController::advance(uint64_t microseconds) {
+  if ((reg[ohci::Control / 4] & 0xC0) != 0x80) return;  // not UsbOperational
+  frameTime += microseconds;
+  while (frameTime >= 1000) {
+    frameTime -= 1000;
+    runFrame();
+  }
+}
+
+UsbDevice *OhciController::deviceAt(uint8_t address) {
+  for (unsigned i = 0; i < ports && i < 4; ++i)
+    if (devices[i] && (reg[(0x54 + 4 * i) / 4] & 0x02) && devices[i]->address == address) return devices[i];
+  return nullptr;
+}
+
+// One transaction of an endpoint descriptor's head transfer descriptor, as the controller makes
+// it: the descriptor's current buffer pointer runs on (into the last byte's page when it crosses
+// a 4 KB boundary); a descriptor retires to the done queue when its buffer is done, on a short
+// packet (condition code 9: data underrun, without buffer rounding), on a stall (4) or after
+// three errors (5: device not responding); every retirement other than success halts the
+// endpoint. The endpoint's toggle carry follows each retired descriptor.
+OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
+  uint32_t e0 = load32(machine, ed), tail = load32(machine, ed + 4) & ~0xFu, head = load32(machine, ed + 8);
+  if ((e0 & 0x4000) || (head & 1) || (head & ~0xFu) == tail || (head & ~0xFu) == 0) return EdResult::Idle;
+  uint32_t td = head & ~0xFu;
+  uint32_t c = load32(machine, td), cbp = load32(machine, td + 4), next = load32(machine, td + 8),
+           be = load32(machine, td + 12);
+  uint8_t address = e0 & 0x7F, number = (e0 >> 7) & 0x0F;
+  unsigned direction = (e0 >> 11) & 3, maximum = (e0 >> 16) & 0x7FF;
+  if (direction == 0 || direction == 3) direction = (c >> 19) & 3;
+  Pid pid = direction == 0 ? Pid::Setup : direction == 1 ? Pid::Out : Pid::In;
+  bool toggle = (c & 0x02000000u) ? ((c >> 24) & 1) : ((head >> 1) & 1);
+  unsigned remaining = 0;
+  if (cbp) remaining = ((be ^ cbp) & ~0xFFFu) ? (0x1000 - (cbp & 0xFFF)) + (be & 0xFFF) + 1 : be - cbp + 1;
+  unsigned length = std::min(maximum, remaining);
+  unsigned cost = length + kTransactionOverhead;
+  if (e0 & 0x2000) cost *= 8;
+  if (bytesThisFrame + cost > kFrameBytes) return EdResult::NoTime;
+  bytesThisFrame += cost;
+
+  // The bytes at the current buffer pointer, across into the last byte's page.
+  auto span = [&](unsigned n, std::vector<std::pair<uint8_t *, unsigned>> &parts) {
+    uint32_t at = cbp;
+    while (n) {
+      unsigned inPage = std::min(n, 0x1000 - (at & 0xFFF));
+      uint8_t *p = machine && machine->memory ? machine->memory->at(at, inPage) : nullptr;
+      if (!p) return false;
+      parts.push_back({p, inPage});
+      n -= inPage;
+      at = (be & ~0xFFFu);
+    }
+    return true;
+  };
+  auto retire = [&](unsigned code, bool halt, bool carry) {
+    c = (c & 0x0FFFFFFFu & ~0x0C000000u) | (code << 28);
+    store32(machine, td, c);
+    store32(machine, td + 4, cbp);
+    store32(machine, ed + 8, (next & ~0xFu) | (carry ? 2u : 0u) | (halt ? 1u : 0u));
+    store32(machine, td + 8, doneHead);
+    doneHead = td;
+  };
+  if (failNextWith) {
+    retire(failNextWith, true, toggle);
+    failNextWith = 0;
+    return EdResult::Progress;
+  }
+  std::vector<std::pair<uint8_t *, unsigned>> parts;
+  std::vector<uint8_t> data(length);
+  if (!span(length, parts)) {
+    retire(pid == Pid::In ? 12 : 13, true, toggle);  // buffer overrun / underrun
+    return EdResult::Progress;
+  }
+  if (pid != Pid::In) {
+    unsigned at = 0;
+    for (auto &p : parts) std::memcpy(data.data() + at, p.first, p.second), at += p.second;
+  }
+  UsbDevice *device = deviceAt(address);
+  bool sent = toggle;
+  unsigned n = length;
+  Handshake h = device ? device->transact(pid, number, &sent, data.data(), n) : Handshake::Timeout;
+  switch (h) {
+    case Handshake::Ack: {
+      if (pid == Pid::In && sent != toggle) return EdResult::Retry;
+      if (pid == Pid::In) {
+        unsigned at = 0;
+        for (auto &p : parts) {
+          unsigned k = std::min(p.second, n - std::min(n, at));
+          std::memcpy(p.first, data.data() + at, k);
+          at += p.second;
+        }
+      }
+      if (pid != Pid::Setup) dataBytes += n;
+      toggle = !toggle;
+      c = (c & ~0x0F000000u) | 0x02000000u | (toggle ? 0x01000000u : 0);
+      if (n == remaining) {
+        cbp = 0;
+        retire(0, false, toggle);
+        return EdResult::Progress;
+      }
+      uint32_t moved = cbp + n;
+      if (((moved ^ cbp) & ~0xFFFu)) moved = (be & ~0xFFFu) | (moved & 0xFFF);
+      cbp = moved;
+      if (pid == Pid::In && n < length) {
+        bool rounding = c & 0x00040000u;
+        retire(rounding ? 0 : 9, !rounding, toggle);
+        return EdResult::Progress;
+      }
+      store32(machine, td, c);
+      store32(machine, td + 4, cbp);
+      return EdResult::Progress;
+    }
+    case Handshake::Nak:
+      return EdResult::Retry;
+    case Handshake::Stall:
+      retire(4, true, toggle);
+      return EdResult::Progress;
+    case Handshake::Timeout: {
+      unsigned errors = ((c >> 26) & 3) + 1;
+      if (errors >= 3) {
+        retire(5, true, toggle);
+        return EdResult::Progress;
+      }
+      c = (c & ~0x0C000000u) | (errors << 26);
+      store32(machine, td, c);
+      return EdResult::Retry;
+    }
+  }
+  return EdResult::Retry;
+}
+
+// An isochronous descriptor's packet of this frame: relative frame R = frame - start frame; the
+// packet's bytes run from its offset word to the next one's (the last to the buffer end), in the
+// first page or, with bit 12, the last byte's page. The packet status word gets the condition
+// code and size; the descriptor retires after its last packet, or with data overrun (8) when its
+// frames have passed.
+OhciController::EdResult OhciController::serviceIsochronous(uint32_t ed, uint32_t frame) {
+  uint32_t e0 = load32(machine, ed), tail = load32(machine, ed + 4) & ~0xFu, head = load32(machine, ed + 8);
+  if ((e0 & 0x4000) || (head & 1) || (head & ~0xFu) == tail || (head & ~0x1Fu) == 0) return EdResult::Idle;
+  uint32_t td = head & ~0x1Fu;
+  uint32_t c = load32(machine, td), bp0 = load32(machine, td + 4), next = load32(machine, td + 8),
+           be = load32(machine, td + 12);
+  int16_t relative = static_cast<int16_t>(static_cast<uint16_t>(frame) - static_cast<uint16_t>(c & 0xFFFF));
+  unsigned count = ((c >> 24) & 7) + 1;
+  auto retire = [&](unsigned code) {
+    store32(machine, td, (c & 0x0FFFFFFFu) | (code << 28));
+    store32(machine, ed + 8, (next & ~0xFu) | (head & 2));
+    store32(machine, td + 8, doneHead);
+    doneHead = td;
+  };
+  if (relative < 0) return EdResult::Idle;
+  if (static_cast<unsigned>(relative) >= count) {
+    retire(8);
+    return EdResult::Progress;
+  }
+  auto word = [&](unsigned k) {
+    uint8_t *p = machine->memory->at(td + 16 + 2 * k, 2);
+    return p ? static_cast<uint16_t>(p[0] | p[1] << 8) : uint16_t(0);
+  };
+  auto address = [&](uint32_t offset) {
+    return ((offset & 0x1000) ? (be & ~0xFFFu) : (bp0 & ~0xFFFu)) | (offset & 0xFFF);
+  };
+  uint32_t start = word(relative) & 0x1FFF;
+  uint32_t end = static_cast<unsigned>(relative) + 1 < count
+                     ? (word(relative + 1) & 0x1FFF)
+                     : (((be & ~0xFFFu) != (bp0 & ~0xFFFu) ? 0x1000u : 0u) | (be & 0xFFF)) + 1;
+  unsigned size = end > start ? end - start : 0;
+  unsigned cost = size + kIsochronousOverhead;
+  if (bytesThisFrame + cost > kFrameBytes) return EdResult::NoTime;
+  bytesThisFrame += cost;
+  uint8_t number = (e0 >> 7) & 0x0F, devaddr = e0 & 0x7F;
+  bool in = ((e0 >> 11) & 3) == 2;
+  std::vector<uint8_t> data(size);
+  unsigned n = size;
+  bool toggle = false;
+  UsbDevice *device = deviceAt(devaddr);
+  Handshake h = device && in ? device->transact(Pid::In, number, &toggle, data.data(), n) : Handshake::Timeout;
+  uint16_t status;
+  if (h == Handshake::Ack) {
+    for (unsigned i = 0; i < n;) {  // the packet may cross from the first page into the last
+      uint32_t at = address(start + i);
+      unsigned chunk = std::min(n - i, 0x1000 - (at & 0xFFF));
+      if (uint8_t *p = machine->memory->at(at, chunk)) std::memcpy(p, data.data() + i, chunk);
+      i += chunk;
+    }
+    dataBytes += n;
+    status = static_cast<uint16_t>((n < size ? 9u : 0u) << 12 | (n & 0x7FF));
+  } else {
+    status = static_cast<uint16_t>(5u << 12);
+  }
+  if (uint8_t *p = machine->memory->at(td + 16 + 2 * relative, 2)) {
+    p[0] = static_cast<uint8_t>(status);
+    p[1] = static_cast<uint8_t>(status >> 8);
+  }
+  if (static_cast<unsigned>(relative) + 1 == count) retire(0);
+  return EdResult::Progress;
+}
+
+// One frame: the frame number in the communication area, the periodic list of the frame's slot
+// of the interrupt table, then the control and bulk lists in the control/bulk service ratio until
+// the frame's bus time is spent or a pass moves nothing; the done queue goes to the communication
+// area when the driver has taken the last one.
+void OhciController::runFrame() {
+  ++frames;
+  bytesThisFrame = 0;
+  uint32_t hcca = reg[ohci::Hcca / 4];
+  uint32_t number = (reg[ohci::FmNumber / 4] + 1) & 0xFFFF;
+  reg[ohci::FmNumber / 4] = number;
+  if (uint8_t *p = machine && machine->memory ? machine->memory->at(hcca + 0x80, 4) : nullptr) {
+    p[0] = static_cast<uint8_t>(number);
+    p[1] = static_cast<uint8_t>(number >> 8);
+    p[2] = p[3] = 0;
+  }
+  uint32_t &status = reg[ohci::InterruptStatus / 4];
+  status |= 0x04;  // start of frame
+  if ((number & 0x7FFF) == 0) status |= 0x20;
+  for (auto *d : devices)
+    if (d) d->frame = static_cast<uint32_t>(frames);
+  uint32_t control = reg[ohci::Control / 4];
+  bool out = false;
+  if (control & 0x04) {
+    uint32_t ed = load32(machine, hcca + (number % 32) * 4);
+    for (unsigned steps = 0; ed && steps < 256 && !out; ++steps) {
+      uint32_t e0 = load32(machine, ed);
+      EdResult r = (e0 & 0x8000) ? ((control & 0x08) ? serviceIsochronous(ed, number) : EdResult::Idle) : serviceEd(ed);
+      if (r == EdResult::NoTime) out = true;
+      ed = load32(machine, ed + 12) & ~0xFu;
+    }
+  }
+  auto chain = [&](uint32_t head) {
+    std::vector<uint32_t> v;
+    for (uint32_t ed = head & ~0xFu; ed && v.size() < 64; ed = load32(machine, ed + 12) & ~0xFu) v.push_back(ed);
+    return v;
+  };
+  std::vector<uint32_t> lists[2] = {(control & 0x10) ? chain(reg[ohci::ControlHeadED / 4]) : std::vector<uint32_t>{},
+                                    (control & 0x20) ? chain(reg[ohci::BulkHeadED / 4]) : std::vector<uint32_t>{}};
+  size_t at[2] = {0, 0};
+  unsigned ratio = (control & 3) + 1;
+  // The next endpoint of a list with something to do gets one transaction.
+  auto serveOne = [&](int list, bool &moved) {
+    auto &v = lists[list];
+    for (size_t tried = 0; tried < v.size(); ++tried) {
+      uint32_t ed = v[at[list] % v.size()];
+      at[list]++;
+      EdResult r = serviceEd(ed);
+      if (r == EdResult::NoTime) return false;
+      if (r == EdResult::Idle) continue;
+      if (r == EdResult::Progress) moved = true;
+      return true;
+    }
+    return true;
+  };
+  for (unsigned round = 0; round < 100000 && !out; ++round) {
+    bool moved = false;
+    for (unsigned r = 0; r < ratio && !out; ++r) out = !serveOne(0, moved);
+    if (!out) out = !serveOne(1, moved);
+    if (!moved) break;
+  }
+  if (doneHead && !(status & 0x02)) {
+    store32(machine, hcca + 0x84, doneHead);
+    reg[0x30 / 4] = doneHead;
+    doneHead = 0;
+    status |= 0x02;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 PciDevice *Machine::find(unsigned bus, uint32_t slot) const {
@@ -283,6 +721,171 @@ PciDevice *Machine::deviceAtMemory(uint64_t physical, uint32_t *offset) const {
 
 void Machine::advance(uint64_t microseconds) {
   for (auto &entry : devices) entry.second->advance(microseconds);
+}
+
+// ---------------------------------------------------------------------------------------------
+// USB device
+
+UsbDevice::UsbDevice(bool lowSpeed) : lowSpeed(lowSpeed) {
+  uint8_t packet0 = lowSpeed ? 8 : 64;
+  auto add = [this](uint8_t address, uint8_t type, uint16_t maxPacket, uint8_t interval) {
+    Endpoint e;
+    e.address = address;
+    e.type = type;
+    e.maxPacket = maxPacket;
+    e.interval = interval;
+    endpoints.push_back(e);
+  };
+  add(0x00, 0, packet0, 0);
+  add(0x81, 2, 64, 0);
+  add(0x02, 2, 64, 0);
+  add(0x83, 3, 8, 10);
+  add(0x84, 1, 256, 1);
+  deviceDescriptor = {18, 1, 0x10, 0x01, 0xFF, 0, 0, packet0, 0x34, 0x12, 0x78, 0x56, 0x00, 0x01, 0, 0, 0, 1};
+  configurationDescriptor = {9, 2, 0, 0, 1, 1, 0, 0x80, 50,
+                             // interface 0, alternate 0: three endpoints
+                             9, 4, 0, 0, 3, 0xFF, 0x01, 0x02, 0, 7, 5, 0x81, 2, 64, 0, 0, 7, 5, 0x02, 2, 64, 0, 0, 7, 5,
+                             0x83, 3, 8, 0, 10,
+                             // interface 1: the isochronous stream
+                             9, 4, 1, 0, 1, 0xFF, 0x02, 0x00, 0, 7, 5, 0x84, 1, 0x00, 0x01, 1};
+  configurationDescriptor[4] = 2;
+  configurationDescriptor[2] = static_cast<uint8_t>(configurationDescriptor.size());
+}
+
+UsbDevice::Endpoint *UsbDevice::endpoint(uint8_t address) {
+  for (auto &e : endpoints)
+    if (e.address == address || (e.type == 0 && (e.address & 0x0F) == (address & 0x0F))) return &e;
+  return nullptr;
+}
+
+// A control request's status stage has been acknowledged: what it sets takes effect now.
+void UsbDevice::finishControl() {
+  const auto &s = pending_;
+  uint16_t value = static_cast<uint16_t>(s[2] | s[3] << 8), index = static_cast<uint16_t>(s[4] | s[5] << 8);
+  if ((s[0] & 0x60) != 0) return;
+  switch (s[1]) {
+    case 5:  // set address
+      address = value & 0x7F;
+      break;
+    case 9:  // set configuration
+      configuration = value & 0xFF;
+      for (auto &e : endpoints)
+        if (e.type) e.toggle = false, e.stalled = false;
+      break;
+    case 11:  // set interface
+      alternateSetting = value & 0xFF;
+      break;
+    case 1:  // clear feature: endpoint halt
+      if ((s[0] & 0x1F) == 2 && value == 0)
+        if (Endpoint *e = endpoint(index & 0x8F)) e->stalled = false, e->toggle = false;
+      break;
+    case 3:
+      if ((s[0] & 0x1F) == 2 && value == 0)
+        if (Endpoint *e = endpoint(index & 0x8F)) e->stalled = true;
+      break;
+  }
+}
+
+Handshake UsbDevice::transact(Pid pid, uint8_t number, bool *toggle, uint8_t *data, unsigned &length) {
+  uint8_t address = static_cast<uint8_t>(number | (pid == Pid::In && number ? 0x80 : 0));
+  Endpoint *e = endpoint(address);
+  if (!e || (e->type == 0 && number != 0)) return Handshake::Timeout;
+  e->transactions++;
+  if (e->type == 3 || e->type == 1) e->frames.push_back(frame);
+  if (e->timeout) return Handshake::Timeout;
+
+  if (e->type == 0) {  // the default control endpoint
+    if (pid == Pid::Setup) {
+      if (length != 8) return Handshake::Timeout;
+      std::memcpy(pending_.data(), data, 8);
+      setups.push_back(pending_);
+      e->stalled = false;
+      e->toggle = true;
+      controlReply_.clear();
+      controlReplyAt_ = 0;
+      controlIn_ = (data[0] & 0x80) != 0;
+      uint16_t value = static_cast<uint16_t>(data[2] | data[3] << 8);
+      uint16_t wanted = static_cast<uint16_t>(data[6] | data[7] << 8);
+      if (controlIn_) {
+        if ((data[0] & 0x60) == 0 && data[1] == 6) {  // get descriptor
+          uint8_t type = value >> 8;
+          if (type == 1)
+            controlReply_ = deviceDescriptor;
+          else if (type == 2)
+            controlReply_ = configurationDescriptor;
+          else
+            e->stalled = true;
+        } else if ((data[0] & 0x60) == 0 && data[1] == 0) {
+          controlReply_ = {0, 0};
+        } else if ((data[0] & 0x60) == 0 && data[1] == 8) {
+          controlReply_ = {configuration};
+        } else if ((data[0] & 0x60) == 0 && data[1] == 10) {
+          controlReply_ = {alternateSetting};
+        } else {
+          for (unsigned i = 0; i < wanted; ++i) controlReply_.push_back(static_cast<uint8_t>(i * 7 + 1));
+        }
+        if (controlReply_.size() > wanted) controlReply_.resize(wanted);
+      }
+      return Handshake::Ack;
+    }
+    if (e->stalled) return Handshake::Stall;
+    if (e->nak) return Handshake::Nak;
+    if (pid == Pid::In) {
+      if (controlIn_) {  // data stage
+        unsigned n =
+            static_cast<unsigned>(std::min<size_t>({length, e->maxPacket, controlReply_.size() - controlReplyAt_}));
+        std::memcpy(data, controlReply_.data() + controlReplyAt_, n);
+        controlReplyAt_ += n;
+        length = n;
+        *toggle = e->toggle;
+        e->toggle = !e->toggle;
+      } else {  // status stage of an out or no-data request: always DATA1
+        length = 0;
+        finishControl();
+        *toggle = true;
+      }
+      return Handshake::Ack;
+    }
+    if (controlIn_) {  // the status stage of an in request
+      if (*toggle) finishControl();
+    } else if (*toggle == e->toggle) {  // data stage of an out request
+      controlOut.insert(controlOut.end(), data, data + length);
+      e->toggle = !e->toggle;
+    }
+    return Handshake::Ack;
+  }
+
+  if (e->stalled) return Handshake::Stall;
+  if (e->type == 1) {  // isochronous: no handshake, the stream never stops
+    if (pid != Pid::In) return Handshake::Timeout;
+    unsigned n = std::min<unsigned>(length, e->maxPacket);
+    for (unsigned i = 0; i < n; ++i) data[i] = static_cast<uint8_t>((isoSent + i) * 7 % 251);
+    isoSent += n;
+    length = n;
+    *toggle = false;
+    return Handshake::Ack;
+  }
+  if (e->nak) return Handshake::Nak;
+  if (pid == Pid::In) {
+    std::vector<uint8_t> &source = e->type == 3 ? interruptIn : bulkIn;
+    if (source.empty()) return Handshake::Nak;
+    unsigned n = static_cast<unsigned>(std::min<size_t>({length, e->maxPacket, source.size()}));
+    std::memcpy(data, source.data(), n);
+    source.erase(source.begin(), source.begin() + n);
+    length = n;
+    *toggle = e->toggle;
+    e->toggle = !e->toggle;
+    return Handshake::Ack;
+  }
+  if (pid == Pid::Out) {
+    if (length > e->maxPacket) return Handshake::Stall;  // babble from the host
+    if (*toggle == e->toggle) {
+      bulkOut.insert(bulkOut.end(), data, data + length);
+      e->toggle = !e->toggle;
+    }
+    return Handshake::Ack;
+  }
+  return Handshake::Timeout;
 }
 
 }  // namespace hcsim

@@ -3,6 +3,7 @@
 // Everything here is plain C++ (no kernel headers): tests build machines from it directly.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -12,6 +13,79 @@
 namespace hcsim {
 
 class Machine;
+
+// Memory the controllers reach as bus masters: a physical range to the bytes behind it, or null
+// when the range is not memory (or runs past the end of what lies there).
+class DmaSpace {
+ public:
+  virtual ~DmaSpace() = default;
+  virtual uint8_t *at(uint32_t physical, uint32_t length) = 0;
+};
+
+// USB packet identifiers of the tokens a host controller sends.
+enum class Pid : uint8_t { Out = 0xE1, In = 0x69, Setup = 0x2D };
+// How a device answers one transaction.
+enum class Handshake { Ack, Nak, Stall, Timeout };
+
+// A full-speed (or low-speed) USB function on a root port. Endpoint 0 answers the standard
+// requests from the device's descriptors; endpoint 0x81 is bulk in, 0x02 bulk out, 0x83 interrupt
+// in (8 bytes, bInterval 10); interface 1 has 0x84, an isochronous in stream of 256-byte packets
+// every frame, as a camera sends (byte i of the stream is i * 7 mod 251). Every endpoint keeps its data toggle as a
+// device does: an out packet with the wrong toggle is acknowledged and dropped, an in packet carries the endpoint's
+// toggle and the host checks it. Any endpoint can be told to NAK, STALL or not answer at all.
+class UsbDevice {
+ public:
+  struct Endpoint {
+    uint8_t address = 0;
+    uint8_t type = 0;  // 0 control, 1 isochronous, 2 bulk, 3 interrupt
+    uint16_t maxPacket = 0;
+    uint8_t interval = 0;
+    bool toggle = false;
+    bool stalled = false;          // answers STALL until a clear-feature (endpoint halt)
+    bool nak = false;              // answers NAK while set
+    bool timeout = false;          // does not answer while set
+    unsigned transactions = 0;     // tokens seen, NAKed ones included
+    std::vector<uint32_t> frames;  // frame number of every token seen (interrupt and iso endpoints)
+  };
+
+  explicit UsbDevice(bool lowSpeed = false);
+  bool lowSpeed;
+  uint8_t address = 0;
+  uint8_t configuration = 0;
+  uint8_t alternateSetting = 0;
+  std::vector<Endpoint> endpoints;
+  std::vector<uint8_t> deviceDescriptor;
+  std::vector<uint8_t> configurationDescriptor;
+
+  std::vector<std::array<uint8_t, 8>> setups;  // every setup packet received, in order
+  std::vector<uint8_t> controlOut;             // data stages received on endpoint 0
+  std::vector<uint8_t> bulkIn;                 // bytes endpoint 0x81 still has to send
+  std::vector<uint8_t> bulkOut;                // bytes endpoint 0x02 received
+  std::vector<uint8_t> interruptIn;            // bytes endpoint 0x83 still has to send
+  uint32_t isoSent = 0;                        // bytes the stream of endpoint 0x84 has sent
+  uint32_t frame = 0;                          // set by the controller before each frame
+
+  Endpoint *endpoint(uint8_t address);
+  // One transaction. Out and setup: length bytes at data. In: at most length bytes into data,
+  // length set to what was sent; *toggle is the data PID's toggle (the endpoint's).
+  Handshake transact(Pid pid, uint8_t endpoint, bool *toggle, uint8_t *data, unsigned &length);
+
+ private:
+  std::vector<uint8_t> controlReply_;
+  size_t controlReplyAt_ = 0;
+  bool controlIn_ = false;
+  std::array<uint8_t, 8> pending_{};
+  void finishControl();
+};
+
+// The bus time a full-speed frame has, and the cost of a transaction in bytes of it: the data
+// plus the protocol overhead of token, data packet framing, handshake and the gaps between them
+// (13 bytes for control, bulk and interrupt transactions, 9 for isochronous ones without a
+// handshake, the figures of USB 2.0's bus-time tables). A low-speed
+// transaction takes eight times as long.
+constexpr unsigned kFrameBytes = 1500;
+constexpr unsigned kTransactionOverhead = 13;
+constexpr unsigned kIsochronousOverhead = 9;
 
 // One logged access: configuration space, a port or a memory-mapped register.
 struct Access {
@@ -58,8 +132,11 @@ class PciDevice {
   virtual void writeRegister(uint32_t offset, unsigned size, uint32_t value) {}
   // Simulated time passes (microseconds); models with timed behaviour override this.
   virtual void advance(uint64_t microseconds) {}
+  // Whether the device holds its interrupt line asserted now.
+  virtual bool interruptAsserted() const { return false; }
 
   std::vector<Access> registerLog;  // every register access, in order
+  Machine *machine = nullptr;       // set when the device is put into a slot
 };
 
 // The Intel 82371AB PCI-to-ISA bridge (8086:7110): PIRQ route registers 0x60-0x63.
@@ -77,12 +154,29 @@ class UhciController : public PciDevice {
   void writeRegister(uint32_t offset, unsigned size, uint32_t value) override;
   void advance(uint64_t microseconds) override;
 
+  bool interruptAsserted() const override;
+
   uint16_t usbcmd = 0, usbsts = 0x20, usbintr = 0, frnum = 0, portsc[2] = {0x80, 0x80};
   uint32_t flbaseadd = 0;
   uint8_t sofmod = 0x40;
   uint64_t frameTime = 0;  // microseconds into the current frame
 
+  // A device on a root port (the port is connected and enabled, as the hub driver leaves it).
+  void attach(unsigned port, UsbDevice *device);
+  UsbDevice *ports[2] = {nullptr, nullptr};
+
+  uint64_t frames = 0;            // frames run since the controller last started
+  unsigned bytesThisFrame = 0;    // bus time used by the last frame, in bytes
+  uint64_t dataBytes = 0;         // payload moved, all frames
+  unsigned interruptReasons = 0;  // USBINTR bits whose events are pending
+
   void hostControllerReset();
+  void runFrame();
+
+ private:
+  enum class TdResult { Inactive, Done, Short, Retry, Error, NoTime };
+  TdResult executeTd(uint32_t td);
+  UsbDevice *deviceAt(uint8_t address);
 };
 
 // OHCI: memory-mapped registers HcRevision ... HcRhPortStatus.
@@ -104,7 +198,26 @@ class OhciController : public PciDevice {
   bool globalPower = false;
   unsigned resetReadsLeft = 0;
 
+  void advance(uint64_t microseconds) override;
+  bool interruptAsserted() const override;
+  // A device on a root port (connected and enabled, as the hub driver leaves it).
+  void attach(unsigned port, UsbDevice *device);
+  UsbDevice *devices[4] = {};
+  uint64_t frameTime = 0;
+  uint64_t frames = 0;          // frames run while operational
+  unsigned bytesThisFrame = 0;  // bus time used by the last frame, in bytes
+  uint64_t dataBytes = 0;       // payload moved, all frames
+  uint32_t doneHead = 0;        // retired descriptors not yet written to the communication area
+  unsigned failNextWith = 0;    // a fault: the next general descriptor retires with this condition code
+
   void softwareReset();
+  void runFrame();
+
+ private:
+  enum class EdResult { Idle, Retry, Progress, NoTime };
+  EdResult serviceEd(uint32_t ed);
+  EdResult serviceIsochronous(uint32_t ed, uint32_t frame);
+  UsbDevice *deviceAt(uint8_t address);
 };
 
 // The machine: PCI functions by bus and slot, the edge/level control ports, and the last bus
@@ -115,6 +228,7 @@ class Machine {
   template <class T>
   T &add(unsigned bus, unsigned device, unsigned function, std::unique_ptr<T> d) {
     T &ref = *d;
+    ref.machine = this;
     devices[{bus, slotNumber(device, function)}] = std::move(d);
     if (bus > lastBus) lastBus = bus;
     return ref;
@@ -129,6 +243,7 @@ class Machine {
   unsigned lastBus = 0;
   uint8_t elcr[2] = {0, 0};     // ports 0x4D0, 0x4D1
   std::vector<Access> portLog;  // accesses to ports outside every device's range
+  DmaSpace *memory = nullptr;   // what bus masters reach
 };
 
 }  // namespace hcsim

@@ -123,6 +123,13 @@ struct SimState {
   std::vector<std::string> errors;
   std::vector<void *> callbackDevices;
   std::set<PIRP> completed;
+  std::set<PIRP> asynchronous;  // requests a Request object owns: their completion is kept
+
+  // Pages of the test's own memory that the driver asked the physical address of: each gets a
+  // simulated page frame of its own, and neighbouring pages get frames that are not neighbours.
+  std::map<uintptr_t, uint32_t> physicalOfPage;
+  std::map<uint32_t, uintptr_t> pageOfPhysical;
+  uint32_t nextCallerPhysical = 0x40000000;
 };
 
 static SimState *g = nullptr;
@@ -179,6 +186,8 @@ static void queueDpc(PKDPC dpc, PVOID a1, PVOID a2) {
   g->dpcQueue.push_back(dpc);
 }
 
+static void deliverInterrupts();
+
 static void passTime(uint64_t microseconds) {
   uint64_t end = g->clock + microseconds;
   for (;;) {
@@ -187,8 +196,12 @@ static void passTime(uint64_t microseconds) {
     for (auto &t : g->timers)
       if (t.second.set && t.second.due <= end && (!next || t.second.due < next->due)) next = &t.second;
     uint64_t step = next ? std::max(next->due, g->clock) : end;
-    g->owner->machine.advance(step - g->clock);
-    g->clock = step;
+    while (g->clock < step) {
+      uint64_t slice = std::min<uint64_t>(step - g->clock, 1000 - g->clock % 1000);
+      g->owner->machine.advance(slice);
+      g->clock += slice;
+      deliverInterrupts();
+    }
     if (!next) break;
     if (next->period)
       next->due += next->period;
@@ -968,6 +981,50 @@ static VOID NTAPI dmaFreeCommonBuffer(PDMA_ADAPTER adapter, ULONG length, PHYSIC
   sim_HalFreeCommonBuffer(reinterpret_cast<PADAPTER_OBJECT>(adapter), length, physical, va, cached);
 }
 
+// What the controllers reach as bus masters: common buffers, and the pages of the test's memory
+// whose physical addresses the driver took.
+struct SimDma : DmaSpace {
+  uint8_t *at(uint32_t physical, uint32_t length) override {
+    if (!g) return nullptr;
+    for (auto &c : g->commonBuffers)
+      if (physical >= c.second.physical && physical - c.second.physical + uint64_t(length) <= c.second.length)
+        return static_cast<uint8_t *>(c.second.virtualAddress) + (physical - c.second.physical);
+    auto it = g->pageOfPhysical.find(physical & ~0xFFFu);
+    if (it == g->pageOfPhysical.end() || (physical & 0xFFF) + uint64_t(length) > 4096) return nullptr;
+    return reinterpret_cast<uint8_t *>(it->second + (physical & 0xFFF));
+  }
+};
+static SimDma simDma;
+
+static PHYSICAL_ADDRESS NTAPI sim_MmGetPhysicalAddress(PVOID address) {
+  PHYSICAL_ADDRESS result;
+  result.QuadPart = 0;
+  uintptr_t va = reinterpret_cast<uintptr_t>(address);
+  for (auto &c : g->commonBuffers) {
+    uintptr_t base = reinterpret_cast<uintptr_t>(c.second.virtualAddress);
+    if (va >= base && va - base < c.second.length) {
+      result.QuadPart = static_cast<LONGLONG>(c.second.physical + (va - base));
+      return result;
+    }
+  }
+  uintptr_t page = va & ~uintptr_t(0xFFF);
+  auto it = g->physicalOfPage.find(page);
+  if (it == g->physicalOfPage.end()) {
+    it = g->physicalOfPage.emplace(page, g->nextCallerPhysical).first;
+    g->pageOfPhysical[g->nextCallerPhysical] = page;
+    g->nextCallerPhysical += 0x2000;
+  }
+  result.QuadPart = it->second + (va & 0xFFF);
+  return result;
+}
+
+static PVOID NTAPI sim_MmMapLockedPages(PMDL mdl, KPROCESSOR_MODE) {
+  if (!mdl) return nullptr;
+  mdl->MappedSystemVa = static_cast<PUCHAR>(mdl->StartVa) + mdl->ByteOffset;
+  mdl->MdlFlags |= MDL_MAPPED_TO_SYSTEM_VA;
+  return mdl->MappedSystemVa;
+}
+
 static uint32_t portRead(uintptr_t port, unsigned size) {
   Machine &m = g->owner->machine;
   if (size == 1 && (port == 0x4D0 || port == 0x4D1)) {
@@ -1093,6 +1150,8 @@ static const std::vector<Binding> &bindings() {
     BIND("ntoskrnl.exe", ExDeleteNPagedLookasideList),
     BIND("ntoskrnl.exe", ExQueueWorkItem),
     BIND("ntoskrnl.exe", MmMapIoSpace),
+    BIND("ntoskrnl.exe", MmGetPhysicalAddress),
+    BIND("ntoskrnl.exe", MmMapLockedPages),
     BIND("ntoskrnl.exe", MmUnmapIoSpace),
     BIND("ntoskrnl.exe", RtlInitUnicodeString),
     BIND("ntoskrnl.exe", ZwOpenKey),
@@ -1181,6 +1240,7 @@ std::vector<uint8_t> dwordBytes(uint32_t value) {
 }
 
 Testbed::Testbed() : state_(std::make_unique<SimState>()) {
+  machine.memory = &simDma;
   if (g) misuse("a second Testbed while one exists");
   g = state_.get();
   g->owner = this;
@@ -1294,7 +1354,7 @@ void *Testbed::device(const std::wstring &name) const {
   return nullptr;
 }
 
-static uint32_t send(PDEVICE_OBJECT device, PIRP irp) {
+static uint32_t send(PDEVICE_OBJECT device, PIRP irp, bool asynchronous = false) {
   if (!g->devices.count(device)) {
     misuse("request for a device that does not exist");
     return STATUS_NO_SUCH_DEVICE;
@@ -1304,6 +1364,12 @@ static uint32_t send(PDEVICE_OBJECT device, PIRP irp) {
   g->completed.erase(irp);
   NTSTATUS returned = sim_IofCallDriver(device, irp);
   runDpcs();
+  if (asynchronous) {
+    if (returned != STATUS_PENDING && !g->completed.count(irp)) misuse("request returned without being completed");
+    if (returned != STATUS_PENDING && irp->IoStatus.Status != returned)
+      misuse("dispatch result differs from the completed status");
+    return static_cast<uint32_t>(returned);
+  }
   if (returned != STATUS_PENDING && !g->completed.count(irp)) misuse("request returned without being completed");
   g->completed.erase(irp);
   if (returned != STATUS_PENDING && irp->IoStatus.Status != returned)
@@ -1344,6 +1410,43 @@ uint32_t Testbed::internalControl(void *device, uint32_t code, void *argument1, 
   uint32_t status = send(static_cast<PDEVICE_OBJECT>(device), b.irp);
   if (information) *information = b.irp->IoStatus.Information;
   return status;
+}
+
+struct Request::Irp {
+  IrpBuffer buffer;
+};
+
+Request::Request() : irp_(std::make_unique<Irp>()) {}
+Request::~Request() {
+  if (g) {
+    if (!done() && returned == STATUS_PENDING && g->entered) misuse("a pending request was left behind");
+    g->completed.erase(irp_->buffer.irp);
+    g->asynchronous.erase(irp_->buffer.irp);
+  }
+}
+bool Request::done() const { return g && g->completed.count(irp_->buffer.irp) != 0; }
+uint32_t Request::status() const { return static_cast<uint32_t>(irp_->buffer.irp->IoStatus.Status); }
+uintptr_t Request::information() const { return irp_->buffer.irp->IoStatus.Information; }
+
+std::unique_ptr<Request> Testbed::submitUrb(void *device, void *urb) {
+  auto r = std::make_unique<Request>();
+  IrpBuffer &b = r->irp_->buffer;
+  b.stack->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+  b.stack->Parameters.Others.Argument1 = urb;
+  b.stack->Parameters.DeviceIoControl.IoControlCode = 0x220003;
+  b.irp->IoStatus.Status = 0x5A5A5A5A;
+  b.irp->IoStatus.Information = 0x5A5A;
+  g->asynchronous.insert(b.irp);
+  r->returned = send(static_cast<PDEVICE_OBJECT>(device), b.irp, true);
+  return r;
+}
+
+static void deliverInterrupts() {
+  for (auto &entry : g->owner->machine.devices) {
+    PciDevice *d = entry.second.get();
+    if (d->interruptAsserted() && d->interruptLine() != 0xFF) g->owner->raiseInterrupt(0x30 + d->interruptLine());
+  }
+  runDpcs();
 }
 
 uint32_t Testbed::majorRequest(void *device, uint8_t major, uint8_t minor) {

@@ -73,6 +73,22 @@ struct Holdings {
 };
 std::string describe(const Holdings &h);
 
+// A request the driver may keep pending: its IRP lives as long as this object.
+class Request {
+ public:
+  Request();
+  ~Request();
+  uint32_t returned = 0;  // what the dispatch routine answered
+  bool done() const;      // completed (IoCompleteRequest) by now
+  uint32_t status() const;
+  uintptr_t information() const;
+
+ private:
+  friend class Testbed;
+  struct Irp;
+  std::unique_ptr<Irp> irp_;
+};
+
 class Testbed {
  public:
   // The service key the driver is started with, below HKLM.
@@ -109,6 +125,8 @@ class Testbed {
   uint32_t internalControl(void *device, uint32_t code, void *argument1 = nullptr, uintptr_t argument2 = 0,
                            uintptr_t argument4 = 0, void *systemBuffer = nullptr, uint32_t outputLength = 0,
                            uintptr_t *information = nullptr);
+  // A URB (internal request 0x220003) that may stay pending; time passes with advance().
+  std::unique_ptr<Request> submitUrb(void *device, void *urb);
   uint32_t majorRequest(void *device, uint8_t major, uint8_t minor = 0);  // create, close, shutdown, PnP
   uint32_t registerCallback();                         // the upper driver registers its callback: discovery runs
   const std::vector<void *> &callbackDevices() const;  // the callback's calls, in order
