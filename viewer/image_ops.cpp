@@ -204,6 +204,8 @@ void TBmpViewWindow::operate(LONG (TBmpViewWindow::*work)()) {
   if (state_.lastError == 0) state_.lastError = code;
   SetCursor(cursor);
   state_.imageSaved = 0;
+  // A worked picture may carry another palette or type word: the next camera frame gets a fresh one.
+  rebuildRequested_ = true;
   if (state_.lastError != 0) reportError();
 }
 
@@ -229,6 +231,7 @@ void TBmpViewWindow::undo() {
     if (code == 0) {
       copyimage(&undo_, &current_);
       state_.statusText = ops_.undoStatus;
+      rebuildRequested_ = true;
       freeimage(&undo_);
       undo_ = {};
     } else {
@@ -436,7 +439,6 @@ bool TBmpViewWindow::imageRequestStep() {
     ops_.colourRequested = false;
     if (current_.bmh) {
       operate(&TBmpViewWindow::colourWork);
-      rebuildRequested_ = true;  // the next camera frame gets a fresh picture
     }
     return true;
   }
