@@ -64,8 +64,7 @@ INT_PTR Dialog::runModal(HWND parent) {
 HWND Dialog::createModeless(HWND parent) {
   modal_ = false;
   result_ = 0;
-  HWND hwnd =
-      CreateDialogParamA(resources_, template_, parent, dialogProc, reinterpret_cast<LPARAM>(this));
+  HWND hwnd = CreateDialogParamA(resources_, template_, parent, dialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd) {
     modelessDialogs().push_back(hwnd);
     ShowWindow(hwnd, SW_SHOW);

@@ -720,7 +720,8 @@ void TBmpViewWindow::scroll(int bar, WPARAM request) {
 void TBmpViewWindow::rightButton() {
   if (ops_.clipShown && !state_.previewOn && current_.bmh)
     clipImage();
-  else if (state_.cameraPowered && state_.settingsApplied) state_.previewOn = !state_.previewOn;
+  else if (state_.cameraPowered && state_.settingsApplied)
+    state_.previewOn = !state_.previewOn;
   refreshCommandStates();
 }
 

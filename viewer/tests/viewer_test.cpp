@@ -628,7 +628,8 @@ TEST_F(Viewer, CommandsOfTheImageFileAndPanelWorkArePresentButDisabled) {
                  CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
                  CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW,  CM_CAMERA_PANEL, CM_COLOUR_PANEL})
     EXPECT_FALSE(enabled(id)) << id;
-  for (int id : {CM_EXIT, CM_CONFIG_MANAGER, CM_HELP, CM_ABOUT, CM_POWER, CM_RES_FULL, CM_COLOUR_MODE, CM_DELAYED_TIMER})
+  for (int id :
+       {CM_EXIT, CM_CONFIG_MANAGER, CM_HELP, CM_ABOUT, CM_POWER, CM_RES_FULL, CM_COLOUR_MODE, CM_DELAYED_TIMER})
     EXPECT_TRUE(enabled(id)) << id;
   char text[128] = "";
   GetMenuStringA(GetMenu(frame()), CM_UNDO, text, sizeof text, MF_BYCOMMAND);
