@@ -58,14 +58,13 @@ Dialog::~Dialog() {
 INT_PTR Dialog::runModal(HWND parent) {
   modal_ = true;
   result_ = 0;
-  return DialogBoxParamA(resources_, MAKEINTRESOURCEA(templateId_), parent, dialogProc, reinterpret_cast<LPARAM>(this));
+  return DialogBoxParamA(resources_, template_, parent, dialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 HWND Dialog::createModeless(HWND parent) {
   modal_ = false;
   result_ = 0;
-  HWND hwnd =
-      CreateDialogParamA(resources_, MAKEINTRESOURCEA(templateId_), parent, dialogProc, reinterpret_cast<LPARAM>(this));
+  HWND hwnd = CreateDialogParamA(resources_, template_, parent, dialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd) {
     modelessDialogs().push_back(hwnd);
     ShowWindow(hwnd, SW_SHOW);

@@ -13,7 +13,9 @@ namespace ui {
 
 class Dialog : public WindowBase {
  public:
-  Dialog(HINSTANCE resources, int templateId) : resources_(resources), templateId_(templateId) {}
+  Dialog(HINSTANCE resources, int templateId) : resources_(resources), template_(MAKEINTRESOURCEA(templateId)) {}
+  // A template known by its name.
+  Dialog(HINSTANCE resources, const char* templateName) : resources_(resources), template_(templateName) {}
   Dialog(const Dialog&) = delete;
   Dialog& operator=(const Dialog&) = delete;
   ~Dialog() override;
@@ -46,7 +48,7 @@ class Dialog : public WindowBase {
   INT_PTR dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   HINSTANCE resources_;
-  int templateId_;
+  LPCSTR template_;
   bool modal_ = false;
   INT_PTR result_ = 0;
 };

@@ -177,7 +177,7 @@ void TBmpViewWindow::applySettings() {
 }
 
 void TBmpViewWindow::housekeepingTick() {
-  // The delayed timer (step 1) belongs to the image operations, not built yet.
+  delayedTimerTick();
   if (state_.tickCount < 32) ++state_.tickCount;
   if (state_.cameraFound && state_.cameraPowered) {
     if (state_.tickCount < 6) QRClearGPIn(1);  // presses in the first two seconds are discarded
@@ -286,8 +286,11 @@ bool TBmpViewWindow::IdleAction() {
     s.autoPreviewArmed = 1;
     s.autoPreviewPending = 0;
   }
-  // 6 (a print error), 7 (panel requests) and 8 (resize, brightness, colour requests) come with
-  // printing, the panels and the image operations.
+  // 6 (a print error) and 7 (panel requests) come with printing and the panels.
+  if (imageRequestStep()) {  // 8
+    refreshCommandStates();
+    return true;
+  }
   if (io_[VIEWER_VALUE("Format")] != formatShown_) {  // 9
     formatShown_ = io_[VIEWER_VALUE("Format")];
     setButtonBitmap(CM_COLOUR_MODE, formatShown_ ? IDB_COLOUR_MODE_BW : IDB_COLOUR_MODE_RGB);
@@ -412,18 +415,23 @@ void spreadNarrowRows(ImageDescriptor& image, LONG delivered) {
   }
 }
 
-void TBmpViewWindow::keepUndoCopy() {
-  if (!current_.bmh) return;
+bool TBmpViewWindow::keepUndoCopy() {
+  state_.lastError = 0;
+  if (!current_.bmh) return true;
   const LONG width = current_.bmh->biWidth, height = current_.bmh->biHeight, bits = current_.bmh->biBitCount;
   if (!undo_.bmh || undo_.bmh->biWidth != width || undo_.bmh->biHeight != height || undo_.bmh->biBitCount != bits) {
     if (undo_.bmh) freeimage(&undo_);
     undo_ = {};
-    if (allocimage(&undo_, width, height, bits) != 0) {
+    const LONG code = allocimage(&undo_, width, height, bits);
+    if (code != 0) {
       undo_ = {};
-      return;
+      state_.lastError = code;
+      return false;
     }
   }
   copyimage(&current_, &undo_);
+  ops_.undoStatus = state_.statusText;
+  return true;
 }
 
 void TBmpViewWindow::frameRead() {
@@ -485,6 +493,7 @@ void TBmpViewWindow::frameRead() {
 
 void TBmpViewWindow::displayUpdate() {
   ViewerState& s = state_;
+  ops_.clipShown = false;
   if (current_.bmh) {
     buildDisplayImage();
   }
@@ -533,7 +542,7 @@ void TBmpViewWindow::freeDisplayImage() {
 void TBmpViewWindow::buildDisplayImage() {
   freeDisplayImage();
   const LONG rotation = io_[VIEWER_VALUE("Preview Rotate Flag")];
-  if (rotation & 3) {
+  if ((rotation & 3) && !ops_.clipMark && !ops_.manualRotationMark && !ops_.operationMark) {
     keepUndoCopy();
     if (undo_.bmh) {
       const LONG width = undo_.bmh->biWidth, height = undo_.bmh->biHeight, bits = undo_.bmh->biBitCount;

@@ -81,16 +81,10 @@ const int kToolBitmaps[] = {CM_FILE_OPEN,
                             IDB_POWER_OFF,
                             CM_HELP};
 
-// Commands whose work belongs to the image operations, files, clipboard, printing and panels,
-// which this program does not have yet: present, and disabled.
-const int kCommandsNotYetBuilt[] = {
-    CM_FILE_OPEN,     CM_FILE_SAVE_AS, CM_FILE_PRINT,  CM_UNDO,         CM_COPY,
-    CM_PASTE,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB,   CM_ADJUST_BRIGHTNESS,
-    CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,  CM_TO_16M,       CM_256_TO_16,
-    CM_256_TO_2,      CM_2_TO_256,     CM_SHARPEN,     CM_SMOOTH,       CM_EMBOSS,
-    CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
-    CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW,  CM_CAMERA_PANEL, CM_COLOUR_PANEL,
-    CM_DELAYED_TIMER};
+// Commands whose work belongs to files, clipboard, printing and panels, which this program does
+// not have yet: present, and disabled.
+const int kCommandsNotYetBuilt[] = {CM_FILE_OPEN, CM_FILE_SAVE_AS, CM_FILE_PRINT,  CM_COPY,
+                                    CM_PASTE,     CM_CAMERA_PANEL, CM_COLOUR_PANEL};
 
 bool notYetBuilt(int id) {
   for (int known : kCommandsNotYetBuilt)
@@ -379,6 +373,7 @@ void TBmpViewWindow::setButtonBitmap(int command, int bitmap) {
 bool TBmpViewWindow::commandEnabled(int id) const {
   const ViewerState& s = state_;
   if (notYetBuilt(id)) return false;
+  if (isImageCommand(id)) return imageCommandEnabled(id);
   if (resolutionOfCommand(id) >= 0) return s.cameraPowered != 0;
   switch (id) {
     case CM_COLOUR_MODE:
@@ -456,6 +451,11 @@ void TBmpViewWindow::storeOnExit(const char* name) {
 void TBmpViewWindow::command(int id) {
   ViewerState& s = state_;
   if (!commandEnabled(id)) return;
+  if (isImageCommand(id)) {
+    imageCommand(id);
+    refreshCommandStates();
+    return;
+  }
   const int resolution = resolutionOfCommand(id);
   if (resolution >= 0) {
     io_[VIEWER_VALUE("Resolution")] = resolution;
@@ -635,6 +635,7 @@ void TBmpViewWindow::Paint(HDC dc) {
   SetDIBitsToDevice(dc, -scrollX_, -scrollY_, width, height, 0, 0, 0, height, image.ibuff,
                     reinterpret_cast<const BITMAPINFO*>(image.bmh), DIB_RGB_COLORS);
   if (old) SelectPalette(dc, old, TRUE);
+  if (ops_.clipShown) drawClipRectangle(dc);
   const SIZE imageSize = {width, height}, clientSize = {client.right, client.bottom};
   if (imageSize.cx != lastImageSize_.cx || imageSize.cy != lastImageSize_.cy || clientSize.cx != lastClientSize_.cx ||
       clientSize.cy != lastClientSize_.cy) {
@@ -717,8 +718,10 @@ void TBmpViewWindow::scroll(int bar, WPARAM request) {
 }
 
 void TBmpViewWindow::rightButton() {
-  // A shown clip rectangle (with the image operations) would be clipped here instead.
-  if (state_.cameraPowered && state_.settingsApplied) state_.previewOn = !state_.previewOn;
+  if (ops_.clipShown && !state_.previewOn && current_.bmh)
+    clipImage();
+  else if (state_.cameraPowered && state_.settingsApplied)
+    state_.previewOn = !state_.previewOn;
   refreshCommandStates();
 }
 
@@ -785,6 +788,15 @@ LRESULT TBmpViewWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam
       return 0;
     case WM_RBUTTONDOWN:
       rightButton();
+      return 0;
+    case WM_LBUTTONDOWN:
+      leftButtonDown(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+      return 0;
+    case WM_MOUSEMOVE:
+      mouseMove(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+      return 0;
+    case WM_LBUTTONUP:
+      leftButtonUp();
       return 0;
     case WM_SETFOCUS:
       realisePalette();

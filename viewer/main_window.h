@@ -13,6 +13,7 @@
 
 #include "application.h"
 #include "camera_info.h"
+#include "image_ops.h"
 #include "messages.h"
 #include "profile_dialogs.h"
 #include "vic32.h"
@@ -100,6 +101,8 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   Rate currentRate() const { return current_rate_; }
   Rate peakRate() const { return peak_rate_; }
   int displayBits() const { return displayBits_; }
+  const ImageDescriptor& undoImage() const { return undo_; }
+  const ImageOps& imageOps() const { return ops_; }
   const camui::CameraConnection& connection() const { return connection_; }
 
   // ProfileRequests: the profile manager's requests, carried out by the next idle step.
@@ -124,7 +127,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   void frameRead();
   void displayUpdate();
   void cameraLost();
-  void keepUndoCopy();
+  bool keepUndoCopy();  // false when there is a picture but no copy could be made
   void buildDisplayImage();
   void freeDisplayImage();
   void reportError();
@@ -133,6 +136,33 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   void setStatusUnlessFile(const std::string& text);
   // A camera box: the front end's caption, the beep only when sounds are on.
   int cameraMessage(const std::string& text, UINT style, bool owned = true);
+
+  // The picture operations (image_ops.cpp).
+  bool imageCommandEnabled(int id) const;
+  void imageCommand(int id);
+  bool imageRequestStep();  // the idle step's resize, brightness and colour requests
+  void operate(LONG (TBmpViewWindow::*work)());
+  LONG reallocateCurrent(LONG width, LONG height, LONG bits);
+  void restoreFromUndo();
+  void undo();
+  void clearImage();
+  void clipImage();
+  void convertInto(int id);
+  void inPlace(int id);
+  LONG inPlaceWork();
+  LONG rotateWork();
+  LONG resizeWork();
+  LONG colourWork();
+  LONG clipWork();
+  LONG flipWork();
+  LONG mirrorWork();
+  void leftButtonDown(int x, int y);
+  void mouseMove(int x, int y);
+  void leftButtonUp();
+  void drawClipRectangle(HDC dc) const;
+  void startDelayedTimer();
+  void delayedTimerTick();
+  HWND dialogOwner() const { return frame_ ? frame_->handle() : hwnd_; }
 
   // The window (main_window.cpp).
   void refreshCommandStates();
@@ -170,6 +200,9 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   ImageDescriptor undo_ = {};
   ImageDescriptor display_ = {};
   bool rebuildRequested_ = false;
+  ImageOps ops_;
+  int pendingOperation_ = 0;  // the command the in-place and conversion work carries out
+  LONG rotation_ = 0;         // the direction of a rotation being made
   HPALETTE palette_ = nullptr;
   std::vector<DWORD> paletteColours_;  // the colours the palette was made from
   int whitenPaints_ = 0;
