@@ -374,3 +374,86 @@ TEST_F(DriverDialogs, TheTimedProfileDialogShowsTimesAndStoresTheChosenProfilesN
 }
 
 }  // namespace
+
+namespace {
+
+// Runs an action when the modal loop that is running gets to it: after what was posted before.
+class Later {
+ public:
+  Later() : window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+    current_ = this;
+    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Later::proc));
+  }
+  ~Later() {
+    DestroyWindow(window_);
+    current_ = nullptr;
+  }
+  void post(std::function<void()> action) {
+    action_ = std::move(action);
+    PostMessageA(window_, WM_APP, 0, 0);
+  }
+
+ private:
+  static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP && current_ && current_->action_) {
+      std::function<void()> action = std::move(current_->action_);
+      action();
+      return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  static Later* current_;
+  HWND window_;
+  std::function<void()> action_;
+};
+Later* Later::current_ = nullptr;
+
+// The profile manager's Load puts the profile on the camera at once; the full form shows it at
+// its next tick.
+TEST_F(DriverDialogs, AProfileLoadedInTheManagerReachesTheCameraAndTheFullFormAtItsTick) {
+  for (LONG index : {0, 1}) {
+    profiles::ProfileSettings settings(profiles::kCaptureDriverLayout);
+    settings[settings.find("Color Saturation")] = index == 0 ? 100 : 40;
+    ASSERT_TRUE(profiles::writeCurrentProfile("AVI", index));
+    ASSERT_TRUE(profiles::saveProfile(settings));
+    ASSERT_TRUE(profiles::writeProfileName("AVI", index, index == 0 ? "Day" : "Night"));
+  }
+  ASSERT_TRUE(profiles::writeCurrentProfile("AVI", 0));
+  external_ = openWithCamera(kVideoExternalIn);
+  ASSERT_NE(nullptr, external_);
+  Later later;
+  HWND source = nullptr;
+  LONG afterLoad = 0;
+  int beforeTick = -1, afterTick = -1;
+  std::string question;
+  runDialog(external_, {[&](HWND d) { press(d, IDC_SRC_MORE); },
+                        [&](HWND d) {
+                          source = d;
+                          press(d, IDC_SRC_CONFIGURATION);
+                        },
+                        [&](HWND manager) {
+                          SendDlgItemMessageA(manager, 401, LB_SETCURSEL, 1, 0);
+                          SendMessageA(manager, WM_COMMAND, MAKEWPARAM(401, LBN_SELCHANGE),
+                                       reinterpret_cast<LPARAM>(GetDlgItem(manager, 401)));
+                          press(manager, 403);  // Load
+                        },
+                        [&](HWND box) {
+                          question = field(box, 0xFFFF);
+                          press(box, IDYES);
+                          press(GetWindow(box, GW_OWNER), IDOK);
+                          later.post([&] {
+                            afterLoad = QRGetChromaSat();
+                            beforeTick = barPosition(source, IDC_SRC_COLOR);
+                            SendMessageA(source, WM_TIMER, 1, 0);
+                            afterTick = barPosition(source, IDC_SRC_COLOR);
+                            press(source, IDCANCEL);
+                          });
+                        }});
+  EXPECT_EQ("Load \"Night\" configuration?", question);
+  EXPECT_EQ(40, afterLoad);
+  EXPECT_EQ(100, beforeTick);
+  EXPECT_EQ(40, afterTick);
+  EXPECT_EQ(1, ExtRegGetVal("AVI", nullptr, "Current Profile"));
+}
+
+}  // namespace
