@@ -275,6 +275,42 @@ TEST_F(DriverDialogs, TheFullFormSetsTheShutterAndGainModeAndItsTickShowsTheCame
   EXPECT_EQ(std::min<LONG>(red, 250), redShown);
 }
 
+// The driver's colour-level calls to the camera library, counted.
+struct ChromaCalls {
+  static LONG count;
+  static qrtest::ImportHook* hook;
+  static LONG WINAPI counting(LONG value) {
+    ++count;
+    return hook->original<LONG(WINAPI*)(LONG)>()(value);
+  }
+};
+LONG ChromaCalls::count = 0;
+qrtest::ImportHook* ChromaCalls::hook = nullptr;
+
+TEST_F(DriverDialogs, ClosingTheLastChannelCancelsTheSourceDialogWhichThenLeavesTheReleasedCameraAlone) {
+  storeProfile({{"Color Saturation", 100}});
+  external_ = openWithCamera(kVideoExternalIn);
+  ASSERT_NE(nullptr, external_);
+  qrtest::ImportHook hook(GetModuleHandleA("quorelavi.dll"), "qrcamlib.dll", "QRSetChromaSat",
+                          reinterpret_cast<void*>(&ChromaCalls::counting));
+  ASSERT_TRUE(hook.installed());
+  ChromaCalls::hook = &hook;
+  ChromaCalls::count = 0;
+  DRIVERPROC proc = driverProc(external_);
+  LONG beforeClose = 0, afterClose = 0;
+  runDialog(external_, {[&](HWND d) {
+    scrollTo(d, IDC_SRC_COLOR, 200);
+    beforeClose = ChromaCalls::count;
+    proc(kExternalInId, external_, DRV_CLOSE, 0, 0);
+    // A move that reaches the dialog before it has gone.
+    scrollTo(d, IDC_SRC_COLOR, 50);
+    afterClose = ChromaCalls::count;
+  }});
+  ChromaCalls::hook = nullptr;
+  EXPECT_EQ(1, beforeClose);
+  EXPECT_EQ(1, afterClose);
+}
+
 // The driver's window timer, refused.
 UINT_PTR WINAPI noTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return 0; }
 
