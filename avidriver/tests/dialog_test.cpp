@@ -119,9 +119,9 @@ class DriverDialogs : public CaptureDriver {
     ASSERT_NE(nullptr, video_);
   }
   // DVM_DIALOG with the script; every step used, no dialog left unplanned.
-  void runDialog(HDRVR channel, std::deque<Step> steps) {
+  void runDialog(HDRVR channel, std::deque<Step> steps, LPARAM client = 0) {
     DialogScript script(std::move(steps));
-    EXPECT_EQ(0, send(channel, kDvmDialog, 0, 0));
+    EXPECT_EQ(0, send(channel, kDvmDialog, client, 0));
     EXPECT_EQ(0u, script.left());
     EXPECT_EQ(0, script.unexpected());
   }
@@ -135,6 +135,32 @@ TEST_F(DriverDialogs, TheQueryOpensNothingAndSaysBothChannelsHaveADialog) {
   EXPECT_EQ(0, send(external_, kDvmDialog, 0, 0x10));
   EXPECT_EQ(0, send(video_, kDvmDialog, 0, 0x10));
   EXPECT_EQ(0, script.unexpected());
+}
+
+// The owner: the client window's top child; without one the active window, or that window's own
+// owner when the client is not the active window.
+TEST_F(DriverDialogs, TheDialogsOwnerFollowsTheClientWindowAndTheActiveWindow) {
+  ASSERT_NO_FATAL_FAILURE(openBoth({}));
+  auto window = [](HWND parent, DWORD style) {
+    return CreateWindowExA(0, "STATIC", "", style, 0, 0, 50, 50, parent, nullptr, nullptr, nullptr);
+  };
+  HWND client = window(nullptr, WS_POPUP | WS_VISIBLE);
+  HWND owner = window(nullptr, WS_POPUP | WS_VISIBLE);
+  HWND active = window(owner, WS_POPUP | WS_VISIBLE);
+  SetActiveWindow(active);
+  ASSERT_EQ(active, GetActiveWindow());
+  HWND seen = nullptr;
+  const Step noteOwner = [&](HWND d) {
+    seen = GetWindow(d, GW_OWNER);
+    press(d, IDCANCEL);
+  };
+  runDialog(video_, {noteOwner}, reinterpret_cast<LPARAM>(client));
+  EXPECT_EQ(owner, seen);
+  // The client's own window when it is the active one.
+  SetActiveWindow(client);
+  runDialog(video_, {noteOwner}, reinterpret_cast<LPARAM>(client));
+  EXPECT_EQ(client, seen);
+  for (HWND w : {active, owner, client}) DestroyWindow(w);
 }
 
 TEST_F(DriverDialogs, CancelAfterMovingTheColourLevelKeepsTheProfileAndSendsTheLevelBack) {
