@@ -600,17 +600,25 @@ class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
     }
     if (!cameraOn()) return;
     if (setting(AVI_VALUE("AWB Tracking"))) {
-      setting(AVI_VALUE("Red Balance")) = QRGetRedBal();
-      setting(AVI_VALUE("Blue Balance")) = QRGetBlueBal();
-      showBar(kRed);
-      showBar(kBlue);
+      follow(kRed, QRGetRedBal());
+      follow(kBlue, QRGetBlueBal());
     }
     if (setting(AVI_VALUE("ASC Enable"))) {
-      setting(AVI_VALUE("Video Gain")) = QRGetGain();
-      setting(AVI_VALUE("Shutter Value")) = QRGetShutter();
-      showBar(kGain);
-      setNumber(hwnd_, IDC_SRC_SHUTTER_FIELD, camui::shutterSpeed(setting(AVI_VALUE("Shutter Value"))));
+      follow(kGain, QRGetGain());
+      LONG& shutter = setting(AVI_VALUE("Shutter Value"));
+      const LONG now = QRGetShutter();
+      if (now != shutter) setNumber(hwnd_, IDC_SRC_SHUTTER_FIELD, camui::shutterSpeed(now));
+      shutter = now;
     }
+  }
+
+  // A value the camera sets itself, taken and shown when it has changed (the tick would otherwise
+  // repaint the controls five times a second).
+  void follow(const BarControl& c, LONG value) {
+    if (setting(c.value) == value) return;
+    setting(c.value) = value;
+    ui::ScrollBar(hwnd_, c.bar).setPosition(value);
+    showField(c, value);
   }
 
   // After a profile load or the factory values (under the frame lock).

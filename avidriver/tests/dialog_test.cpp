@@ -272,6 +272,7 @@ TEST_F(DriverDialogs, TheFullFormSetsTheShutterAndGainModeAndItsTickShowsTheCame
   std::string speed, slowest, agcEntry;
   bool shutterEnabled = true, brightnessEnabled = false;
   int redShown = -1;
+  std::string redField;
   runDialog(external_, {[&](HWND d) { press(d, IDC_SRC_MORE); },
                         [&](HWND d) {
                           speed = field(d, IDC_SRC_SHUTTER_FIELD);
@@ -288,6 +289,7 @@ TEST_F(DriverDialogs, TheFullFormSetsTheShutterAndGainModeAndItsTickShowsTheCame
                           SendMessageA(d, WM_TIMER, 1, 0);
                           red = QRGetRedBal();
                           redShown = barPosition(d, IDC_SRC_RED);
+                          redField = field(d, IDC_SRC_RED_FIELD);
                           press(d, IDCANCEL);
                         }});
   EXPECT_EQ("60", speed);
@@ -299,6 +301,7 @@ TEST_F(DriverDialogs, TheFullFormSetsTheShutterAndGainModeAndItsTickShowsTheCame
   EXPECT_FALSE(shutterEnabled);
   EXPECT_TRUE(brightnessEnabled);
   EXPECT_EQ(std::min<LONG>(red, 250), redShown);
+  EXPECT_EQ(std::to_string(std::min<LONG>(red, 250) * 100 / 250), redField) << red;
 }
 
 // The driver's colour-level calls to the camera library, counted.
