@@ -13,6 +13,7 @@ namespace avi {
 constexpr UINT kDvmGetErrorText = 0x4000;
 constexpr UINT kDvmGetVideoApiVer = 0x4001;
 constexpr UINT kDvmDialog = 0x4064;
+constexpr DWORD kVideoDlgQuery = 0x0010;  // DVM_DIALOG: is there a dialog? (not shown)
 constexpr UINT kDvmConfigureStorage = 0x4065;
 constexpr UINT kDvmGetChannelCaps = 0x4066;
 constexpr UINT kDvmUpdate = 0x4067;

@@ -78,13 +78,22 @@ struct TimedProfileState {
   bool refresh = false;                       // a switch happened; the source dialog redraws
 };
 
-// The source and format dialogs, as the last close needs to know them.
+// The source and format dialogs (dialogs.cpp).
 struct DialogState {
-  bool sourceDialogOpen = false;
+  bool sourceDialogOpen = false;  // a source dialog window exists (either form)
   HWND sourceDialogWindow = nullptr;
+  bool sourceLoop = false;  // DVM_DIALOG opens the other form when this one closes
+  bool fullForm = false;    // the form that opens next; kept for the life of the process
   bool formatDialogOpen = false;
   HWND formatDialogWindow = nullptr;
+  // Set by the source dialog's Cancel, cleared when one opens: applySettings then leaves the
+  // camera's exposure and colour balances alone.
   bool keepExposure = false;
+  // 1 after the profile manager loaded a profile, 2 after the factory values: the full source
+  // dialog redraws at its next tick.
+  LONG profileRefresh = 0;
+  // The codes being chosen in the format dialog.
+  LONG resolutionCode = 0, formatCode = 0;
 };
 
 struct DriverInstance {

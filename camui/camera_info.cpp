@@ -104,14 +104,19 @@ bool AboutDlg::onInit() {
   ExtRegGetString("User Info", nullptr, "Company", text);
   setField(IDC_INFO_USER_COMPANY, ui::format("User Company: %s", text));
 
+  // The template's two version fields take the numbers this front end gives them.
+  HWND libraryField = item(IDC_INFO_LIBRARY_VERSION), driverField = item(IDC_INFO_DRIVER_VERSION);
+  SetWindowLongPtrA(libraryField, GWLP_ID, content_.libraryField);
+  SetWindowLongPtrA(driverField, GWLP_ID, content_.driverField);
+
   setField(IDC_INFO_PROGRAM_VERSION, content_.versionLine);
   WORD library[4] = {};
   QRGetLibVersion(library);
-  setField(IDC_INFO_LIBRARY_VERSION,
+  setField(content_.libraryField,
            ui::format("Library Version %d.%d.%d.%d", library[0], library[1], library[2], library[3]));
   QRDriverInfo driver = {};
   QRGetDriverInfo(&driver, sizeof driver);
-  setField(IDC_INFO_DRIVER_VERSION,
+  setField(content_.driverField,
            ui::format("Driver Type %s, Version %d.%d.%d.%d", driverTypeName(driver.driverType).c_str(),
                       static_cast<int>(driver.version[0]), static_cast<int>(driver.version[1]),
                       static_cast<int>(driver.version[2]), static_cast<int>(driver.version[3])));

@@ -35,6 +35,10 @@ struct CameraInfoContent {
   std::string caption;       // the dialog's caption
   std::string versionLine;   // field 876, e.g. "QR3Viewer Version 6.9.1.79"
   std::vector<int> leftOut;  // fields this front end does not show (hidden)
+  // The fields the library version and the driver type line go into (the capture driver moves
+  // them up one place: 888 and 889).
+  int libraryField = 889;
+  int driverField = 897;
   CameraConnection connection;
   bool mmxCapable = false;  // the processor has MMX (the library's flag after asking for it)
 };
