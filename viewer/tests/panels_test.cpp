@@ -225,6 +225,18 @@ TEST_F(Panels, TheCommandsOpenThePanelsWithTheirControlsAndMoreAndLessSwitchTheV
   EXPECT_FALSE(enabled(CM_CAMERA_PANEL));
 }
 
+TEST_F(Panels, TheMessageLoopHandsThePanelsTheirKeys) {
+  powered();
+  command(CM_CAMERA_PANEL);
+  HWND panel = compactPanel();
+  ASSERT_NE(nullptr, panel);
+  // Escape on one of its controls reaches the panel only through the loop's IsDialogMessage.
+  PostMessageA(GetDlgItem(panel, IDC_SHARPNESS), WM_KEYDOWN, VK_ESCAPE, 0);
+  PostQuitMessage(0);
+  app_->run();
+  EXPECT_EQ(nullptr, compactPanel());
+}
+
 TEST_F(Panels, TheButtonsSetTheCaptureRequests) {
   powered();
   command(CM_CAMERA_PANEL);
