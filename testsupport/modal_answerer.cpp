@@ -68,6 +68,11 @@ void ModalAnswerer::planText(int editId, const std::string& text, int button) {
   plans_.push_back({button, editId, text});
 }
 
+void ModalAnswerer::leaveAlone(const std::string& caption) {
+  compat::Locked locked(answererLock());
+  leftAlone_.push_back(caption);
+}
+
 std::size_t ModalAnswerer::unexpected() const {
   compat::Locked locked(answererLock());
   return std::count_if(seen_.begin(), seen_.end(), [](const SeenModal& modal) { return !modal.planned; });
@@ -121,6 +126,7 @@ LRESULT CALLBACK ModalAnswerer::hookProc(int code, WPARAM wParam, LPARAM lParam)
 void ModalAnswerer::answer(HWND dialog) {
   SeenModal modal;
   modal.caption = textOf(dialog);
+  if (std::find(leftAlone_.begin(), leftAlone_.end(), modal.caption) != leftAlone_.end()) return;
   modal.text = textOf(GetDlgItem(dialog, kMessageTextId));
   modal.thread = GetCurrentThreadId();
   for (int id = IDOK; id <= IDNO; ++id) {

@@ -10,7 +10,8 @@
 // Answers are used in the order planned; a box with no plan left is answered with its default
 // button and counted as unexpected, and a plan whose button the box lacks fails the test.
 // Modeless dialogs are dialogs too: open the one under test before making the answerer, and drive
-// it with SendMessage (each nested box is answered before SendMessage returns).
+// it with SendMessage (each nested box is answered before SendMessage returns), or name the
+// modeless dialogs that the code under test opens by their captions with `leaveAlone`.
 // One answerer per process at a time. Read `seen` once the code that raised the boxes has
 // returned (for another thread: once it has said so, or ended).
 #pragma once
@@ -47,6 +48,9 @@ class ModalAnswerer {
 
   void plan(int button) { planText(0, {}, button); }
   void planText(int editId, const std::string& text, int button);
+  // Dialogs with this caption (as their WM_INITDIALOG leaves it) are neither answered nor seen:
+  // modeless windows that the code under test opens and the test drives.
+  void leaveAlone(const std::string& caption);
 
   const std::vector<SeenModal>& seen() const { return seen_; }
   std::size_t unexpected() const;
@@ -71,6 +75,7 @@ class ModalAnswerer {
   std::vector<WatchedThread> threads_;
   std::deque<ModalAnswer> plans_;
   std::vector<SeenModal> seen_;
+  std::vector<std::string> leftAlone_;
 };
 
 }  // namespace qrtest

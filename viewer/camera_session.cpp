@@ -141,7 +141,7 @@ void TBmpViewWindow::powerOff() {
       QRReleaseLib();
     }
   }
-  // The camera and colour panels close here, keeping their positions; neither is built yet.
+  panels_.closeAll();
 }
 
 void TBmpViewWindow::setLedFromSettings() {
@@ -242,11 +242,13 @@ bool TBmpViewWindow::IdleAction() {
       applySettings();
       QRSetFastGrabEn(fastGrab);
     }
+    panels_.requestRefresh(kRefreshAll);
     if (frame_) SetFocus(hwnd_);
     s.profileLoadRequest = 0;
     worked = true;
   }
   if (s.profileSaveRequest) {
+    panels_.storePositions();
     if (frame_) {
       RECT frame;
       GetWindowRect(frame_->handle(), &frame);
@@ -286,7 +288,11 @@ bool TBmpViewWindow::IdleAction() {
     s.autoPreviewArmed = 1;
     s.autoPreviewPending = 0;
   }
-  // 6 (a print error) and 7 (panel requests) come with printing and the panels.
+  // 6 (a print error) comes with printing.
+  if (panels_.idleStep()) {  // 7
+    refreshCommandStates();
+    return true;
+  }
   if (imageRequestStep()) {  // 8
     refreshCommandStates();
     return true;
@@ -527,7 +533,7 @@ void TBmpViewWindow::displayUpdate() {
     shownStatus_.clear();
   }
   refreshStatusBar();
-  // The panels' automatic gain and white-balance readouts come with the panels.
+  panels_.displayUpdated();
   updateScrollRange();
   if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
 }

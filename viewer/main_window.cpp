@@ -81,10 +81,9 @@ const int kToolBitmaps[] = {CM_FILE_OPEN,
                             IDB_POWER_OFF,
                             CM_HELP};
 
-// Commands whose work belongs to files, clipboard, printing and panels, which this program does
-// not have yet: present, and disabled.
-const int kCommandsNotYetBuilt[] = {CM_FILE_OPEN, CM_FILE_SAVE_AS, CM_FILE_PRINT,  CM_COPY,
-                                    CM_PASTE,     CM_CAMERA_PANEL, CM_COLOUR_PANEL};
+// Commands whose work belongs to files, clipboard and printing, which this program does not have
+// yet: present, and disabled.
+const int kCommandsNotYetBuilt[] = {CM_FILE_OPEN, CM_FILE_SAVE_AS, CM_FILE_PRINT, CM_COPY, CM_PASTE};
 
 bool notYetBuilt(int id) {
   for (int known : kCommandsNotYetBuilt)
@@ -223,7 +222,8 @@ TBmpViewWindow::TBmpViewWindow(HINSTANCE resources, Environment& environment, co
       io_(state_),
       messages_(
           kCaption, [this] { return io_[VIEWER_VALUE("Sound Enable")] != 0; },
-          [](UINT) { MessageBeep(MB_ICONEXCLAMATION); }) {
+          [](UINT) { MessageBeep(MB_ICONEXCLAMATION); }),
+      panels_(resources, {io_, state_, messages_}) {
   // Start-up steps 2 to 4: the state, the factory values, the profile check.
   state_ = ViewerState();
   io_[VIEWER_VALUE("LED Enable")] = 1;
@@ -308,6 +308,7 @@ bool TBmpViewWindow::create(TBmpViewFrame& frame) {
   statusBar_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
                                frame.handle(), nullptr, resources_, nullptr);
   frame.setViewer(this);
+  panels_.setOwner(frame.handle());
   layoutBars();
   refreshCommandStates();
   refreshStatusBar();
@@ -377,6 +378,8 @@ bool TBmpViewWindow::commandEnabled(int id) const {
   if (resolutionOfCommand(id) >= 0) return s.cameraPowered != 0;
   switch (id) {
     case CM_COLOUR_MODE:
+    case CM_CAMERA_PANEL:
+    case CM_COLOUR_PANEL:
     case CM_NEGATIVE_IMAGE:
     case CM_CAPTURE:
     case CM_PREVIEW:
@@ -460,6 +463,7 @@ void TBmpViewWindow::command(int id) {
   if (resolution >= 0) {
     io_[VIEWER_VALUE("Resolution")] = resolution;
     s.configChanged = 1;
+    panels_.requestRefresh(kRefreshResolution);
   }
   for (const RotationCommand& rotation : kRotations) {
     if (rotation.command == id) {
@@ -472,6 +476,7 @@ void TBmpViewWindow::command(int id) {
       io_[VIEWER_VALUE("Image Quality")] = quality.quality;
       QRSetQuality(quality.quality);
       s.configChanged = 1;
+      panels_.requestRefresh(kRefreshQuality);
     }
   }
   switch (id) {
@@ -486,6 +491,13 @@ void TBmpViewWindow::command(int id) {
     case CM_COLOUR_MODE:
       io_[VIEWER_VALUE("Format")] = 1 - io_[VIEWER_VALUE("Format")];
       s.configChanged = 1;
+      panels_.requestRefresh(kRefreshFormat);
+      break;
+    case CM_CAMERA_PANEL:
+      panels_.toggleCameraPanel();
+      break;
+    case CM_COLOUR_PANEL:
+      panels_.toggleColourPanel();
       break;
     case CM_POWER:
       if (s.powerOnFlag) {
@@ -727,7 +739,7 @@ void TBmpViewWindow::rightButton() {
 
 bool TBmpViewWindow::CanClose() {
   ViewerState& s = state_;
-  // The panels' positions are kept here once the panels exist.
+  panels_.storePositions();
   if (frame_) {
     RECT frame;
     GetWindowRect(frame_->handle(), &frame);

@@ -15,6 +15,7 @@
 #include "camera_info.h"
 #include "image_ops.h"
 #include "messages.h"
+#include "panels.h"
 #include "profile_dialogs.h"
 #include "vic32.h"
 #include "view_io.h"
@@ -104,6 +105,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   const ImageDescriptor& undoImage() const { return undo_; }
   const ImageOps& imageOps() const { return ops_; }
   const camui::CameraConnection& connection() const { return connection_; }
+  ViewerPanels& panels() { return panels_; }
 
   // ProfileRequests: the profile manager's requests, carried out by the next idle step.
   void saveProfileRequested() override { state_.profileSaveRequest = 1; }
@@ -218,8 +220,8 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   DWORD rateStart_ = 0;
   float bestFrameTime_ = 1000.0f;
   Rate current_rate_, peak_rate_;
-  LONG shownGain_ = -1, shownShutter_ = -1;
   bool resumePreview_ = false, resumePowered_ = false;
+  ViewerPanels panels_;
 };
 
 // The application: start-up in its order, the main window, the message loop.

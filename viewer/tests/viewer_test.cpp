@@ -617,7 +617,7 @@ TEST_F(Viewer, ToggledSettingsReachTheMenuAndTheCamera) {
   EXPECT_EQ("0", storedText(kProfileKey, "Save Image on Exit"));
 }
 
-TEST_F(Viewer, CommandsOfTheImageFileAndPanelWorkArePresentButDisabled) {
+TEST_F(Viewer, CommandsOfTheImageAndFileWorkArePresentButDisabled) {
   plugUsbCamera();
   start();
   settle();
@@ -626,10 +626,10 @@ TEST_F(Viewer, CommandsOfTheImageFileAndPanelWorkArePresentButDisabled) {
                  CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,  CM_TO_16M,       CM_256_TO_16,
                  CM_256_TO_2,      CM_2_TO_256,     CM_SHARPEN,     CM_SMOOTH,       CM_EMBOSS,
                  CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
-                 CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW,  CM_CAMERA_PANEL, CM_COLOUR_PANEL})
+                 CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW})
     EXPECT_FALSE(enabled(id)) << id;
-  for (int id :
-       {CM_EXIT, CM_CONFIG_MANAGER, CM_HELP, CM_ABOUT, CM_POWER, CM_RES_FULL, CM_COLOUR_MODE, CM_DELAYED_TIMER})
+  for (int id : {CM_EXIT, CM_CONFIG_MANAGER, CM_HELP, CM_ABOUT, CM_POWER, CM_RES_FULL, CM_COLOUR_MODE, CM_DELAYED_TIMER,
+                 CM_CAMERA_PANEL, CM_COLOUR_PANEL})
     EXPECT_TRUE(enabled(id)) << id;
   char text[128] = "";
   GetMenuStringA(GetMenu(frame()), CM_UNDO, text, sizeof text, MF_BYCOMMAND);
