@@ -84,8 +84,7 @@ const int kToolBitmaps[] = {CM_FILE_OPEN,
 // Commands whose work belongs to the image operations, files, clipboard, printing and panels,
 // which this program does not have yet: present, and disabled.
 const int kCommandsNotYetBuilt[] = {
-    CM_FILE_OPEN,     CM_FILE_SAVE_AS, CM_FILE_PRINT,  CM_UNDO,         CM_COPY,
-    CM_PASTE,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB,   CM_ADJUST_BRIGHTNESS,
+    CM_FILE_PRINT,    CM_UNDO,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB,   CM_ADJUST_BRIGHTNESS,
     CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,  CM_TO_16M,       CM_256_TO_16,
     CM_256_TO_2,      CM_2_TO_256,     CM_SHARPEN,     CM_SMOOTH,       CM_EMBOSS,
     CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
@@ -388,6 +387,13 @@ bool TBmpViewWindow::commandEnabled(int id) const {
       return s.cameraPowered != 0;
     case CM_REDRAW:
       return !s.previewOn && s.frameReady;
+    case CM_FILE_OPEN:
+      return !s.previewOn;
+    case CM_FILE_SAVE_AS:
+    case CM_COPY:
+      return !s.previewOn && current_.bmh;
+    case CM_PASTE:
+      return !s.previewOn && IsClipboardFormatAvailable(CF_DIB);
     case CM_QUALITY_MEDIUM:
     case CM_QUALITY_LOW: {
       const LONG resolution = io_[VIEWER_VALUE("Resolution")];
@@ -543,6 +549,18 @@ void TBmpViewWindow::command(int id) {
     case CM_ABOUT:
       showCameraInfo();
       break;
+    case CM_FILE_OPEN:
+      openFile();
+      break;
+    case CM_FILE_SAVE_AS:
+      saveImageAs();
+      break;
+    case CM_COPY:
+      copyToClipboard();
+      break;
+    case CM_PASTE:
+      pasteFromClipboard();
+      break;
     case CM_MMX:
       QRSetMMXEn(QRGetMMXEn() ? 0 : 1);
       s.mmxFlag = QRGetMMXEn();
@@ -560,17 +578,6 @@ void TBmpViewWindow::showCameraInfo() {
   content.mmxCapable = state_.mmxFlag != 0;
   camui::AboutDlg dialog(resources_, content);
   dialog.runModal(frame_ ? frame_->handle() : hwnd_);
-}
-
-void TBmpViewWindow::openCommandLineFile() {
-  // Opening files comes with the file commands; the name stays shown until a camera picture.
-  setStatus(state_.currentFileName);
-}
-
-bool TBmpViewWindow::saveImageAs() {
-  // The save dialog comes with the file commands; until then nothing is saved, and the program
-  // stays open so that the picture is not lost.
-  return false;
 }
 
 LRESULT TBmpViewWindow::powerBroadcast(WPARAM event) {

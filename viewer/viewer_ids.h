@@ -17,6 +17,11 @@
 #define CM_CLIP_AREA 24325
 #define CM_CLEAR_IMAGE 444
 
+// The JPEG quality dialog.
+#define IDD_JPEG_QUALITY 2170
+#define IDC_JPEG_QUALITY_BAR 164
+#define IDC_JPEG_QUALITY_EDIT 206
+
 // Colour, effect and view operations on the picture.
 #define CM_ADJUST_RGB 23
 #define CM_ADJUST_BRIGHTNESS 113
