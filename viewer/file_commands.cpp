@@ -258,8 +258,8 @@ void TBmpViewWindow::copyToClipboard() {
     logical->palVersion = 0x300;
     logical->palNumEntries = static_cast<WORD>(current_.colors);
     for (int i = 0; i < current_.colors; ++i)
-      logical->palPalEntry[i] = {current_.palette[i].rgbRed, current_.palette[i].rgbGreen,
-                                 current_.palette[i].rgbBlue, 0};
+      logical->palPalEntry[i] = {current_.palette[i].rgbRed, current_.palette[i].rgbGreen, current_.palette[i].rgbBlue,
+                                 0};
     HPALETTE palette = CreatePalette(logical);
     if (palette && !SetClipboardData(CF_PALETTE, palette)) DeleteObject(palette);
   }
@@ -281,8 +281,7 @@ static LONG packedBitmapCheck(const BYTE* data, SIZE_T size) {
   if (header.biCompression != BI_RGB) return -12;
   const LONG height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
   const WORD bits = header.biBitCount;
-  if (header.biWidth <= 0 || height <= 0 || header.biWidth > 32768 || height > 32768 || header.biPlanes != 1)
-    return -5;
+  if (header.biWidth <= 0 || height <= 0 || header.biWidth > 32768 || height > 32768 || header.biPlanes != 1) return -5;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return -26;
   const unsigned long long colours =
       bits > 8 ? header.biClrUsed : (header.biClrUsed ? header.biClrUsed : (1ull << bits));

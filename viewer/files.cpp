@@ -138,9 +138,10 @@ SaveList saveListFor(LONG bits) {
     return {"BMP |*.bmp|PCX |*.pcx|TIF |*.tif|TIF Group 3 |*.tif|TIF Group 4 |*.tif|TIF PackBits|*.tif|All Files |*.*|",
             kCodes1};
   if (bits == 8)
-    return {"BMP |*.bmp|BMP RLE8 |*.bmp|EPS(PostScript) |*.eps|GIF |*.gif|JPEG |*.jpg|PCX |*.pcx|TIF |*.tif|TIF LZW "
-            "|*.tif|TIF PackBits |*.tif|All Files |*.*|",
-            kCodes8};
+    return {
+        "BMP |*.bmp|BMP RLE8 |*.bmp|EPS(PostScript) |*.eps|GIF |*.gif|JPEG |*.jpg|PCX |*.pcx|TIF |*.tif|TIF LZW "
+        "|*.tif|TIF PackBits |*.tif|All Files |*.*|",
+        kCodes8};
   return {"BMP |*.bmp|JPEG |*.jpg|TGA |*.tga|TGA RLE |*.tga|TIF |*.tif|TIF LZW |*.tif|All Files |*.*|", kCodes24};
 }
 

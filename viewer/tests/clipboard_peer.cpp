@@ -2,7 +2,8 @@
 //   clipboard_peer get            prints "width height bits checksum" of the CF_DIB there
 //   clipboard_peer put W H BITS   puts a CF_DIB of that size and depth (a known pattern) and
 //                                 prints the same line for it
-// The checksum is the sum of the pixel rows' bytes, each times its position modulo 251 plus one.
+// The checksum is the sum of the bytes of each row that hold pixels (no row padding), each times
+// its position among them modulo 251 plus one.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,13 +12,15 @@
 
 namespace {
 
-unsigned long checksum(const BYTE* rows, unsigned long size) {
-  unsigned long sum = 0;
-  for (unsigned long i = 0; i < size; ++i) sum += rows[i] * (i % 251 + 1);
+unsigned long rowBytes(LONG width, WORD bits) { return ((width * bits + 31) / 32) * 4; }
+
+unsigned long checksum(const BYTE* rows, LONG width, LONG height, WORD bits) {
+  const unsigned long stride = rowBytes(width, bits), used = (width * bits + 7) / 8;
+  unsigned long sum = 0, position = 0;
+  for (LONG y = 0; y < height; ++y)
+    for (unsigned long x = 0; x < used; ++x, ++position) sum += rows[y * stride + x] * (position % 251 + 1);
   return sum;
 }
-
-unsigned long rowBytes(LONG width, WORD bits) { return ((width * bits + 31) / 32) * 4; }
 
 int get() {
   if (!OpenClipboard(nullptr)) return 2;
@@ -28,10 +31,11 @@ int get() {
     return 3;
   }
   const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(data);
-  const unsigned long colours = header->biBitCount <= 8 ? (header->biClrUsed ? header->biClrUsed : 1u << header->biBitCount) : 0;
+  const unsigned long colours =
+      header->biBitCount <= 8 ? (header->biClrUsed ? header->biClrUsed : 1u << header->biBitCount) : 0;
   const BYTE* rows = data + header->biSize + colours * 4;
   std::printf("%ld %ld %d %lu\n", header->biWidth, header->biHeight, header->biBitCount,
-              checksum(rows, rowBytes(header->biWidth, header->biBitCount) * header->biHeight));
+              checksum(rows, header->biWidth, header->biHeight, header->biBitCount));
   GlobalUnlock(block);
   CloseClipboard();
   return 0;
@@ -59,7 +63,7 @@ int put(LONG width, LONG height, WORD bits) {
   BYTE* rows = data + sizeof *header + colours * 4;
   for (LONG y = 0; y < height; ++y)
     for (unsigned long x = 0; x < row; ++x) rows[y * row + x] = static_cast<BYTE>(x * 7 + y * 3);
-  const unsigned long sum = checksum(rows, row * height);
+  const unsigned long sum = checksum(rows, width, height, bits);
   GlobalUnlock(block);
   if (!OpenClipboard(nullptr) || !EmptyClipboard() || !SetClipboardData(CF_DIB, block)) return 3;
   CloseClipboard();

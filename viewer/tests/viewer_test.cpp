@@ -291,6 +291,7 @@ TEST_F(Viewer, TheCameraButtonIsIgnoredForTwoSecondsThenEndsPreviewWithASnapShot
 
 TEST_F(Viewer, TheCameraButtonTakesAStillOrStartsPreviewAsTheButtonModeSays) {
   plugUsbCamera();
+  answers_.plan(IDOK);   // there is no such file
   start("picture.bmp");  // no automatic preview
   settle();
   ticks(7);
@@ -622,12 +623,12 @@ TEST_F(Viewer, CommandsOfTheImageFileAndPanelWorkArePresentButDisabled) {
   plugUsbCamera();
   start();
   settle();
-  for (int id : {CM_FILE_PRINT,    CM_UNDO,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB,   CM_ADJUST_BRIGHTNESS,
-                 CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,  CM_TO_16M,       CM_256_TO_16,
-                 CM_256_TO_2,      CM_2_TO_256,     CM_SHARPEN,     CM_SMOOTH,       CM_EMBOSS,
-                 CM_NEGATIVE,      CM_KODALITH,     CM_TRACE,       CM_RESIZE,       CM_FLIP,
-                 CM_MIRROR,        CM_ROTATE_CW,    CM_ROTATE_CCW,  CM_CAMERA_PANEL, CM_COLOUR_PANEL,
-                 CM_DELAYED_TIMER})
+  for (int id :
+       {CM_FILE_PRINT,    CM_UNDO,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB, CM_ADJUST_BRIGHTNESS,
+        CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,   CM_TO_16M,      CM_256_TO_16,  CM_256_TO_2,
+        CM_2_TO_256,      CM_SHARPEN,      CM_SMOOTH,       CM_EMBOSS,      CM_NEGATIVE,   CM_KODALITH,
+        CM_TRACE,         CM_RESIZE,       CM_FLIP,         CM_MIRROR,      CM_ROTATE_CW,  CM_ROTATE_CCW,
+        CM_CAMERA_PANEL,  CM_COLOUR_PANEL, CM_DELAYED_TIMER})
     EXPECT_FALSE(enabled(id)) << id;
   for (int id : {CM_EXIT, CM_CONFIG_MANAGER, CM_HELP, CM_ABOUT, CM_POWER, CM_RES_FULL, CM_COLOUR_MODE})
     EXPECT_TRUE(enabled(id)) << id;
