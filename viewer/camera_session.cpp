@@ -286,8 +286,14 @@ bool TBmpViewWindow::IdleAction() {
     s.autoPreviewArmed = 1;
     s.autoPreviewPending = 0;
   }
-  // 6 (a print error), 7 (panel requests) and 8 (resize, brightness, colour requests) come with
-  // printing, the panels and the image operations.
+  if (s.pendingPrintError) {  // 6
+    s.lastError = s.pendingPrintError;
+    s.pendingPrintError = 0;
+    reportError();
+    return true;
+  }
+  // 7 (panel requests) and 8 (resize, brightness, colour requests) come with the panels and the
+  // image operations.
   if (io_[VIEWER_VALUE("Format")] != formatShown_) {  // 9
     formatShown_ = io_[VIEWER_VALUE("Format")];
     setButtonBitmap(CM_COLOUR_MODE, formatShown_ ? IDB_COLOUR_MODE_BW : IDB_COLOUR_MODE_RGB);

@@ -84,11 +84,11 @@ const int kToolBitmaps[] = {CM_FILE_OPEN,
 // Commands whose work belongs to the image operations, files, clipboard, printing and panels,
 // which this program does not have yet: present, and disabled.
 const int kCommandsNotYetBuilt[] = {
-    CM_FILE_PRINT,    CM_UNDO,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB, CM_ADJUST_BRIGHTNESS,
-    CM_HISTOBRIGHTEN, CM_COLOUR_TO_BW, CM_16M_TO_256,   CM_TO_16M,      CM_256_TO_16,  CM_256_TO_2,
-    CM_2_TO_256,      CM_SHARPEN,      CM_SMOOTH,       CM_EMBOSS,      CM_NEGATIVE,   CM_KODALITH,
-    CM_TRACE,         CM_RESIZE,       CM_FLIP,         CM_MIRROR,      CM_ROTATE_CW,  CM_ROTATE_CCW,
-    CM_CAMERA_PANEL,  CM_COLOUR_PANEL, CM_DELAYED_TIMER};
+    CM_UNDO,         CM_CLIP_AREA,    CM_CLEAR_IMAGE, CM_ADJUST_RGB, CM_ADJUST_BRIGHTNESS, CM_HISTOBRIGHTEN,
+    CM_COLOUR_TO_BW, CM_16M_TO_256,   CM_TO_16M,      CM_256_TO_16,  CM_256_TO_2,          CM_2_TO_256,
+    CM_SHARPEN,      CM_SMOOTH,       CM_EMBOSS,      CM_NEGATIVE,   CM_KODALITH,          CM_TRACE,
+    CM_RESIZE,       CM_FLIP,         CM_MIRROR,      CM_ROTATE_CW,  CM_ROTATE_CCW,        CM_CAMERA_PANEL,
+    CM_COLOUR_PANEL, CM_DELAYED_TIMER};
 
 bool notYetBuilt(int id) {
   for (int known : kCommandsNotYetBuilt)
@@ -393,6 +393,8 @@ bool TBmpViewWindow::commandEnabled(int id) const {
       return !s.previewOn && current_.bmh;
     case CM_PASTE:
       return !s.previewOn && IsClipboardFormatAvailable(CF_DIB);
+    case CM_FILE_PRINT:
+      return !s.previewOn && current_.bmh && s.defaultPrinterPresent;
     case CM_QUALITY_MEDIUM:
     case CM_QUALITY_LOW: {
       const LONG resolution = io_[VIEWER_VALUE("Resolution")];
@@ -559,6 +561,9 @@ void TBmpViewWindow::command(int id) {
       break;
     case CM_PASTE:
       pasteFromClipboard();
+      break;
+    case CM_FILE_PRINT:
+      printImage();
       break;
     case CM_MMX:
       QRSetMMXEn(QRGetMMXEn() ? 0 : 1);

@@ -149,6 +149,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   void openCommandLineFile();
   void copyToClipboard();
   void pasteFromClipboard();
+  void printImage();  // print_commands.cpp
   void restorePrevious();
   HWND owner() const;
   void showCameraInfo();

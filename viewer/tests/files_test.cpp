@@ -15,6 +15,9 @@
 
 #include "child_process.h"
 #include "files.h"
+#include "printing.h"
+#include "test_printer.h"
+#include <winspool.h>
 #include "viewer_fixture.h"
 #include "viewer_ids.h"
 
@@ -466,6 +469,150 @@ TEST_F(ViewerFiles, ClipboardDataThatIsNoWholePackedBitmapIsRefusedAndThePicture
     EXPECT_EQ(160, window().currentImage().bmh->biWidth);
     EXPECT_EQ(120, window().currentImage().bmh->biHeight);
   }
+}
+
+// Printing.
+
+TEST(ViewerPrintLayout, FitCentreAndMarginsFollowTheSettings) {
+  namespace printing = viewer::printing;
+  const printing::Page page = {8000, 10500};
+  // "Auto Scale": 640 x 480 fills the width and is centred from top to bottom.
+  printing::PrintSettings s = {0, 0, 6000, 4000, 0, 1, 0, 0, 0};
+  printing::applyRules(s, 640, 480, page);
+  EXPECT_EQ(8000, s.width);
+  EXPECT_EQ(6000, s.height);
+  EXPECT_EQ(0, s.left);
+  EXPECT_EQ(2250, s.top);
+  // A tall picture is height-limited.
+  s = {0, 0, 6000, 4000, 0, 1, 0, 0, 0};
+  printing::applyRules(s, 100, 400, page);
+  EXPECT_EQ(10500, s.height);
+  EXPECT_EQ(2625, s.width);
+  EXPECT_EQ((8000 - 2625) / 2, s.left);
+  // Margins are kept on the page (a negative one counts as too large), and centred on request.
+  s = {7000, -5, 4000, 3000, 0, 0, 0, 0, 0};
+  printing::applyRules(s, 640, 480, page);
+  EXPECT_EQ(4000, s.left);
+  EXPECT_EQ(7500, s.top);
+  s.autoCenter = 1;
+  printing::applyRules(s, 640, 480, page);
+  EXPECT_EQ(2000, s.left);
+  EXPECT_EQ(3750, s.top);
+  // A size beyond the page fits the picture even without "Auto Scale".
+  s = {0, 0, 9000, 3000, 0, 0, 0, 0, 0};
+  printing::applyRules(s, 640, 480, page);
+  EXPECT_EQ(8000, s.width);
+  // The size bar keeps the aspect.
+  printing::setSize(s, 4000, 640, 480, page);
+  EXPECT_EQ(3000, s.height);
+  struct Inch {
+    LONG value;
+    const char* text;
+  } inches[] = {{6000, "6\""}, {1500, "1.5\""}, {8333, "8.33\""}, {2259, "2.25\""}, {0, "0\""}, {123456, "123.45\""}};
+  for (const Inch& inch : inches) EXPECT_EQ(inch.text, printing::inchText(inch.value)) << inch.value;
+}
+
+// The PostScript test printer of the image library's tests (Wine's PostScript driver), here as
+// the default printer with a port that is a file: each job is written there.
+class ViewerPrinting : public ViewerFiles {
+ protected:
+  void SetUp() override {
+    ViewerFiles::SetUp();
+    ASSERT_NE(nullptr, victest::installTestPrinter());
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    port_ = std::string(temp) + "qr3viewer_printer.ps";
+    PRINTER_INFO_2A info{};
+    info.pPrinterName = const_cast<char*>(kPrinter);
+    info.pDriverName = const_cast<char*>("Wine PostScript Driver");
+    info.pPortName = const_cast<char*>(port_.c_str());
+    info.pPrintProcessor = const_cast<char*>("winprint");
+    info.pDatatype = const_cast<char*>("RAW");
+    HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    if (added) ClosePrinter(added);
+    char device[256] = "";
+    GetProfileStringA("windows", "device", "", device, sizeof device);
+    oldDevice_ = device;
+    WriteProfileStringA("windows", "device", (std::string(kPrinter) + ",winspool," + port_).c_str());
+    DeleteFileA(port_.c_str());
+  }
+  void TearDown() override {
+    WriteProfileStringA("windows", "device", oldDevice_.empty() ? nullptr : oldDevice_.c_str());
+    DeleteFileA(port_.c_str());
+    ViewerFiles::TearDown();
+  }
+  void settings(LONG left, LONG top, LONG width, LONG height, LONG mode) {
+    setting("Auto Scale") = 0;
+    setting("Auto Center") = 0;
+    setting("Frame Width") = 0;
+    setting("Raise for Print") = 0;
+    setting("Position from Left") = left;
+    setting("Position from Top") = top;
+    setting("Print Width") = width;
+    setting("Print Height") = height;
+    setting("Print Mode") = mode;
+  }
+  // Print from the dialog; the job's file is kept as `name` in the test's folder.
+  std::string print(const std::string& name, int progressAnswer = IDC_PRINT_STATUS_TEXT) {
+    answers_.plan(IDC_PRINT_NOW);
+    answers_.plan(progressAnswer);  // no button: the box stays while the job runs
+    command(CM_FILE_PRINT);
+    settle();
+    const std::string kept = folder_ + name;
+    CopyFileA(port_.c_str(), kept.c_str(), FALSE);
+    DeleteFileA(port_.c_str());
+    std::ifstream in(kept, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static constexpr const char* kPrinter = "QR3Viewer Test Printer";
+  std::string port_, oldDevice_;
+};
+
+TEST_F(ViewerPrinting, ThePictureIsPrintedWhereTheSettingsPutItAndHalftoneGivesBlackAndWhite) {
+  VCamSetScene(VCAM_SCENE_FLAT_RED);
+  takeStill(false);
+  ASSERT_TRUE(state().defaultPrinterPresent);
+  EXPECT_TRUE(enabled(CM_FILE_PRINT));
+  // One inch from the left, two from the top, 4 x 3 inches.
+  settings(1000, 2000, 4000, 3000, 1);
+  const std::string placed = print("placed.ps");
+  ASSERT_EQ(0u, placed.find("%!PS")) << "no job was written";
+  EXPECT_EQ("Printer Control", answers_.seen()[0].caption);
+  EXPECT_EQ("Print Status", answers_.seen()[1].caption);
+  EXPECT_EQ(0, state().lastError);
+  EXPECT_EQ(0, setting("Print Mode"));  // a colour picture prints in the default mode
+  EXPECT_TRUE(IsWindowEnabled(frame()));
+  // A grey picture in "B/W Halftone".
+  command(CM_COLOUR_MODE);
+  command(CM_CAPTURE);
+  settle();
+  ASSERT_NE(0, window().currentImage().imgtype);
+  settings(1000, 2000, 4000, 3000, 1);
+  const std::string halftone = print("halftone.ps");
+  ASSERT_EQ(0u, halftone.find("%!PS"));
+  EXPECT_EQ(1, setting("Print Mode"));
+  // Cancel in the progress box stops the job: no picture reaches the page.
+  const std::string cancelled = print("cancelled.ps", IDCANCEL);
+  EXPECT_EQ(std::string::npos, cancelled.find(" scale\n")) << cancelled.size();
+  // Cancel in the dialog puts the settings back.
+  setting("Print Width") = 4000;
+  answers_.plan(IDCANCEL);
+  command(CM_FILE_PRINT);
+  EXPECT_EQ(4000, setting("Print Width"));
+}
+
+TEST_F(ViewerPrinting, APrintErrorIsReportedByTheNextIdleStep) {
+  takeStill(false);
+  window().state().pendingPrintError = -18;
+  answers_.plan(IDOK);
+  settle();
+  ASSERT_EQ(1u, answers_.seen().size());
+  EXPECT_EQ("Printer error", answers_.seen()[0].text);
+  EXPECT_EQ("Camera Error", answers_.seen()[0].caption);
+  EXPECT_EQ(0, state().pendingPrintError);
 }
 
 }  // namespace
