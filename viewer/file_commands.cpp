@@ -272,25 +272,6 @@ void TBmpViewWindow::copyToClipboard() {
   CloseClipboard();
 }
 
-// 0 when `data` of `size` bytes holds a whole uncompressed packed bitmap, else the code to report.
-static LONG packedBitmapCheck(const BYTE* data, SIZE_T size) {
-  if (!data || size < sizeof(BITMAPINFOHEADER)) return -5;
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, data, sizeof header);
-  if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biSize > size) return -5;
-  if (header.biCompression != BI_RGB) return -12;
-  const LONG height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-  const WORD bits = header.biBitCount;
-  if (header.biWidth <= 0 || height <= 0 || header.biWidth > 32768 || height > 32768 || header.biPlanes != 1) return -5;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return -26;
-  const unsigned long long colours =
-      bits > 8 ? header.biClrUsed : (header.biClrUsed ? header.biClrUsed : (1ull << bits));
-  if (colours > 256 && bits <= 8) return -5;
-  const unsigned long long row = ((static_cast<unsigned long long>(header.biWidth) * bits + 31) / 32) * 4;
-  const unsigned long long need = header.biSize + colours * 4 + row * height;
-  return need > size ? -5 : 0;
-}
-
 void TBmpViewWindow::pasteFromClipboard() {
   ViewerState& s = state_;
   WaitCursor wait;
@@ -300,7 +281,7 @@ void TBmpViewWindow::pasteFromClipboard() {
   const BYTE* data = block ? static_cast<const BYTE*>(GlobalLock(block)) : nullptr;
   // Data another program put there is checked before it is read: short, compressed or absurd
   // bitmaps are refused and the picture stays.
-  LONG code = data ? packedBitmapCheck(data, GlobalSize(block)) : -5;
+  LONG code = data ? files::packedBitmapCheck(data, GlobalSize(block)) : -5;
   if (code == 0) code = dibtoimage(data, &current_);
   if (data) GlobalUnlock(block);
   CloseClipboard();

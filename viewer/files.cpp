@@ -157,6 +157,24 @@ LONG codeOfFilterIndex(const SaveList& list, DWORD index) {
   return -1;
 }
 
+LONG packedBitmapCheck(const BYTE* data, SIZE_T size) {
+  if (!data || size < sizeof(BITMAPINFOHEADER)) return -5;
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, data, sizeof header);
+  if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biSize > size) return -5;
+  if (header.biCompression != BI_RGB) return -12;
+  const LONG height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+  const WORD bits = header.biBitCount;
+  if (header.biWidth <= 0 || height <= 0 || header.biWidth > 32768 || height > 32768 || header.biPlanes != 1) return -5;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return -26;
+  const unsigned long long colours =
+      bits > 8 ? header.biClrUsed : (header.biClrUsed ? header.biClrUsed : (1ull << bits));
+  if (colours > 256 && bits <= 8) return -5;
+  const unsigned long long row = ((static_cast<unsigned long long>(header.biWidth) * bits + 31) / 32) * 4;
+  const unsigned long long need = header.biSize + colours * 4 + row * height;
+  return need > size ? -5 : 0;
+}
+
 std::vector<char> dialogFilter(const char* filter) {
   std::vector<char> text(filter, filter + std::strlen(filter) + 1);
   for (char& c : text)

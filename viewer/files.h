@@ -51,6 +51,11 @@ LONG codeOfFilterIndex(const SaveList& list, DWORD index);
 
 extern const char kOpenFilter[];
 
+// 0 when `data` of `size` bytes holds a whole uncompressed packed bitmap of 1, 4, 8 or 24 bits
+// with a sensible size; else the code to report: -5 short or absurd, -12 compressed, -26 another
+// depth. Clipboard data comes from any program and is checked with it before it is read.
+LONG packedBitmapCheck(const BYTE* data, SIZE_T size);
+
 // A filter text with its "|" made zero bytes, ready for OPENFILENAME (double zero at the end).
 std::vector<char> dialogFilter(const char* filter);
 

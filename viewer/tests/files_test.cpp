@@ -83,6 +83,43 @@ TEST(ViewerFileLists, TheExtensionIsTakenFromTheFileNameOnly) {
   for (const Case& c : cases) EXPECT_EQ(c.extension, files::extensionOf(c.name)) << c.name;
 }
 
+TEST(ViewerFileLists, OnlyAWholeUncompressedPackedBitmapIsTakenFromTheClipboard) {
+  struct Case {
+    const char* what;
+    SIZE_T size;
+    LONG width, height;
+    WORD bits;
+    DWORD compression, colours;
+    LONG code;
+  } cases[] = {
+      {"whole 24-bit", 40 + 16 * 48, 16, 16, 24, BI_RGB, 0, 0},
+      {"whole 8-bit, 256 colours", 40 + 1024 + 16 * 16, 16, 16, 8, BI_RGB, 0, 0},
+      {"whole 8-bit, 2 colours used", 40 + 8 + 16 * 16, 16, 16, 8, BI_RGB, 2, 0},
+      {"whole 1-bit, top-down", 40 + 8 + 4 * 16, 16, -16, 1, BI_RGB, 0, 0},
+      {"shorter than a header", 20, 16, 16, 24, BI_RGB, 0, -5},
+      {"rows missing", 40 + 100, 16, 16, 24, BI_RGB, 0, -5},
+      {"palette missing", 40 + 200, 16, 16, 8, BI_RGB, 0, -5},
+      {"run-length coded", 40 + 1024 + 256, 16, 16, 8, BI_RLE8, 0, -12},
+      {"absurd size", 40 + 4096, 0x7fffffff, 0x7fffffff, 24, BI_RGB, 0, -5},
+      {"no width", 40 + 4096, 0, 16, 24, BI_RGB, 0, -5},
+      {"too many colours", 40 + 8192, 4, 4, 8, BI_RGB, 2000, -5},
+      {"16 bits", 40 + 4096, 16, 16, 16, BI_RGB, 0, -26},
+  };
+  for (const Case& c : cases) {
+    std::vector<BYTE> data(c.size < 40 ? 40 : c.size);
+    BITMAPINFOHEADER header = {};
+    header.biSize = 40;
+    header.biWidth = c.width;
+    header.biHeight = c.height;
+    header.biPlanes = 1;
+    header.biBitCount = c.bits;
+    header.biCompression = c.compression;
+    header.biClrUsed = c.colours;
+    std::memcpy(data.data(), &header, sizeof header);
+    EXPECT_EQ(c.code, files::packedBitmapCheck(data.data(), c.size)) << c.what;
+  }
+}
+
 // Files in a folder of the test's own, removed afterwards unless QR_VIEWER_FILES names a folder
 // to keep them in (the peer-tool script reads them there).
 class ViewerFiles : public Viewer {
@@ -272,6 +309,21 @@ TEST_F(ViewerFiles, TheFolderIsKeptInFileLocationAndAChangeOfFolderOrTypeMarksTh
   saveAs(dotted + "d.bmp");
   EXPECT_EQ(0, state().lastError);
   EXPECT_EQ("BM", head(dotted + "d.bmp", 2));
+}
+
+TEST_F(ViewerFiles, AFailedSaveIsReportedAndLeavesThePictureUnsaved) {
+  takeStill(false);
+  const std::string name = folder_ + "picture.xyz";  // no format has this extension
+  answers_.planText(kFileNameField, name, IDOK);
+  answers_.plan(IDOK);
+  command(CM_FILE_SAVE_AS);
+  ASSERT_EQ(2u, answers_.seen().size());
+  EXPECT_EQ("Error saving image, check file extension.", answers_.seen()[1].text);
+  EXPECT_EQ("QR3Viewer", answers_.seen()[1].caption);
+  EXPECT_EQ(-11, state().lastError);
+  EXPECT_FALSE(exists(name));
+  // Not written, so the closing question still guards the picture.
+  EXPECT_EQ(0, state().imageSaved);
 }
 
 TEST_F(ViewerFiles, OpensQuestionSavesFirstOnYesAndEndsOnCancel) {
