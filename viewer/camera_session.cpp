@@ -288,7 +288,12 @@ bool TBmpViewWindow::IdleAction() {
     s.autoPreviewArmed = 1;
     s.autoPreviewPending = 0;
   }
-  // 6 (a print error) comes with printing.
+  if (s.pendingPrintError) {  // 6
+    s.lastError = s.pendingPrintError;
+    s.pendingPrintError = 0;
+    reportError();
+    return true;
+  }
   if (panels_.idleStep()) {  // 7
     refreshCommandStates();
     return true;

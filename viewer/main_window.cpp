@@ -81,15 +81,6 @@ const int kToolBitmaps[] = {CM_FILE_OPEN,
                             IDB_POWER_OFF,
                             CM_HELP};
 
-// Commands whose work belongs to files, clipboard and printing, which this program does not have
-// yet: present, and disabled.
-const int kCommandsNotYetBuilt[] = {CM_FILE_OPEN, CM_FILE_SAVE_AS, CM_FILE_PRINT, CM_COPY, CM_PASTE};
-
-bool notYetBuilt(int id) {
-  for (int known : kCommandsNotYetBuilt)
-    if (known == id) return true;
-  return false;
-}
 
 int resolutionOfCommand(int id) {
   for (int index = 0; index < kResolutionCount; ++index)
@@ -373,7 +364,6 @@ void TBmpViewWindow::setButtonBitmap(int command, int bitmap) {
 
 bool TBmpViewWindow::commandEnabled(int id) const {
   const ViewerState& s = state_;
-  if (notYetBuilt(id)) return false;
   if (isImageCommand(id)) return imageCommandEnabled(id);
   if (resolutionOfCommand(id) >= 0) return s.cameraPowered != 0;
   switch (id) {
@@ -386,6 +376,15 @@ bool TBmpViewWindow::commandEnabled(int id) const {
       return s.cameraPowered != 0;
     case CM_REDRAW:
       return !s.previewOn && s.frameReady;
+    case CM_FILE_OPEN:
+      return !s.previewOn;
+    case CM_FILE_SAVE_AS:
+    case CM_COPY:
+      return !s.previewOn && current_.bmh;
+    case CM_PASTE:
+      return !s.previewOn && IsClipboardFormatAvailable(CF_DIB);
+    case CM_FILE_PRINT:
+      return !s.previewOn && current_.bmh && s.defaultPrinterPresent;
     case CM_QUALITY_MEDIUM:
     case CM_QUALITY_LOW: {
       const LONG resolution = io_[VIEWER_VALUE("Resolution")];
@@ -555,6 +554,21 @@ void TBmpViewWindow::command(int id) {
     case CM_ABOUT:
       showCameraInfo();
       break;
+    case CM_FILE_OPEN:
+      openFile();
+      break;
+    case CM_FILE_SAVE_AS:
+      saveImageAs();
+      break;
+    case CM_COPY:
+      copyToClipboard();
+      break;
+    case CM_PASTE:
+      pasteFromClipboard();
+      break;
+    case CM_FILE_PRINT:
+      printImage();
+      break;
     case CM_MMX:
       QRSetMMXEn(QRGetMMXEn() ? 0 : 1);
       s.mmxFlag = QRGetMMXEn();
@@ -572,17 +586,6 @@ void TBmpViewWindow::showCameraInfo() {
   content.mmxCapable = state_.mmxFlag != 0;
   camui::AboutDlg dialog(resources_, content);
   dialog.runModal(frame_ ? frame_->handle() : hwnd_);
-}
-
-void TBmpViewWindow::openCommandLineFile() {
-  // Opening files comes with the file commands; the name stays shown until a camera picture.
-  setStatus(state_.currentFileName);
-}
-
-bool TBmpViewWindow::saveImageAs() {
-  // The save dialog comes with the file commands; until then nothing is saved, and the program
-  // stays open so that the picture is not lost.
-  return false;
 }
 
 LRESULT TBmpViewWindow::powerBroadcast(WPARAM event) {

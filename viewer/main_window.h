@@ -175,8 +175,15 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   void toggle(const char* name);
   void setLedFromSettings();
   void storeOnExit(const char* name);
+  // Files and the clipboard (file_commands.cpp). saveImageAs is true once the picture is written.
   bool saveImageAs();
+  void openFile();
   void openCommandLineFile();
+  void copyToClipboard();
+  void pasteFromClipboard();
+  void printImage();  // print_commands.cpp
+  void restorePrevious();
+  HWND owner() const;
   void showCameraInfo();
   void refreshStatusBar();
 
@@ -215,6 +222,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   int scrollX_ = 0, scrollY_ = 0, scrollMaxX_ = 0, scrollMaxY_ = 0, stepX_ = 2, stepY_ = 2;
 
   camui::CameraConnection connection_;
+  std::string openDirectory_;  // where the open dialog starts ("File Location" at first)
   std::string shownStatus_;
   LONG frameCounter_ = 0;
   DWORD rateStart_ = 0;

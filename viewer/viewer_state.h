@@ -33,7 +33,8 @@ struct ViewerState {
   LONG imageSaved = 1;
   LONG configChanged = 0;
   LONG lastError = 0;
-  LONG mmxFlag = 0;  // the library's MMX flag after asking for it: the processor has MMX
+  LONG pendingPrintError = 0;  // the last print job's code, for the idle step to report
+  LONG mmxFlag = 0;            // the library's MMX flag after asking for it: the processor has MMX
   // Requests from the profile manager: 1 load the current profile, 2 factory values.
   LONG profileLoadRequest = 0;
   LONG profileSaveRequest = 0;
