@@ -119,6 +119,8 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  friend class ViewerBench;  // times the display path and the picture operations alone
+
   // The camera session (camera_session.cpp).
   void cameraStart();
   void powerOn();

@@ -89,14 +89,24 @@ int divideRounded(int sum, int divisor) {
   return q;
 }
 
+// The border repeats its pixels: each row and column's neighbours are found once (clamped), not at
+// every tap.
 void convolve(const Levels& in, Levels& out, const int kernel[9], int divisor) {
+  const int channels = in.channels;
+  const size_t rowValues = static_cast<size_t>(in.width) * channels;
   for (int y = 0; y < in.height; ++y) {
+    const uint8_t* rows[3] = {in.at(0, y - 1), in.at(0, y), in.at(0, y + 1)};
+    uint8_t* target = &out.values[rowValues * y];
     for (int x = 0; x < in.width; ++x) {
-      for (int c = 0; c < in.channels; ++c) {
+      const int columns[3] = {std::max(x - 1, 0) * channels, x * channels, std::min(x + 1, in.width - 1) * channels};
+      for (int c = 0; c < channels; ++c) {
         int sum = 0;
-        for (int ky = 0; ky < 3; ++ky)
-          for (int kx = 0; kx < 3; ++kx) sum += kernel[ky * 3 + kx] * in.at(x + kx - 1, y + ky - 1)[c];
-        out.values[(static_cast<size_t>(y) * in.width + x) * in.channels + c] = clampByte(divideRounded(sum, divisor));
+        for (int ky = 0; ky < 3; ++ky) {
+          const uint8_t* row = rows[ky] + c;
+          sum += kernel[ky * 3] * row[columns[0]] + kernel[ky * 3 + 1] * row[columns[1]] +
+                 kernel[ky * 3 + 2] * row[columns[2]];
+        }
+        target[x * channels + c] = clampByte(divideRounded(sum, divisor));
       }
     }
   }
