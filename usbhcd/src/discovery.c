@@ -257,6 +257,7 @@ static NTSTATUS SetUpController(ULONG bus, ULONG slot, PPCI_COMMON_CONFIG config
   KeInitializeSpinLock(&hc->DeviceLock);
   InitializeListHead(&hc->Devices);
   InitializeListHead(&hc->PendingCompletions);
+  InitializeListHead(&hc->ChangeRequests);
 
   status = ReadForceIrq(hc->Number, &irq, &forced);
   if (NT_SUCCESS(status) && forced) status = ForceInterrupt(hc, irq);

@@ -682,7 +682,7 @@ static BOOLEAN InterruptService(HC_EXTENSION *hc) {
     *doneHead = 0;
     KeInsertQueueDpc(&o->DoneDpc, (PVOID)(ULONG_PTR)o->DoneHead, NULL);
   }
-  if (status & 0x40) Write(hc, HcInterruptDisable, 0x40); /* no change pipe waits */
+  if ((status & 0x40) && !HcOhciChangeInterrupt(hc)) status &= ~0x40u; /* kept for the next change request */
   if (status & 0x04) Write(hc, HcInterruptDisable, 0x04);
   Write(hc, HcInterruptStatus, status);
   hc->InterruptCount++;
@@ -708,6 +708,13 @@ const HC_OPERATIONS HcOhciOperations = {
     .Start = Start,
     .Reset = Reset,
     .FreeSchedule = FreeSchedule,
+    .HubStatus = HcOhciHubStatus,
+    .PortStatus = HcOhciPortStatus,
+    .SetPortFeature = HcOhciSetPortFeature,
+    .ClearPortFeature = HcOhciClearPortFeature,
+    .HubDescriptor = HcOhciHubDescriptor,
+    .ChangePipe = HcOhciChangePipe,
+    .ResetPort = HcRootHubResetPort,
     .OpenPipe = OpenPipe,
     .ClosePipe = ClosePipe,
     .UpdatePipe = UpdatePipe,

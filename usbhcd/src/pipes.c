@@ -135,6 +135,8 @@ VOID HcClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   if (!(pipe->Flags & HC_PIPE_ROOT_HUB)) {
     if (hc->Ops->AbortPipe) hc->Ops->AbortPipe(hc, pipe);
     if (hc->Ops->ClosePipe) hc->Ops->ClosePipe(hc, pipe);
+  } else {
+    HcRootHubAbort(hc, pipe);
   }
   if (KeCancelTimer(&pipe->AbortTimer) && pipe->AbortIrp) CompleteUrb(pipe->AbortIrp, pipe->AbortUrb, ST_SUCCESS, 0);
   pipe->Tag = 0;
@@ -182,7 +184,8 @@ static USBD_STATUS QueueTransfer(HC_EXTENSION *hc, HC_PIPE *pipe, PURB urb, PIRP
   struct _URB_CONTROL_TRANSFER *x = &urb->UrbControlTransfer;
   USBD_STATUS status;
   HC_TRANSFER *t;
-  if (!hc->Ops->SubmitTransfer) return ST_INVALID_URB_FUNCTION;
+  BOOLEAN change = (pipe->Flags & HC_PIPE_ROOT_HUB) != 0; /* the root hub's status-change pipe */
+  if (!(change ? hc->Ops->ChangePipe : hc->Ops->SubmitTransfer)) return ST_INVALID_URB_FUNCTION;
   t = (HC_TRANSFER *)ExAllocatePoolWithTag(NonPagedPool, sizeof(*t), HC_TRANSFER_TAG);
   if (!t) return ST_NO_MEMORY;
   RtlZeroMemory(t, sizeof(*t));
@@ -193,7 +196,7 @@ static USBD_STATUS QueueTransfer(HC_EXTENSION *hc, HC_PIPE *pipe, PURB urb, PIRP
   t->Length = x->TransferBufferLength;
   t->Flags = x->TransferFlags;
   t->Status = ST_PENDING;
-  status = hc->Ops->SubmitTransfer(hc, t);
+  status = change ? HcRootHubChangeRequest(hc, t) : hc->Ops->SubmitTransfer(hc, t);
   if (status != ST_PENDING) ExFreePool(t);
   return status;
 }
@@ -287,9 +290,15 @@ static USBD_STATUS SubmitTransferUrb(HC_EXTENSION *hc, PIRP irp, PURB urb, BOOLE
   *marked = TRUE;
   urb->UrbHeader.Status = ST_PENDING;
   if (pipe->Flags & HC_PIPE_ROOT_HUB) {
-    if (pipe->Type == 3 && hc->Ops->ChangePipe)
-      return hc->Ops->ChangePipe(hc, irp) == STATUS_PENDING ? ST_PENDING : ST_INVALID_URB_FUNCTION;
-    return ST_INVALID_URB_FUNCTION; /* the root hub answers nothing yet */
+    if (pipe->Type == 0) { /* answered at once, with what it moved */
+      ULONG moved;
+      USBD_STATUS status = HcRootHubRequest(hc, x->SetupPacket, buffer, x->TransferBufferLength, &moved);
+      x->TransferBufferLength = moved;
+      CompleteUrb(irp, urb, status, moved);
+      return ST_PENDING;
+    }
+    if (pipe->Type == 3) return QueueTransfer(hc, pipe, urb, irp, buffer);
+    return ST_INVALID_URB_FUNCTION;
   }
   if (hc->State & HC_STATE_STOPPING) return ST_DEVICE_NOT_RESPONDING;
   return QueueTransfer(hc, pipe, urb, irp, buffer);
@@ -568,6 +577,7 @@ static NTSTATUS AbortPipe(HC_EXTENSION *hc, PIRP irp, PURB urb) {
   LARGE_INTEGER due;
   if (!pipe) return CompleteUrb(irp, urb, ST_INVALID_PIPE_HANDLE, 0);
   if (pipe->AbortIrp) return CompleteUrb(irp, urb, ST_INVALID_PARAMETER, 0); /* one abort at a time */
+  if (pipe->Flags & HC_PIPE_ROOT_HUB) HcRootHubAbort(hc, pipe);
   answer = (!(pipe->Flags & HC_PIPE_ROOT_HUB) && hc->Ops->AbortPipe) ? hc->Ops->AbortPipe(hc, pipe) : STATUS_SUCCESS;
   if (answer != STATUS_PENDING) return CompleteUrb(irp, urb, ST_SUCCESS, 0);
   IoMarkIrpPending(irp);

@@ -72,16 +72,9 @@ static VOID NTAPI CompletionDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID
   if (hc->Ops->DeferredCompletion) hc->Ops->DeferredCompletion(hc);
 }
 
-/* The end of a root-hub port's reset or resume is timed here; the port work belongs to the
- * root-hub operations. */
-static VOID NTAPI PortDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
-  (void)dpc, (void)context, (void)argument1, (void)argument2;
-}
-
 static NTSTATUS Initialise(HC_EXTENSION *hc) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   USHORT legacy = UHCI_LEGACY_VALUE;
-  ULONG i;
 
   u->LegacySupport = 0;
   HalGetBusDataByOffset(PCIConfiguration, hc->Bus, hc->Slot, &u->LegacySupport, UHCI_LEGACY_SUPPORT, 2);
@@ -113,11 +106,7 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   u->LastFrame = 0;
   KeInitializeDpc(&u->CompletionDpc, CompletionDpc, hc);
   KeInitializeDpc(&u->IsrDpc, CompletionDpc, hc);
-  KeInitializeTimer(&u->Timer);
-  for (i = 0; i < 2; ++i) {
-    KeInitializeDpc(&u->PortDpc[i], PortDpc, hc);
-    KeInitializeTimer(&u->PortTimer[i]);
-  }
+  HcUhciRootHubInitialise(hc);
   u->DpcsReady = TRUE;
   return STATUS_SUCCESS;
 }
@@ -145,6 +134,7 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
     for (i = 0; i < 2; ++i) KeCancelTimer(&u->PortTimer[i]);
     KeRemoveQueueDpc(&u->CompletionDpc);
     KeRemoveQueueDpc(&u->IsrDpc);
+    KeRemoveQueueDpc(&u->ChangeDpc);
     for (i = 0; i < 2; ++i) KeRemoveQueueDpc(&u->PortDpc[i]);
   }
   u->DpcsReady = FALSE;
@@ -618,6 +608,12 @@ const HC_OPERATIONS HcUhciOperations = {
     .Start = Start,
     .Reset = Reset,
     .FreeSchedule = FreeSchedule,
+    .HubStatus = HcUhciHubStatus,
+    .PortStatus = HcUhciPortStatus,
+    .SetPortFeature = HcUhciSetPortFeature,
+    .ClearPortFeature = HcUhciClearPortFeature,
+    .ChangePipe = HcUhciChangePipe,
+    .ResetPort = HcRootHubResetPort,
     .OpenPipe = OpenPipe,
     .ClosePipe = ClosePipe,
     .SubmitTransfer = SubmitTransfer,

@@ -93,8 +93,10 @@ typedef struct _HC_OPERATIONS {
   ULONG (*PortStatus)(HC_EXTENSION *hc, ULONG port);
   VOID (*SetPortFeature)(HC_EXTENSION *hc, ULONG port, ULONG feature);
   VOID (*ClearPortFeature)(HC_EXTENSION *hc, ULONG port, ULONG feature);
-  VOID (*HubDescriptor)(HC_EXTENSION *hc, PUCHAR descriptor);
-  NTSTATUS (*ChangePipe)(HC_EXTENSION *hc, PIRP irp);
+  VOID (*HubDescriptor)(HC_EXTENSION *hc, PUCHAR descriptor); /* completes the template in place */
+  /* Queues a request of the root hub's status-change pipe (on ChangeRequests) and arms what
+   * reports the next change: pending. */
+  USBD_STATUS (*ChangePipe)(HC_EXTENSION *hc, HC_TRANSFER *transfer);
   NTSTATUS (*ResetPort)(HC_EXTENSION *hc, PIRP irp);
   /* Pipes and transfers. */
   NTSTATUS (*OpenPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
@@ -216,10 +218,11 @@ typedef struct _HC_UHCI_STATE {
   BOOLEAN DpcsReady;
   KDPC CompletionDpc;
   KDPC IsrDpc;
-  KTIMER Timer;
+  KTIMER Timer; /* the root hub's periodic change check */
+  KDPC ChangeDpc;
   KDPC PortDpc[2];
   KTIMER PortTimer[2];
-  ULONG PortChange[2];
+  ULONG PortChange[2]; /* the root-hub ports' software change flags (HC_UHCI_PORT_...) */
   HC_POOL *ExtraPool; /* blocks for packets that straddle a page */
   KSPIN_LOCK ScheduleLock;
   ULONG NodeBandwidth[63];
@@ -263,6 +266,7 @@ struct _HC_EXTENSION {
   ULONG State;
   ULONG InterruptCount;
   LIST_ENTRY PendingCompletions; /* finished transfers the deferred procedure completes */
+  LIST_ENTRY ChangeRequests;     /* the root hub's status-change requests waiting for a change */
   ULONG BadDoneHeads;
   union {
     HC_OHCI_STATE Ohci;
@@ -317,6 +321,38 @@ VOID HcCompletePending(HC_EXTENSION *hc);
 BOOLEAN HcSynchronize(HC_EXTENSION *hc, PKSYNCHRONIZE_ROUTINE routine, PVOID context);
 ULONG HcPollingValue(UCHAR interval);
 NTSTATUS HcUrbToNtStatus(USBD_STATUS status);
+
+/* roothub.c: the root hub each controller presents to the hub driver above as a USB 1.x hub. */
+#define HC_UHCI_PORTS 2
+#define HC_UHCI_PORT_RESET_CHANGE 0x01
+#define HC_UHCI_PORT_SUSPEND_CHANGE 0x02
+#define HC_UHCI_PORT_RESET_IN_PROGRESS 0x04
+#define HC_HUB_DESCRIPTOR_AREA 71
+/* A control request to the root hub, answered at once: its status and the bytes it moved. */
+USBD_STATUS HcRootHubRequest(HC_EXTENSION *hc, const UCHAR *setup, PUCHAR buffer, ULONG length, ULONG *moved);
+/* A status-change request: checked, its buffer cleared and handed to the type's change pipe. */
+USBD_STATUS HcRootHubChangeRequest(HC_EXTENSION *hc, HC_TRANSFER *transfer);
+/* The pipe's waiting change requests end cancelled and are completed. */
+VOID HcRootHubAbort(HC_EXTENSION *hc, HC_PIPE *pipe);
+/* Synchronised with the interrupt: the oldest change request gets the bitmap (bit i for port i)
+ * in bytes bytes and goes to the pending completions. Answers whether more requests wait. */
+BOOLEAN HcRootHubReportChange(HC_EXTENSION *hc, ULONG bitmap, ULONG bytes);
+ULONG HcRootHubPorts(HC_EXTENSION *hc);
+NTSTATUS HcRootHubResetPort(HC_EXTENSION *hc, PIRP irp);
+/* roothub_ohci.c, roothub_uhci.c: the port work of each type. */
+ULONG HcOhciHubStatus(HC_EXTENSION *hc);
+ULONG HcOhciPortStatus(HC_EXTENSION *hc, ULONG port);
+VOID HcOhciSetPortFeature(HC_EXTENSION *hc, ULONG port, ULONG feature);
+VOID HcOhciClearPortFeature(HC_EXTENSION *hc, ULONG port, ULONG feature);
+VOID HcOhciHubDescriptor(HC_EXTENSION *hc, PUCHAR descriptor);
+USBD_STATUS HcOhciChangePipe(HC_EXTENSION *hc, HC_TRANSFER *transfer);
+BOOLEAN HcOhciChangeInterrupt(HC_EXTENSION *hc); /* from the interrupt service: whether it took the status */
+ULONG HcUhciHubStatus(HC_EXTENSION *hc);
+ULONG HcUhciPortStatus(HC_EXTENSION *hc, ULONG port);
+VOID HcUhciSetPortFeature(HC_EXTENSION *hc, ULONG port, ULONG feature);
+VOID HcUhciClearPortFeature(HC_EXTENSION *hc, ULONG port, ULONG feature);
+USBD_STATUS HcUhciChangePipe(HC_EXTENSION *hc, HC_TRANSFER *transfer);
+VOID HcUhciRootHubInitialise(HC_EXTENSION *hc); /* the port timers and deferred procedures */
 
 /* Waits: the IRQL-safe microsecond stall and the passive-level millisecond delay. */
 VOID HcDelayMilliseconds(ULONG ms);

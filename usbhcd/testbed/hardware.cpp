@@ -64,7 +64,9 @@ void UhciController::hostControllerReset() {
   frnum = 0;
   flbaseadd = 0;
   sofmod = 0x40;
-  portsc[0] = portsc[1] = 0x80;
+  // The ports start over: a device still plugged in shows as a new connection.
+  for (unsigned i = 0; i < 2; ++i)
+    portsc[i] = ports[i] ? static_cast<uint16_t>(0x83 | (ports[i]->lowSpeed ? 0x100 : 0)) : 0x80;
 }
 
 uint32_t UhciController::readRegister(uint32_t offset, unsigned size) {
@@ -134,11 +136,16 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
     case 0x10:
     case 0x12: {
       // Change bits 1 and 3 are cleared by writing one; enable, resume, reset and suspend are
-      // written; bit 7 always reads one; connect status and low-speed follow the device.
+      // written (enable only with a device there); bit 7 always reads one; connect status and
+      // low speed follow the device. Setting reset resets the device.
       unsigned port = (offset - 0x10) / 2;
       uint16_t &p = portsc[port];
-      uint16_t attached = ports[port] ? static_cast<uint16_t>(0x01 | (ports[port]->lowSpeed ? 0x100 : 0)) : 0;
-      p = static_cast<uint16_t>((p & 0x000A & ~value) | (value & 0x1244) | 0x80 | attached);
+      UsbDevice *d = ports[port];
+      uint16_t old = p, written = static_cast<uint16_t>(value & 0x1244);
+      if (!d) written &= ~0x0004;
+      uint16_t attached = d ? static_cast<uint16_t>(0x01 | (d->lowSpeed ? 0x100 : 0)) : 0;
+      p = static_cast<uint16_t>((p & 0x000A & ~value) | written | 0x80 | attached);
+      if (d && (p & 0x200) && !(old & 0x200)) d->busReset();
       break;
     }
   }
@@ -160,11 +167,23 @@ void UhciController::attach(unsigned port, UsbDevice *device) {
   if (!device) portsc[port] = 0x80 | 0x02;
 }
 
+void UhciController::plug(unsigned port, UsbDevice *device) {
+  ports[port] = device;
+  uint16_t &p = portsc[port];
+  p = static_cast<uint16_t>((p & 0x0008) | 0x80 | 0x03 | (device->lowSpeed ? 0x100 : 0));
+}
+
+void UhciController::unplug(unsigned port) {
+  ports[port] = nullptr;
+  uint16_t &p = portsc[port];
+  p = static_cast<uint16_t>((p & 0x0008) | 0x80 | 0x02 | ((p & 0x0004) ? 0x0008 : 0));
+}
+
 bool UhciController::interruptAsserted() const { return (usbsts & 0x03) && (interruptReasons & usbintr); }
 
 UsbDevice *UhciController::deviceAt(uint8_t address) {
   for (unsigned i = 0; i < 2; ++i)
-    if (ports[i] && (portsc[i] & 0x04) && ports[i]->address == address) return ports[i];
+    if (ports[i] && (portsc[i] & 0x04) && !(portsc[i] & 0x1200) && ports[i]->address == address) return ports[i];
   return nullptr;
 }
 
@@ -342,26 +361,36 @@ OhciController::OhciController(uint32_t memoryBase, unsigned ports, uint16_t ven
   config[0x11] = static_cast<uint8_t>(memoryBase >> 8);
   config[0x12] = static_cast<uint8_t>(memoryBase >> 16);
   config[0x13] = static_cast<uint8_t>(memoryBase >> 24);
+  if (this->ports > kMaxPorts) this->ports = kMaxPorts;
+  descriptorA = 0x01000000u | 0x0200u | this->ports;  // 2 ms power-on, no power switching
+  for (unsigned i = 0; i < this->ports; ++i) portStatus(i) = 0x100;  // powered
   softwareReset();
   reg[ohci::Control / 4] = 0;  // hardware reset state: UsbReset
 }
 
-// The software reset: registers to their defaults, the controller in UsbSuspend.
+// The software reset: registers to their defaults, the controller in UsbSuspend; the root hub
+// keeps its state.
 void OhciController::softwareReset() {
-  uint32_t rhStatus = reg[ohci::RhStatus / 4];
+  uint32_t rhStatus = reg[ohci::RhStatus / 4], rhDescriptorB = reg[ohci::RhDescriptorB / 4];
+  uint32_t portRegisters[kMaxPorts];
+  std::memcpy(portRegisters, &portStatus(0), sizeof(portRegisters));
   std::memset(reg, 0, sizeof(reg));
+  std::memcpy(&portStatus(0), portRegisters, sizeof(portRegisters));
   reg[ohci::Revision / 4] = 0x10;
   reg[ohci::Control / 4] = 0xC0;  // UsbSuspend
   reg[ohci::FmInterval / 4] = 0x2EDF;
   reg[ohci::LsThreshold / 4] = 0x628;
-  reg[ohci::RhDescriptorA / 4] = 0x01000000u | 0x0200u | (ports & 0xFF);  // 2 ms power-on, no power switching
-  reg[ohci::RhStatus / 4] = rhStatus;                                     // the root hub keeps its state
+  reg[ohci::RhDescriptorA / 4] = descriptorA;
+  reg[ohci::RhDescriptorB / 4] = rhDescriptorB;
+  reg[ohci::RhStatus / 4] = rhStatus;
 }
 
 uint32_t OhciController::readRegister(uint32_t offset, unsigned size) {
   uint32_t v = 0;
   if (offset == ohci::InterruptDisable)
     v = reg[ohci::InterruptEnable / 4];
+  else if (offset == ohci::RhStatus)  // local power status and its change read 0
+    v = (overCurrentIndicator_ ? 0x2u : 0) | (remoteWakeupEnable ? 0x8000u : 0) | (reg[offset / 4] & 0x20000u);
   else if (offset / 4 < sizeof(reg) / 4)
     v = reg[offset / 4];
   if (offset == ohci::CommandStatus && (v & 1) && !resetNeverCompletes) {
@@ -403,13 +432,21 @@ void OhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
     case ohci::FmInterval:
       if (!frameIntervalStuck) r = value & 0xFFFF3FFFu;
       break;
-    case ohci::RhDescriptorA:
+    case ohci::RhDescriptorA:  // the port count is read-only
+      r = (r & 0xFFu) | (value & 0xFF001F00u);
       break;
     case ohci::RhStatus:
       if (value & 0x1) globalPower = false;
       if (value & 0x10000) globalPower = true;
+      if (value & 0x20000) r &= ~0x20000u;
+      if (value & 0x8000) remoteWakeupEnable = true;
+      if (value & 0x80000000u) remoteWakeupEnable = false;
       break;
     default:
+      if (offset >= 0x54) {
+        if ((offset - 0x54) / 4 < ports) writePort((offset - 0x54) / 4, value);
+        break;
+      }
       r = value;
       break;
   }
@@ -417,7 +454,84 @@ void OhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
 
 void OhciController::attach(unsigned port, UsbDevice *device) {
   devices[port] = device;
-  reg[(0x54 + 4 * port) / 4] = device ? (0x103u | (device->lowSpeed ? 0x200u : 0)) : 0x100u;
+  portStatus(port) = device ? (0x103u | (device->lowSpeed ? 0x200u : 0)) : 0x100u;
+}
+
+void OhciController::portChange(unsigned port, uint32_t bits) {
+  portStatus(port) |= bits;
+  reg[ohci::InterruptStatus / 4] |= 0x40;
+}
+
+void OhciController::plug(unsigned port, UsbDevice *device) {
+  devices[port] = device;
+  uint32_t &r = portStatus(port);
+  r = (r & 0x1F0100u) | 0x1u | (device->lowSpeed ? 0x200u : 0);
+  portChange(port, 0x10000);
+}
+
+void OhciController::unplug(unsigned port) {
+  devices[port] = nullptr;
+  uint32_t &r = portStatus(port);
+  bool enabled = r & 0x2;
+  r &= 0x1F0100u;
+  resetLeft_[port] = resumeLeft_[port] = 0;
+  portChange(port, 0x10000 | (enabled ? 0x20000 : 0));
+}
+
+void OhciController::overCurrent(unsigned port, bool present) {
+  if (reg[ohci::RhDescriptorA / 4] & 0x800) {  // per port
+    uint32_t &r = portStatus(port);
+    bool enabled = r & 0x2;
+    r = present ? ((r | 0x8) & ~0x2u) : (r & ~0x8u);
+    portChange(port, 0x80000 | (present && enabled ? 0x20000 : 0));
+  } else {
+    overCurrentIndicator_ = present;
+    reg[ohci::RhStatus / 4] |= 0x20000;
+    reg[ohci::InterruptStatus / 4] |= 0x40;
+  }
+}
+
+// A write to HcRhPortStatus: each bit is a command.
+void OhciController::writePort(unsigned port, uint32_t value) {
+  uint32_t &r = portStatus(port);
+  bool connected = r & 0x1;
+  r &= ~(value & 0x1F0000u);
+  if (value & 0x1) r &= ~0x2u;  // clear port enable
+  if (value & 0x16) {           // set enable, set suspend, set reset
+    if (!connected) {
+      portChange(port, 0x10000);
+    } else {
+      if (value & 0x2) r |= 0x2;
+      if ((value & 0x4) && (r & 0x2)) r |= 0x4;
+      if ((value & 0x10) && !(r & 0x10)) {
+        r |= 0x10;
+        resetLeft_[port] = 10000;
+        if (devices[port]) devices[port]->busReset();
+      }
+    }
+  }
+  if ((value & 0x8) && (r & 0x4) && !resumeLeft_[port]) resumeLeft_[port] = 20000;  // clear suspend: resume
+  if (value & 0x100) r |= 0x100;
+  if ((value & 0x200) && !(reg[ohci::RhDescriptorA / 4] & 0x200)) r &= ~0x102u;  // power off (when switched)
+}
+
+void OhciController::advancePorts(uint64_t microseconds) {
+  for (unsigned i = 0; i < ports; ++i) {
+    if (resetLeft_[i]) {
+      resetLeft_[i] -= std::min(resetLeft_[i], microseconds);
+      if (!resetLeft_[i]) {
+        portStatus(i) = (portStatus(i) & ~0x14u) | 0x2u;
+        portChange(i, 0x100000);
+      }
+    }
+    if (resumeLeft_[i]) {
+      resumeLeft_[i] -= std::min(resumeLeft_[i], microseconds);
+      if (!resumeLeft_[i]) {
+        portStatus(i) &= ~0x4u;
+        portChange(i, 0x40000);
+      }
+    }
+  }
 }
 
 bool OhciController::interruptAsserted() const {
@@ -426,6 +540,7 @@ bool OhciController::interruptAsserted() const {
 }
 
 void OhciController::advance(uint64_t microseconds) {
+  advancePorts(microseconds);
   if ((reg[ohci::Control / 4] & 0xC0) != 0x80) return;  // not UsbOperational
   frameTime += microseconds;
   while (frameTime >= 1000) {
@@ -435,8 +550,8 @@ void OhciController::advance(uint64_t microseconds) {
 }
 
 UsbDevice *OhciController::deviceAt(uint8_t address) {
-  for (unsigned i = 0; i < ports && i < 4; ++i)
-    if (devices[i] && (reg[(0x54 + 4 * i) / 4] & 0x02) && devices[i]->address == address) return devices[i];
+  for (unsigned i = 0; i < ports; ++i)
+    if (devices[i] && (portStatus(i) & 0x16) == 0x02 && devices[i]->address == address) return devices[i];
   return nullptr;
 }
 
@@ -756,6 +871,16 @@ UsbDevice::Endpoint *UsbDevice::endpoint(uint8_t address) {
   for (auto &e : endpoints)
     if (e.address == address || (e.type == 0 && (e.address & 0x0F) == (address & 0x0F))) return &e;
   return nullptr;
+}
+
+void UsbDevice::busReset() {
+  ++busResets;
+  address = 0;
+  configuration = 0;
+  alternateSetting = 0;
+  for (auto &e : endpoints) e.toggle = false, e.stalled = false;
+  controlReply_.clear();
+  controlReplyAt_ = 0;
 }
 
 // A control request's status stage has been acknowledged: what it sets takes effect now.

@@ -66,6 +66,9 @@ class UsbDevice {
   uint32_t frame = 0;                          // set by the controller before each frame
 
   Endpoint *endpoint(uint8_t address);
+  // A bus reset on its port: address 0, unconfigured, every endpoint back to DATA0 and unhalted.
+  void busReset();
+  unsigned busResets = 0;
   // One transaction. Out and setup: length bytes at data. In: at most length bytes into data,
   // length set to what was sent; *toggle is the data PID's toggle (the endpoint's).
   Handshake transact(Pid pid, uint8_t endpoint, bool *toggle, uint8_t *data, unsigned &length);
@@ -147,6 +150,13 @@ class PiixBridge : public PciDevice {
 };
 
 // UHCI: I/O registers USBCMD, USBSTS, USBINTR, FRNUM, FLBASEADD, SOFMOD, PORTSC1/2.
+//
+// The root ports follow PORTSC of the UHCI design guide: connect status (bit 0) and its change
+// (1), enable (2) and its change (3, set when the port is disabled by a disconnect), resume detect
+// (6, written by software to signal a resume), bit 7 always one, low-speed device (8), reset (9,
+// held by software: the device is in reset while it is set), suspend (12). Bits 1 and 3 are
+// cleared by writing one; the port can be enabled only with a device connected. No interrupt
+// tells of a port change.
 class UhciController : public PciDevice {
  public:
   explicit UhciController(uint32_t ioBase = 0xE000, uint16_t vendor = 0x8086, uint16_t device = 0x7112);
@@ -163,6 +173,11 @@ class UhciController : public PciDevice {
 
   // A device on a root port (the port is connected and enabled, as the hub driver leaves it).
   void attach(unsigned port, UsbDevice *device);
+  // A device is plugged in (connect status and change; not enabled until the port is reset and
+  // enabled) or pulled out (connection gone with its change; an enabled port is disabled with the
+  // enable change). Ports are 0 and 1.
+  void plug(unsigned port, UsbDevice *device);
+  void unplug(unsigned port);
   UsbDevice *ports[2] = {nullptr, nullptr};
 
   uint64_t frames = 0;            // frames run since the controller last started
@@ -180,8 +195,20 @@ class UhciController : public PciDevice {
 };
 
 // OHCI: memory-mapped registers HcRevision ... HcRhPortStatus.
+//
+// The root hub follows the OHCI 1.0a register descriptions: HcRhDescriptorA (port count, the
+// power-switching and over-current modes, power-on-to-power-good time; all but the port count
+// writable), HcRhDescriptorB (removable-device bits and port-power control mask), HcRhStatus
+// (over-current indicator and its change, remote-wakeup enable; written with the command bits
+// clear/set global power, set/clear remote-wakeup enable) and HcRhPortStatus[n] (written with
+// command bits: clear enable, set enable, set suspend, clear suspend (a 20 ms resume), set reset
+// (the controller times 10 ms, then the port is enabled with the reset change), set and clear
+// power; bits 16-20 are changes, cleared by writing one). Enable, suspend and reset of a port
+// without a device set its connect change instead. Every change raises the root-hub status-change
+// interrupt (0x40).
 class OhciController : public PciDevice {
  public:
+  static constexpr unsigned kMaxPorts = 15;
   explicit OhciController(uint32_t memoryBase = 0xFEBF0000, unsigned ports = 2, uint16_t vendor = 0x1045,
                           uint16_t device = 0xC861);
   uint32_t readRegister(uint32_t offset, unsigned size) override;
@@ -193,16 +220,28 @@ class OhciController : public PciDevice {
   unsigned resetReads = 1;           // reads of HcCommandStatus before the reset bit clears
   uint32_t hccaMask = 0xFFFFFF00u;   // writable bits of HcHCCA (256-byte alignment)
 
-  uint32_t reg[0x60 / 4 + 15] = {};
+  uint32_t reg[0x54 / 4 + kMaxPorts] = {};
   unsigned ports;
   bool globalPower = false;
   unsigned resetReadsLeft = 0;
+  // The root hub as the board sets it up: descriptor A's port count comes from the constructor.
+  uint32_t descriptorA;
+  uint32_t descriptorB = 0;
+  bool remoteWakeupEnable = false;
 
   void advance(uint64_t microseconds) override;
   bool interruptAsserted() const override;
   // A device on a root port (connected and enabled, as the hub driver leaves it).
   void attach(unsigned port, UsbDevice *device);
-  UsbDevice *devices[4] = {};
+  // Plugged in (connect change; not enabled until reset) or pulled out (connect change; an enabled
+  // port is disabled with the enable change). Ports are 0 ... ports - 1.
+  void plug(unsigned port, UsbDevice *device);
+  void unplug(unsigned port);
+  // Over-current on a port begins or ends: per port (descriptor A bit 11) in the port's register,
+  // which also disables the port, else for the whole hub in HcRhStatus.
+  void overCurrent(unsigned port, bool present);
+  uint32_t &portStatus(unsigned port) { return reg[0x54 / 4 + port]; }
+  UsbDevice *devices[kMaxPorts] = {};
   uint64_t frameTime = 0;
   uint64_t frames = 0;          // frames run while operational
   unsigned bytesThisFrame = 0;  // bus time used by the last frame, in bytes
@@ -218,6 +257,12 @@ class OhciController : public PciDevice {
   EdResult serviceEd(uint32_t ed);
   EdResult serviceIsochronous(uint32_t ed, uint32_t frame);
   UsbDevice *deviceAt(uint8_t address);
+  void portChange(unsigned port, uint32_t bits);
+  void writePort(unsigned port, uint32_t value);
+  void advancePorts(uint64_t microseconds);
+  uint64_t resetLeft_[kMaxPorts] = {};   // microseconds of a port reset still to run
+  uint64_t resumeLeft_[kMaxPorts] = {};  // microseconds of a resume still to run
+  bool overCurrentIndicator_ = false;
 };
 
 // The machine: PCI functions by bus and slot, the edge/level control ports, and the last bus
