@@ -18,8 +18,8 @@ static ULONG PortRegister(ULONG port) { return HcRhStatus + 4 * port; }
 
 /* Hub features by number (0-20): the value written to the port's register; 0 writes nothing. */
 static const ULONG SetValues[21] = {[1] = 0x2, [2] = 0x4, [4] = 0x10, [8] = 0x100};
-static const ULONG ClearValues[21] = {[1] = 0x1,      [2] = 0x8,      [8] = 0x200,     [16] = 0x10000,
-                                      [17] = 0x20000, [18] = 0x40000, [19] = 0x80000, [20] = 0x100000};
+static const ULONG ClearValues[21] = {
+    [1] = 0x1, [2] = 0x8, [8] = 0x200, [16] = 0x10000, [17] = 0x20000, [18] = 0x40000, [19] = 0x80000, [20] = 0x100000};
 
 /* Bits 15 (remote-wakeup enable) and 31 are not hub status. */
 ULONG HcOhciHubStatus(HC_EXTENSION *hc) { return Read(hc, HcRhStatus) & 0x7FFF7FFF; }

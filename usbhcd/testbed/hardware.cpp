@@ -371,7 +371,7 @@ OhciController::OhciController(uint32_t memoryBase, unsigned ports, uint16_t ven
 // The software reset: registers to their defaults, the controller in UsbSuspend; the root hub
 // keeps its state.
 void OhciController::softwareReset() {
-  uint32_t rhStatus = reg[ohci::RhStatus / 4], rhDescriptorB = reg[ohci::RhDescriptorB / 4];
+  uint32_t rhStatus = reg[ohci::RhStatus / 4];
   uint32_t portRegisters[kMaxPorts];
   std::memcpy(portRegisters, &portStatus(0), sizeof(portRegisters));
   std::memset(reg, 0, sizeof(reg));
@@ -381,7 +381,7 @@ void OhciController::softwareReset() {
   reg[ohci::FmInterval / 4] = 0x2EDF;
   reg[ohci::LsThreshold / 4] = 0x628;
   reg[ohci::RhDescriptorA / 4] = descriptorA;
-  reg[ohci::RhDescriptorB / 4] = rhDescriptorB;
+  reg[ohci::RhDescriptorB / 4] = descriptorB;
   reg[ohci::RhStatus / 4] = rhStatus;
 }
 

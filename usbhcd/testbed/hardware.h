@@ -224,7 +224,8 @@ class OhciController : public PciDevice {
   unsigned ports;
   bool globalPower = false;
   unsigned resetReadsLeft = 0;
-  // The root hub as the board sets it up: descriptor A's port count comes from the constructor.
+  // The root hub descriptors as the board sets them up, loaded at every reset; descriptor A's
+  // port count comes from the constructor.
   uint32_t descriptorA;
   uint32_t descriptorB = 0;
   bool remoteWakeupEnable = false;
