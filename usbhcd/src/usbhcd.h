@@ -223,7 +223,7 @@ typedef struct _HC_UHCI_STATE {
   KDPC PortDpc[2];
   KTIMER PortTimer[2];
   ULONG PortChange[2]; /* the root-hub ports' software change flags (HC_UHCI_PORT_...) */
-  HC_POOL *ExtraPool; /* blocks for packets that straddle a page */
+  HC_POOL *ExtraPool;  /* blocks for packets that straddle a page */
   KSPIN_LOCK ScheduleLock;
   ULONG NodeBandwidth[63];
   LIST_ENTRY AsyncPipes; /* control and bulk queue heads, in the order they are linked */

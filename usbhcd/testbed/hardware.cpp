@@ -362,7 +362,7 @@ OhciController::OhciController(uint32_t memoryBase, unsigned ports, uint16_t ven
   config[0x12] = static_cast<uint8_t>(memoryBase >> 16);
   config[0x13] = static_cast<uint8_t>(memoryBase >> 24);
   if (this->ports > kMaxPorts) this->ports = kMaxPorts;
-  descriptorA = 0x01000000u | 0x0200u | this->ports;  // 2 ms power-on, no power switching
+  descriptorA = 0x01000000u | 0x0200u | this->ports;                 // 2 ms power-on, no power switching
   for (unsigned i = 0; i < this->ports; ++i) portStatus(i) = 0x100;  // powered
   softwareReset();
   reg[ohci::Control / 4] = 0;  // hardware reset state: UsbReset
