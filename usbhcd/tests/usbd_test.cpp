@@ -196,6 +196,7 @@ TEST_F(UsbdHelpers, ParseDescriptorsFindsTheFirstOfItsTypeWithinTheTotalLength) 
   const ptrdiff_t interface1alt1 = 9 + 9 + 7 + 7 + 9, classSpecific = interface1alt1 + 9,
                   isoEndpoint = classSpecific + 5, endpoint2 = 9 + 9 + 7;
   std::vector<uint8_t> zeroLength = Config().interface(0, 0, 0).raw({0, 5}).endpoint(0x81, 2, 64).done();
+  std::vector<uint8_t> lengthOne = Config().interface(0, 0, 0).raw({1}).endpoint(0x81, 2, 64).done();
   std::vector<uint8_t> runsPast = Config().interface(0, 0, 0).raw({40, 0x24, 1}).done();
   struct Case {
     const char *name;
@@ -216,6 +217,7 @@ TEST_F(UsbdHelpers, ParseDescriptorsFindsTheFirstOfItsTypeWithinTheTotalLength) 
       {"total length ends just after it", c, 0, ULONG(classSpecific + 5), 0x24, classSpecific},
       {"start at the end", c, ptrdiff_t(c.size()), ULONG(c.size()), 2, -1},
       {"a zero length ends the walk", zeroLength, 0, ULONG(zeroLength.size()), 5, -1},
+      {"a length of 1 ends the walk", lengthOne, 0, ULONG(lengthOne.size()), 5, -1},
       {"a descriptor running past the end is not taken", runsPast, 0, ULONG(runsPast.size()), 0x24, -1},
   };
   for (const auto &k : cases) {
@@ -274,7 +276,7 @@ TEST_F(UsbdHelpers, ParseConfigurationKeepsToTheTotalLength) {
       {"total length ends inside setting 1's descriptor", withTotal(base, i1a1 + 8), false},
       {"total length ends just after it", withTotal(base, i1a1 + 9), true},
       {"a zero length before it", Config().interface(0, 0, 0).raw({0, 0x24}).interface(1, 1, 0).done(), false},
-      {"a length of 1 before it", Config().interface(0, 0, 0).raw({1, 0x24}).interface(1, 1, 0).done(), false},
+      {"a length of 1 before it", Config().interface(0, 0, 0).raw({1}).interface(1, 1, 0).done(), false},
       {"an interface descriptor too short to hold its fields",
        Config().interface(0, 0, 0).raw({7, 4, 1, 1, 0, 0xFF, 0}).done(2), false},
       {"a short one passed over", Config().interface(0, 0, 0).raw({7, 4, 1, 1, 0, 0xFF, 0}).interface(1, 1, 0).done(),
