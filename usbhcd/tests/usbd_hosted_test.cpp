@@ -253,7 +253,7 @@ void exercise(const std::vector<uint8_t> &bytes, std::mt19937 &rng) {
 
 TEST(UsbdHosted, RandomAndMutatedDescriptorBuffers) {
   std::mt19937 rng(0x5EED1234u);
-  for (int n = 0; n < 20000; ++n) {
+  for (int n = 0; n < 100000; ++n) {
     std::vector<uint8_t> bytes;
     if (n % 10 == 0) {  // now and then bytes with no structure at all
       bytes.resize(rng() % 80);
