@@ -70,8 +70,8 @@ VOID NTAPI USBD_GetUSBDIVersion(PUSBD_VERSION_INFORMATION versionInformation) {
 
 PUSB_COMMON_DESCRIPTOR NTAPI USBD_ParseDescriptors(PVOID descriptorBuffer, ULONG totalLength, PVOID startPosition,
                                                    LONG descriptorType) {
-  return (PUSB_COMMON_DESCRIPTOR)FindDescriptor((PUCHAR)descriptorBuffer, totalLength, startPosition,
-                                                descriptorType, 2);
+  return (PUSB_COMMON_DESCRIPTOR)FindDescriptor((PUCHAR)descriptorBuffer, totalLength, startPosition, descriptorType,
+                                                2);
 }
 
 PUSB_INTERFACE_DESCRIPTOR NTAPI USBD_ParseConfigurationDescriptorEx(PUSB_CONFIGURATION_DESCRIPTOR configuration,

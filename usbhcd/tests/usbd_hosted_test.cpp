@@ -82,8 +82,9 @@ std::vector<uint8_t> makeConfiguration(std::mt19937 &rng) {
     for (unsigned a = 0; a < alternates; ++a) {
       unsigned endpoints = pick(4) == 0 ? 0 : 1 + pick(5);
       uint8_t alt = static_cast<uint8_t>(pick(6) == 0 ? a + 1 : a);  // now and then no setting 0
-      c.insert(c.end(), {9, 4, static_cast<uint8_t>(i), alt, static_cast<uint8_t>(endpoints),
-                         static_cast<uint8_t>(pick(256)), static_cast<uint8_t>(pick(3)), static_cast<uint8_t>(pick(3)), 0});
+      c.insert(c.end(),
+               {9, 4, static_cast<uint8_t>(i), alt, static_cast<uint8_t>(endpoints), static_cast<uint8_t>(pick(256)),
+                static_cast<uint8_t>(pick(3)), static_cast<uint8_t>(pick(3)), 0});
       if (pick(3) == 0) {
         unsigned extra = 2 + pick(12);
         c.push_back(static_cast<uint8_t>(extra));
@@ -102,12 +103,24 @@ void mutate(std::vector<uint8_t> &c, std::mt19937 &rng) {
   unsigned rounds = static_cast<unsigned>(pick(4));
   for (unsigned r = 0; r < rounds && !c.empty(); ++r) {
     switch (pick(6)) {
-      case 0: c[pick(c.size())] = static_cast<uint8_t>(rng()); break;                   // any byte
-      case 1: c[pick(c.size())] = static_cast<uint8_t>(pick(3)); break;                 // a length of 0, 1 or 2
-      case 2: c[pick(c.size())] = static_cast<uint8_t>(200 + pick(56)); break;          // a length past the end
-      case 3: c.resize(pick(c.size() + 1)); break;                                      // cut short
-      case 4: c.insert(c.begin() + pick(c.size() + 1), static_cast<uint8_t>(rng())); break;
-      case 5: c.erase(c.begin() + pick(c.size())); break;
+      case 0:  // any byte
+        c[pick(c.size())] = static_cast<uint8_t>(rng());
+        break;
+      case 1:  // a length of 0, 1 or 2
+        c[pick(c.size())] = static_cast<uint8_t>(pick(3));
+        break;
+      case 2:  // a length past the end
+        c[pick(c.size())] = static_cast<uint8_t>(200 + pick(56));
+        break;
+      case 3:  // cut short
+        c.resize(pick(c.size() + 1));
+        break;
+      case 4:
+        c.insert(c.begin() + pick(c.size() + 1), static_cast<uint8_t>(rng()));
+        break;
+      case 5:
+        c.erase(c.begin() + pick(c.size()));
+        break;
     }
   }
 }
@@ -218,7 +231,8 @@ void exercise(const std::vector<uint8_t> &bytes, std::mt19937 &rng) {
   size_t size = kHead;
   for (unsigned i = 0; complete && i < config->bNumInterfaces; ++i) {
     auto *d = USBD_ParseConfigurationDescriptor(config, static_cast<UCHAR>(i), 0);
-    if (!d) complete = false;
+    if (!d)
+      complete = false;
     else {
       firsts.push_back(d);
       size += kRecordHead + kPipe * (d->bNumEndpoints ? d->bNumEndpoints : 1);

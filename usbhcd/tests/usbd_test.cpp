@@ -38,7 +38,7 @@ using GetVersion = VOID(NTAPI *)(PUSBD_VERSION_INFORMATION);
 using ParseDescriptors = PUSB_COMMON_DESCRIPTOR(NTAPI *)(PVOID, ULONG, PVOID, LONG);
 using ParseConfiguration = PUSB_INTERFACE_DESCRIPTOR(NTAPI *)(PUSB_CONFIGURATION_DESCRIPTOR, UCHAR, UCHAR);
 using ParseConfigurationEx = PUSB_INTERFACE_DESCRIPTOR(NTAPI *)(PUSB_CONFIGURATION_DESCRIPTOR, PVOID, LONG, LONG, LONG,
-                                                                 LONG, LONG);
+                                                                LONG, LONG);
 using CreateRequest = PURB(NTAPI *)(PUSB_CONFIGURATION_DESCRIPTOR, PUSHORT);
 using CreateRequestEx = PURB(NTAPI *)(PUSB_CONFIGURATION_DESCRIPTOR, ListEntry *);
 
@@ -357,7 +357,8 @@ TEST_F(UsbdHelpers, CreateConfigurationRequestForACamera) {
 TEST_F(UsbdHelpers, CreateConfigurationRequestExFillsTheList) {
   std::vector<uint8_t> c = camera();
   auto *config = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(c.data());
-  ListEntry list[3] = {{parseConfiguration(config, 1, 2), nullptr}, {parseConfiguration(config, 0, 0), nullptr},
+  ListEntry list[3] = {{parseConfiguration(config, 1, 2), nullptr},
+                       {parseConfiguration(config, 0, 0), nullptr},
                        {nullptr, reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(&c)}};
   ASSERT_NE(nullptr, list[0].descriptor);
   ASSERT_NE(nullptr, list[1].descriptor);
@@ -415,14 +416,13 @@ TEST_F(UsbdHelpers, CreateConfigurationRequestRefusesWhatItCannotBuild) {
     std::vector<uint8_t> bytes;
     std::vector<size_t> records;  // the record lengths, none when refused
   } cases[] = {
-      {"an interface without endpoints gets room for one pipe", Config().interface(0, 0, 0).done(),
-       {recordLength(0)}},
-      {"interface 1 with only alternate setting 1", Config().interface(0, 0, 1).endpoint(0x81, 2, 64).interface(1, 1, 1).endpoint(0x82, 1, 8).done(),
+      {"an interface without endpoints gets room for one pipe", Config().interface(0, 0, 0).done(), {recordLength(0)}},
+      {"interface 1 with only alternate setting 1",
+       Config().interface(0, 0, 1).endpoint(0x81, 2, 64).interface(1, 1, 1).endpoint(0x82, 1, 8).done(),
        {}},
       {"no interfaces", Config().done(), {}},
       {"more interfaces claimed than there are", Config().interface(0, 0, 1).endpoint(0x81, 2, 64).done(2), {}},
-      {"interface 1 behind a zero length",
-       Config().interface(0, 0, 0).raw({0, 0x24}).interface(1, 0, 0).done(), {}},
+      {"interface 1 behind a zero length", Config().interface(0, 0, 0).raw({0, 0x24}).interface(1, 0, 0).done(), {}},
       {"15 interfaces", interfaces(15), std::vector<size_t>(15, recordLength(1))},
       {"16 interfaces", interfaces(16), {}},
       {"15 interfaces of 255 endpoints exceed the 16-bit request length", manyEndpoints(15), {}},
