@@ -451,6 +451,28 @@ TEST_F(UsbdHelpers, CreateConfigurationRequestRefusesWhatItCannotBuild) {
   }
 }
 
+// However long the list, the request's size stops at the URB's 16-bit length, without wrapping.
+TEST_F(UsbdHelpers, CreateConfigurationRequestExRefusesRequestsBeyondTheUrbLength) {
+  std::vector<uint8_t> c = Config().interface(0, 0, 255).done();
+  auto *config = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(c.data());
+  auto *interface = reinterpret_cast<PUSB_INTERFACE_DESCRIPTOR>(c.data() + 9);
+  const size_t fitting = (0xFFFF - kHead) / recordLength(255);
+  for (size_t count : {fitting, fitting + 1, size_t(1000), size_t(70000)}) {
+    std::vector<ListEntry> list(count, ListEntry{interface, nullptr});
+    list.push_back({nullptr, nullptr});
+    PURB urb = createRequestEx(config, list.data());
+    if (count == fitting) {
+      ASSERT_NE(nullptr, urb) << count;
+      EXPECT_EQ(kHead + count * recordLength(255), urb->UrbHeader.Length);
+      expectPoolRequest(urb);
+      tb.freePool(urb);
+    } else {
+      EXPECT_EQ(nullptr, urb) << count;
+      EXPECT_EQ(nullptr, list[0].information) << count;
+    }
+  }
+}
+
 TEST_F(UsbdHelpers, PoolRefusalGivesNoRequest) {
   std::vector<uint8_t> c = camera();
   auto *config = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(c.data());
