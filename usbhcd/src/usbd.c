@@ -39,6 +39,9 @@
 #define INTERFACE_DESCRIPTOR_TYPE 4
 #define INTERFACE_DESCRIPTOR_SIZE 9
 #define ANY (-1)
+#if !defined(HC_USBD_HOSTED) && !defined(_WIN64)
+_Static_assert(URB_HEAD_SIZE == 24 && RECORD_HEAD_SIZE == 16 && PIPE_SIZE == 20, "the 32-bit request layout");
+#endif
 
 /* The first descriptor of the type, at least minimum bytes long, from start on in the range of
  * total bytes at buffer; null when none (see the rules at the top). */
