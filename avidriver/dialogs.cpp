@@ -23,6 +23,7 @@
 #include "profile_dialogs.h"
 #include "qrcamlib.h"
 #include "quorelreg.h"
+#include "sliders.h"
 
 namespace avi {
 
@@ -92,15 +93,6 @@ POINT windowPosition(HWND window) {
   return POINT{frame.left, frame.top};
 }
 
-void setBar(HWND dialog, int id, int last, int page, LONG position) {
-  ui::ScrollBar bar(dialog, id);
-  // With a page the thumb reaches max - page + 1: the range is widened so that `last` is reached.
-  bar.setRange(0, last + page - 1, page);
-  bar.setPosition(position);
-}
-
-void setNumber(HWND dialog, int id, LONG value) { SetDlgItemInt(dialog, id, static_cast<UINT>(value), TRUE); }
-
 // The LED as the profile has it.
 void sendLed(const profiles::ProfileSettings& p) { QRSetLEDEn(p[AVI_VALUE("LED Enable")] ? p[AVI_VALUE("LED Mode")] : 0); }
 
@@ -124,8 +116,8 @@ class TimedProfileDialog : public ui::Dialog {
     start1_ = p[AVI_VALUE("Timed Profile 1 Start Time")];
     start2_ = p[AVI_VALUE("Timed Profile 2 Start Time")];
     enable_ = p[AVI_VALUE("Timed Profile Enable")];
-    setBar(hwnd_, IDC_TP_START, kLastMinute, 15, start1_);
-    setBar(hwnd_, IDC_TP_END, kLastMinute, 15, start2_);
+    camui::setBarRange(hwnd_, IDC_TP_START, kLastMinute, 15, start1_);
+    camui::setBarRange(hwnd_, IDC_TP_END, kLastMinute, 15, start2_);
     SetDlgItemTextA(hwnd_, IDC_TP_START_FIELD, timeText(start1_).c_str());
     SetDlgItemTextA(hwnd_, IDC_TP_END_FIELD, timeText(start2_).c_str());
     ui::CheckBox(hwnd_, IDC_TP_ENABLE).setChecked(enable_ != 0);
@@ -163,9 +155,7 @@ class TimedProfileDialog : public ui::Dialog {
     handled = true;
     const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
     if (id != IDC_TP_START && id != IDC_TP_END) return 0;
-    ui::ScrollBar bar(hwnd_, id);
-    const LONG position = std::min(bar.requestedPosition(wParam), kLastMinute);
-    bar.setPosition(position);
+    const LONG position = camui::moveBar(hwnd_, id, wParam, kLastMinute);
     (id == IDC_TP_START ? start1_ : start2_) = position;
     SetDlgItemTextA(hwnd_, id == IDC_TP_START ? IDC_TP_START_FIELD : IDC_TP_END_FIELD, timeText(position).c_str());
     return 0;
@@ -222,45 +212,30 @@ class TimedProfileDialog : public ui::Dialog {
 // The source dialog.
 
 // A scroll bar of the source dialog and what it sets.
-enum class FieldKind { Percent, Plain, Gamma };
-struct BarControl {
-  int bar, field;
-  ValueId value;
-  int last, page;
-  FieldKind kind;
-  LONG (*send)(LONG value);
-};
+using camui::Slider;
+using camui::SliderField;
 
-LONG sendSharpness(LONG value) { return QRSetSharpness(value); }
-LONG sendGain(LONG value) { return QRSetGain(value); }
-LONG sendBacklight(LONG value) { return QRSetBLCEn(value); }
-LONG sendAutoBias(LONG value) { return QRSetAutoBias((value * 255 / 100) & 0xFF); }
-LONG sendGamma(LONG value) { return QRSetGamma(value & 0xFF); }
-LONG sendChroma(LONG value) { return QRSetChromaSat(value & 0xFF); }
-LONG sendRed(LONG value) { return QRSetRedBal(value & 0xFF); }
-LONG sendBlue(LONG value) { return QRSetBlueBal(value & 0xFF); }
-
-const BarControl kSharpness = {IDC_SRC_SHARPNESS, IDC_SRC_SHARPNESS_FIELD, AVI_VALUE("Image Sharpness"), 250, 25,
-                               FieldKind::Percent, &sendSharpness};
-const BarControl kBias = {IDC_SRC_BRIGHTNESS, IDC_SRC_BRIGHTNESS_FIELD, AVI_VALUE("AGC Bias"), 100, 10,
-                          FieldKind::Plain, &sendAutoBias};
+const Slider kSharpness = {IDC_SRC_SHARPNESS, IDC_SRC_SHARPNESS_FIELD, AVI_VALUE("Image Sharpness"), 250, 25,
+                               SliderField::Percent, &camui::sendSharpness};
+const Slider kBias = {IDC_SRC_BRIGHTNESS, IDC_SRC_BRIGHTNESS_FIELD, AVI_VALUE("AGC Bias"), 100, 10,
+                          SliderField::Plain, &camui::sendAutoBias};
 // The compact form's brightness bar while the automatic gain is off.
-const BarControl kCompactGain = {IDC_SRC_BRIGHTNESS, IDC_SRC_BRIGHTNESS_FIELD, AVI_VALUE("Video Gain"), 250, 25,
-                                 FieldKind::Percent, &sendGain};
-const BarControl kGamma = {IDC_SRC_GAMMA, IDC_SRC_GAMMA_FIELD, AVI_VALUE("Gamma Value"), 255, 10,
-                           FieldKind::Gamma, &sendGamma};
-const BarControl kGain = {IDC_SRC_GAIN, IDC_SRC_GAIN_FIELD, AVI_VALUE("Video Gain"), 250, 25, FieldKind::Percent,
-                          &sendGain};
-const BarControl kColour = {IDC_SRC_COLOR, IDC_SRC_COLOR_FIELD, AVI_VALUE("Color Saturation"), 250, 25,
-                            FieldKind::Percent, &sendChroma};
-const BarControl kRed = {IDC_SRC_RED, IDC_SRC_RED_FIELD, AVI_VALUE("Red Balance"), 250, 25, FieldKind::Percent,
-                         &sendRed};
-const BarControl kBlue = {IDC_SRC_BLUE, IDC_SRC_BLUE_FIELD, AVI_VALUE("Blue Balance"), 250, 25, FieldKind::Percent,
-                          &sendBlue};
-const BarControl kBacklight = {IDC_SRC_BACKLIGHT, IDC_SRC_BACKLIGHT_FIELD, AVI_VALUE("BLC Value"), 250, 25,
-                               FieldKind::Percent, &sendBacklight};
+const Slider kCompactGain = {IDC_SRC_BRIGHTNESS, IDC_SRC_BRIGHTNESS_FIELD, AVI_VALUE("Video Gain"), 250, 25,
+                                 SliderField::Percent, &camui::sendGain};
+const Slider kGamma = {IDC_SRC_GAMMA, IDC_SRC_GAMMA_FIELD, AVI_VALUE("Gamma Value"), 255, 10,
+                           SliderField::Gamma, &camui::sendGamma};
+const Slider kGain = {IDC_SRC_GAIN, IDC_SRC_GAIN_FIELD, AVI_VALUE("Video Gain"), 250, 25, SliderField::Percent,
+                          &camui::sendGain};
+const Slider kColour = {IDC_SRC_COLOR, IDC_SRC_COLOR_FIELD, AVI_VALUE("Color Saturation"), 250, 25,
+                            SliderField::Percent, &camui::sendChroma};
+const Slider kRed = {IDC_SRC_RED, IDC_SRC_RED_FIELD, AVI_VALUE("Red Balance"), 250, 25, SliderField::Percent,
+                         &camui::sendRed};
+const Slider kBlue = {IDC_SRC_BLUE, IDC_SRC_BLUE_FIELD, AVI_VALUE("Blue Balance"), 250, 25, SliderField::Percent,
+                          &camui::sendBlue};
+const Slider kBacklight = {IDC_SRC_BACKLIGHT, IDC_SRC_BACKLIGHT_FIELD, AVI_VALUE("BLC Value"), 250, 25,
+                               SliderField::Percent, &camui::sendBacklight};
 
-const BarControl* const kFullBars[] = {&kSharpness, &kBias, &kGamma, &kGain, &kColour, &kRed, &kBlue, &kBacklight};
+const Slider* const kFullBars[] = {&kSharpness, &kBias, &kGamma, &kGain, &kColour, &kRed, &kBlue, &kBacklight};
 
 class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
  public:
@@ -418,26 +393,9 @@ class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
     }
   }
 
-  const BarControl& compactBrightness() { return setting(AVI_VALUE("ASC Enable")) ? kBias : kCompactGain; }
+  const Slider& compactBrightness() { return setting(AVI_VALUE("ASC Enable")) ? kBias : kCompactGain; }
 
-  void showBar(const BarControl& c) {
-    const LONG value = setting(c.value);
-    setBar(hwnd_, c.bar, c.last, c.page, value);
-    showField(c, value);
-  }
-  void showField(const BarControl& c, LONG value) {
-    switch (c.kind) {
-      case FieldKind::Percent:
-        setNumber(hwnd_, c.field, camui::percentOf250(value));
-        break;
-      case FieldKind::Plain:
-        setNumber(hwnd_, c.field, value);
-        break;
-      case FieldKind::Gamma:
-        SetDlgItemTextA(hwnd_, c.field, camui::gammaText(value).c_str());
-        break;
-    }
-  }
+  void showBar(const Slider& c) { camui::showSlider(hwnd_, c, setting(c.value)); }
 
   // Every control from LiveSettings.
   void showAll() {
@@ -450,7 +408,7 @@ class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
       showBar(kColour);
       return;
     }
-    for (const BarControl* c : kFullBars) showBar(*c);
+    for (const Slider* c : kFullBars) showBar(*c);
     ui::ComboBox(hwnd_, IDC_SRC_AGC_MODE).select(camui::agcItem(setting(AVI_VALUE("ASC Enable")), 0));
     const struct {
       int id;
@@ -469,13 +427,13 @@ class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
     if (!full_) return;
     LONG shutter = setting(AVI_VALUE("Shutter Value"));
     if (cameraOn()) shutter = setting(AVI_VALUE("Shutter Value")) = QRGetShutter();
-    setNumber(hwnd_, IDC_SRC_SHUTTER_FIELD, camui::shutterSpeed(shutter));
+    camui::setNumberField(hwnd_, IDC_SRC_SHUTTER_FIELD, camui::shutterSpeed(shutter));
     const bool automatic = setting(AVI_VALUE("ASC Enable")) != 0;
     EnableWindow(item(IDC_SRC_BRIGHTNESS), automatic);
     for (int id : {IDC_SRC_SHUTTER, IDC_SRC_SHUTTER_FIELD, IDC_SRC_GAIN, IDC_SRC_GAIN_FIELD}) {
       EnableWindow(item(id), !automatic);
     }
-    if (!automatic) setBar(hwnd_, IDC_SRC_SHUTTER, camui::kShutterPositions - 1, 25, camui::positionForShutter(shutter));
+    if (!automatic) camui::setBarRange(hwnd_, IDC_SRC_SHUTTER, camui::kShutterPositions - 1, 25, camui::positionForShutter(shutter));
   }
 
   void scrolled(int id, WPARAM request) {
@@ -483,32 +441,21 @@ class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
       shutterMoved(request);
       return;
     }
-    const BarControl* control = nullptr;
+    const Slider* control = nullptr;
     if (full_) {
-      for (const BarControl* c : kFullBars) {
-        if (c->bar == id) control = c;
-      }
-    } else if (id == IDC_SRC_SHARPNESS) {
-      control = &kSharpness;
-    } else if (id == IDC_SRC_COLOR) {
-      control = &kColour;
-    } else if (id == IDC_SRC_BRIGHTNESS) {
-      control = &compactBrightness();
+      control = camui::sliderOf(kFullBars, id);
+    } else {
+      const Slider* const compact[] = {&kSharpness, &kColour, &compactBrightness()};
+      control = camui::sliderOf(compact, id);
     }
     if (!control) return;
-    ui::ScrollBar bar(hwnd_, id);
-    const LONG value = std::min(bar.requestedPosition(request), control->last);
-    bar.setPosition(value);
-    showField(*control, value);
+    const LONG value = camui::moveBar(hwnd_, id, request, control->last);
     compat::Locked hold(driver_.frameLock);
-    setting(control->value) = value;
-    if (cameraOn()) control->send(value);
+    camui::applySlider(hwnd_, *control, driver_.live, value, cameraOn());
   }
 
   void shutterMoved(WPARAM request) {
-    ui::ScrollBar bar(hwnd_, IDC_SRC_SHUTTER);
-    const int position = std::min(bar.requestedPosition(request), camui::kShutterPositions - 1);
-    bar.setPosition(position);
+    const int position = camui::moveBar(hwnd_, IDC_SRC_SHUTTER, request, camui::kShutterPositions - 1);
     const LONG shutter = camui::shutterAtPosition(position);
     {
       compat::Locked hold(driver_.frameLock);
@@ -607,18 +554,18 @@ class SourceDialog : public ui::Dialog, public profiles::ProfileRequests {
       follow(kGain, QRGetGain());
       LONG& shutter = setting(AVI_VALUE("Shutter Value"));
       const LONG now = QRGetShutter();
-      if (now != shutter) setNumber(hwnd_, IDC_SRC_SHUTTER_FIELD, camui::shutterSpeed(now));
+      if (now != shutter) camui::setNumberField(hwnd_, IDC_SRC_SHUTTER_FIELD, camui::shutterSpeed(now));
       shutter = now;
     }
   }
 
   // A value the camera sets itself, taken and shown when it has changed (the tick would otherwise
   // repaint the controls five times a second).
-  void follow(const BarControl& c, LONG value) {
+  void follow(const Slider& c, LONG value) {
     if (setting(c.value) == value) return;
     setting(c.value) = value;
     ui::ScrollBar(hwnd_, c.bar).setPosition(value);
-    showField(c, value);
+    camui::showSliderField(hwnd_, c, value);
   }
 
   // After a profile load or the factory values (under the frame lock).

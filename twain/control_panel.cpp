@@ -10,6 +10,7 @@
 #include "control_panel_ids.h"
 #include "controls.h"
 #include "qrcamlib.h"
+#include "sliders.h"
 #include "twain_source.h"
 
 namespace twain {
@@ -35,6 +36,20 @@ const char* const kFormats[] = {"24 bit Color", "8 bit B/W"};  // "Format" 0, 1
 // clang-format on
 
 #define TWAIN_VALUE(name) PROFILE_VALUE(profiles::kTwainLayout, name)
+
+using camui::SliderField;
+// The sliders that move one setting and the camera (the shutter bar has its table of positions).
+const camui::Slider kSliders[] = {
+    {IDC_GAIN, IDC_GAIN_EDIT, TWAIN_VALUE("Video Gain"), 250, 25, SliderField::Percent, &camui::sendGain},
+    {IDC_AGC_BIAS, IDC_AGC_BIAS_EDIT, TWAIN_VALUE("AGC Bias"), 100, 10, SliderField::Plain, &camui::sendAutoBias},
+    {IDC_GAMMA, IDC_GAMMA_EDIT, TWAIN_VALUE("Gamma Value"), 255, 10, SliderField::Gamma, &camui::sendGamma},
+    {IDC_SHARPNESS, IDC_SHARPNESS_EDIT, TWAIN_VALUE("Image Sharpness"), 250, 25, SliderField::Percent,
+     &camui::sendSharpness},
+    {IDC_COLOR_LEVEL, IDC_COLOR_LEVEL_EDIT, TWAIN_VALUE("Color Saturation"), 250, 25, SliderField::Percent,
+     &camui::sendChroma},
+    {IDC_RED, IDC_RED_EDIT, TWAIN_VALUE("Red Balance"), 250, 25, SliderField::Percent, &camui::sendRed},
+    {IDC_BLUE, IDC_BLUE_EDIT, TWAIN_VALUE("Blue Balance"), 250, 25, SliderField::Percent, &camui::sendBlue},
+};
 
 }  // namespace
 
@@ -225,15 +240,15 @@ void TwainDialog::repaintPreview() { InvalidateRect(preview_.handle(), nullptr, 
 
 void TwainDialog::showBalances() {
   const LONG red = setting(TWAIN_VALUE("Red Balance")), blue = setting(TWAIN_VALUE("Blue Balance"));
-  setPercent(IDC_RED_EDIT, red);
-  setPercent(IDC_BLUE_EDIT, blue);
+  camui::setPercentField(hwnd_, IDC_RED_EDIT, red);
+  camui::setPercentField(hwnd_, IDC_BLUE_EDIT, blue);
   ui::ScrollBar(hwnd_, IDC_RED).setPosition(red);
   ui::ScrollBar(hwnd_, IDC_BLUE).setPosition(blue);
 }
 
 void TwainDialog::showGainAndShutter() {
-  setPercent(IDC_GAIN_EDIT, setting(TWAIN_VALUE("Video Gain")));
-  setNumber(IDC_SHUTTER_EDIT, camui::shutterSpeed(setting(TWAIN_VALUE("Shutter Value"))));
+  camui::setPercentField(hwnd_, IDC_GAIN_EDIT, setting(TWAIN_VALUE("Video Gain")));
+  camui::setNumberField(hwnd_, IDC_SHUTTER_EDIT, camui::shutterSpeed(setting(TWAIN_VALUE("Shutter Value"))));
 }
 
 void TwainDialog::manualWhiteBalance() {
@@ -334,31 +349,10 @@ void TwainDialog::fillLists() {
   for (const char* mode : camui::kAgcModeTexts) modes.add(mode);
 }
 
-void TwainDialog::setBar(int id, int last, int page, LONG position) {
-  ui::ScrollBar bar(hwnd_, id);
-  // With a page, the thumb reaches max - page + 1: the range is widened so that `last` is reached.
-  bar.setRange(0, last + page - 1, page);
-  bar.setPosition(position);
-}
-
-void TwainDialog::setPercent(int edit, LONG value) { setNumber(edit, camui::percentOf250(value)); }
-
-void TwainDialog::setNumber(int edit, LONG value) { SetDlgItemInt(hwnd_, edit, static_cast<UINT>(value), TRUE); }
-
 void TwainDialog::refreshAll() {
-  setBar(IDC_SHUTTER, camui::kShutterPositions - 1, 25, camui::positionForShutter(setting(TWAIN_VALUE("Shutter Value"))));
-  setBar(IDC_GAIN, 250, 25, setting(TWAIN_VALUE("Video Gain")));
-  setPercent(IDC_GAIN_EDIT, setting(TWAIN_VALUE("Video Gain")));
-  setBar(IDC_AGC_BIAS, 100, 10, setting(TWAIN_VALUE("AGC Bias")));
-  setNumber(IDC_AGC_BIAS_EDIT, setting(TWAIN_VALUE("AGC Bias")));
-  setBar(IDC_GAMMA, 255, 10, setting(TWAIN_VALUE("Gamma Value")));
-  SetDlgItemTextA(hwnd_, IDC_GAMMA_EDIT, camui::gammaText(setting(TWAIN_VALUE("Gamma Value"))).c_str());
-  setBar(IDC_SHARPNESS, 250, 25, setting(TWAIN_VALUE("Image Sharpness")));
-  setPercent(IDC_SHARPNESS_EDIT, setting(TWAIN_VALUE("Image Sharpness")));
-  setBar(IDC_COLOR_LEVEL, 250, 25, setting(TWAIN_VALUE("Color Saturation")));
-  setPercent(IDC_COLOR_LEVEL_EDIT, setting(TWAIN_VALUE("Color Saturation")));
-  setBar(IDC_RED, 250, 25, setting(TWAIN_VALUE("Red Balance")));
-  setBar(IDC_BLUE, 250, 25, setting(TWAIN_VALUE("Blue Balance")));
+  camui::setBarRange(hwnd_, IDC_SHUTTER, camui::kShutterPositions - 1, 25,
+                     camui::positionForShutter(setting(TWAIN_VALUE("Shutter Value"))));
+  for (const camui::Slider& slider : kSliders) camui::showSlider(hwnd_, slider, setting(slider.value));
   showBalances();
 
   const LONG sizeIndex = setting(TWAIN_VALUE("Resolution"));
@@ -390,7 +384,7 @@ void TwainDialog::refreshAll() {
 void TwainDialog::refreshShutterDisplay() {
   LONG& shutter = setting(TWAIN_VALUE("Shutter Value"));
   shutter = QRGetShutter();
-  setNumber(IDC_SHUTTER_EDIT, camui::shutterSpeed(shutter));
+  camui::setNumberField(hwnd_, IDC_SHUTTER_EDIT, camui::shutterSpeed(shutter));
   const bool manual = setting(TWAIN_VALUE("AGC Mode")) == 0;
   for (int id : {IDC_SHUTTER_SPEED, IDC_SHUTTER, IDC_SHUTTER_EDIT, IDC_GAIN, IDC_GAIN_EDIT}) {
     ui::Control(hwnd_, id).enable(manual);
@@ -403,57 +397,20 @@ void TwainDialog::refreshShutterDisplay() {
 }
 
 void TwainDialog::scrolled(int id, WPARAM request) {
-  ui::ScrollBar bar(hwnd_, id);
-  const int v = bar.requestedPosition(request);
-  bar.setPosition(v);
-  switch (id) {
-    case IDC_SHUTTER: {
-      const LONG shutter = camui::shutterAtPosition(v);
-      if (shutter != QRGetShutter()) {
-        setting(TWAIN_VALUE("Frequency")) = camui::scanFrequencyForShutter(shutter);
-        setting(TWAIN_VALUE("Shutter Value")) = shutter;
-        QRSetScanFreq(setting(TWAIN_VALUE("Frequency")));
-        QRSetShutter(shutter);
-      }
-      refreshShutterDisplay();
-      break;
+  if (id == IDC_SHUTTER) {
+    const LONG shutter =
+        camui::shutterAtPosition(camui::moveBar(hwnd_, id, request, camui::kShutterPositions - 1));
+    if (shutter != QRGetShutter()) {
+      setting(TWAIN_VALUE("Frequency")) = camui::scanFrequencyForShutter(shutter);
+      setting(TWAIN_VALUE("Shutter Value")) = shutter;
+      QRSetScanFreq(setting(TWAIN_VALUE("Frequency")));
+      QRSetShutter(shutter);
     }
-    case IDC_GAIN:
-      setting(TWAIN_VALUE("Video Gain")) = v;
-      QRSetGain(v);
-      setPercent(IDC_GAIN_EDIT, v);
-      break;
-    case IDC_AGC_BIAS:
-      setting(TWAIN_VALUE("AGC Bias")) = v;
-      QRSetAutoBias(v * 255 / 100);
-      setNumber(IDC_AGC_BIAS_EDIT, v);
-      break;
-    case IDC_GAMMA:
-      setting(TWAIN_VALUE("Gamma Value")) = v;
-      QRSetGamma(v);
-      SetDlgItemTextA(hwnd_, IDC_GAMMA_EDIT, camui::gammaText(v).c_str());
-      break;
-    case IDC_SHARPNESS:
-      setting(TWAIN_VALUE("Image Sharpness")) = v;
-      QRSetSharpness(v);
-      setPercent(IDC_SHARPNESS_EDIT, v);
-      break;
-    case IDC_COLOR_LEVEL:
-      setting(TWAIN_VALUE("Color Saturation")) = v;
-      QRSetChromaSat(v);
-      setPercent(IDC_COLOR_LEVEL_EDIT, v);
-      break;
-    case IDC_RED:
-      setting(TWAIN_VALUE("Red Balance")) = v;
-      QRSetRedBal(v);
-      setPercent(IDC_RED_EDIT, v);
-      break;
-    case IDC_BLUE:
-      setting(TWAIN_VALUE("Blue Balance")) = v;
-      QRSetBlueBal(v);
-      setPercent(IDC_BLUE_EDIT, v);
-      break;
+    refreshShutterDisplay();
+    return;
   }
+  if (const camui::Slider* slider = camui::sliderOf(kSliders, id))
+    camui::applySlider(hwnd_, *slider, source_.settings_, camui::moveBar(hwnd_, id, request, slider->last));
 }
 
 void TwainDialog::listChosen(int id) {

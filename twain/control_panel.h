@@ -60,9 +60,6 @@ class TwainDialog : public ui::Dialog, private profiles::ProfileRequests {
   void refreshShutterDisplay();
   void showBalances();
   void showGainAndShutter();
-  void setBar(int id, int last, int page, LONG position);
-  void setPercent(int edit, LONG value);
-  void setNumber(int edit, LONG value);
 
   void scrolled(int id, WPARAM request);
   void listChosen(int id);

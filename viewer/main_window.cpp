@@ -666,8 +666,20 @@ void TBmpViewWindow::Paint(HDC dc) {
   }
 }
 
+// A bar that appears or goes changes the client area, and its WM_SIZE comes back here at once: the
+// nested pass is skipped and the outer one goes round again on the new client area instead, so
+// each bar is set once per change (a frame change costs a window-system round trip) and drawn once.
 void TBmpViewWindow::updateScrollRange() {
-  if (!hwnd_) return;
+  if (!hwnd_ || updatingScrollBars_) return;
+  updatingScrollBars_ = true;
+  int passes = 0;
+  while (passes < 3 && applyScrollRange()) ++passes;
+  updatingScrollBars_ = false;
+  // The bars were set without drawing them: the frame is painted once, with the client area.
+  if (passes > 0) RedrawWindow(hwnd_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+}
+
+bool TBmpViewWindow::applyScrollRange() {
   const ImageDescriptor& image = display_.bmh ? display_ : current_;
   RECT client;
   GetClientRect(hwnd_, &client);
@@ -676,7 +688,7 @@ void TBmpViewWindow::updateScrollRange() {
   const RECT sizes = {width, height, client.right, client.bottom};
   if (sizes.left == scrollSizes_.left && sizes.top == scrollSizes_.top && sizes.right == scrollSizes_.right &&
       sizes.bottom == scrollSizes_.bottom)
-    return;
+    return false;
   scrollSizes_ = sizes;
   // 16 pixels are allowed for each scroll bar.
   const int excessX = width > client.right + 16 ? width - client.right - 16 : 0;
@@ -689,10 +701,28 @@ void TBmpViewWindow::updateScrollRange() {
   stepY_ = excessY / 10 > 2 ? excessY / 10 : 2;
   if (scrollX_ > scrollMaxX_) scrollX_ = scrollMaxX_;
   if (scrollY_ > scrollMaxY_) scrollY_ = scrollMaxY_;
-  SetScrollRange(hwnd_, SB_HORZ, 0, scrollMaxX_, FALSE);
-  SetScrollRange(hwnd_, SB_VERT, 0, scrollMaxY_, FALSE);
-  SetScrollPos(hwnd_, SB_HORZ, scrollX_, TRUE);
-  SetScrollPos(hwnd_, SB_VERT, scrollY_, TRUE);
+  // Bars that appear or go together do so in one frame change.
+  const LONG style = GetWindowLongA(hwnd_, GWL_STYLE);
+  const bool showX = scrollMaxX_ > 0, showY = scrollMaxY_ > 0;
+  const bool shownX = (style & WS_HSCROLL) != 0, shownY = (style & WS_VSCROLL) != 0;
+  if (showX != shownX && showY != shownY && showX == showY) {
+    ShowScrollBar(hwnd_, SB_BOTH, showX);
+  } else {
+    if (showX != shownX) ShowScrollBar(hwnd_, SB_HORZ, showX);
+    if (showY != shownY) ShowScrollBar(hwnd_, SB_VERT, showY);
+  }
+  setScrollBar(SB_HORZ, scrollMaxX_, scrollX_);
+  setScrollBar(SB_VERT, scrollMaxY_, scrollY_);
+  return true;
+}
+
+void TBmpViewWindow::setScrollBar(int bar, int maximum, int position) {
+  SCROLLINFO info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_RANGE | SIF_POS;
+  info.nMax = maximum;
+  info.nPos = position;
+  SetScrollInfo(hwnd_, bar, &info, FALSE);
 }
 
 void TBmpViewWindow::scroll(int bar, WPARAM request) {

@@ -172,6 +172,8 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   void refreshCommandStates();
   void setButtonBitmap(int command, int bitmap);
   void updateScrollRange();
+  bool applyScrollRange();  // false when the picture and client sizes are the ones already set
+  void setScrollBar(int bar, int maximum, int position);
   void scroll(int bar, WPARAM request);
   void rightButton();
   void toggle(const char* name);
@@ -222,6 +224,7 @@ class TBmpViewWindow : public ui::Window, public profiles::ProfileRequests {
   std::string statusBarText_[2];
   std::vector<int> shownToolStates_;
   int scrollX_ = 0, scrollY_ = 0, scrollMaxX_ = 0, scrollMaxY_ = 0, stepX_ = 2, stepY_ = 2;
+  bool updatingScrollBars_ = false;
 
   camui::CameraConnection connection_;
   std::string openDirectory_;  // where the open dialog starts ("File Location" at first)

@@ -10,6 +10,7 @@
 #include "controls.h"
 #include "panel_ids.h"
 #include "qrcamlib.h"
+#include "sliders.h"
 
 namespace viewer {
 
@@ -34,27 +35,33 @@ constexpr char kNoFrame[] =
     "PREVIEW functions, and try again!";
 constexpr char kNoFrameCaption[] = "Auto White Balance Error!";
 
-// The automatic gain's bias as the camera takes it: percent to 0 .. 255, unsigned.
-LONG biasForCamera(LONG percent) { return static_cast<LONG>((static_cast<DWORD>(percent) * 255u / 100u) & 255u); }
-
-void setBarIn(HWND dialog, int id, int last, int page, LONG position) {
-  ui::ScrollBar bar(dialog, id);
-  // With a page the thumb reaches max - page + 1: the range is widened so that `last` is reached.
-  bar.setRange(0, last + page - 1, page);
-  bar.setPosition(position);
-}
-
-void setPercentIn(HWND dialog, int edit, LONG value) {
-  SetDlgItemInt(dialog, edit, static_cast<UINT>(camui::percentOf250(value)), TRUE);
-}
-
-// A scroll request's position on the bar `control`, set on the bar.
-int scrollTo(HWND control, WPARAM request) {
-  ui::ScrollBar bar(GetParent(control), GetDlgCtrlID(control));
-  const int position = bar.requestedPosition(request);
-  bar.setPosition(position);
-  return position;
-}
+using camui::Slider;
+using camui::SliderField;
+// clang-format off
+const Slider kSharpness = {IDC_SHARPNESS, IDC_SHARPNESS_EDIT, VIEWER_VALUE("Image Sharpness"), 250, 25,
+                           SliderField::Percent, &camui::sendSharpness};
+const Slider kColourLevel = {IDC_COLOR_LEVEL, IDC_COLOR_LEVEL_EDIT, VIEWER_VALUE("Saturation"), 250, 25,
+                             SliderField::Percent, &camui::sendChroma};
+// The compact panel's BRIGHTNESS: the automatic gain's level while that runs, the manual gain otherwise.
+const Slider kCompactBias = {IDC_BRIGHTNESS, IDC_BRIGHTNESS_EDIT, VIEWER_VALUE("AGC Bias"), 100, 10,
+                             SliderField::Plain, &camui::sendAutoBias};
+const Slider kCompactGain = {IDC_BRIGHTNESS, IDC_BRIGHTNESS_EDIT, VIEWER_VALUE("Video Gain"), 250, 25,
+                             SliderField::Percent, &camui::sendGain};
+const Slider kBackLight = {IDC_BACK_LIGHT, IDC_BACK_LIGHT_EDIT, VIEWER_VALUE("Back Light"), 250, 25,
+                           SliderField::Percent, &camui::sendBacklight};
+const Slider kGain = {IDC_GAIN, IDC_GAIN_EDIT, VIEWER_VALUE("Video Gain"), 250, 25,
+                      SliderField::Percent, &camui::sendGain};
+const Slider kBias = {IDC_AGC_BIAS, IDC_AGC_BIAS_EDIT, VIEWER_VALUE("AGC Bias"), 100, 10,
+                      SliderField::Plain, &camui::sendAutoBias};
+const Slider kGamma = {IDC_GAMMA, IDC_GAMMA_EDIT, VIEWER_VALUE("Gamma Value"), 255, 10,
+                       SliderField::Gamma, &camui::sendGamma};
+const Slider kRedBalance = {IDC_RED_BALANCE, IDC_RED_BALANCE_EDIT, VIEWER_VALUE("Red Balance"), 250, 25,
+                            SliderField::Percent, &camui::sendRed};
+const Slider kBlueBalance = {IDC_BLUE_BALANCE, IDC_BLUE_BALANCE_EDIT, VIEWER_VALUE("Blue Balance"), 250, 25,
+                             SliderField::Percent, &camui::sendBlue};
+// clang-format on
+const Slider* const kFullSliders[] = {&kBackLight, &kSharpness, &kGain, &kBias, &kGamma};
+const Slider* const kColourSliders[] = {&kColourLevel, &kRedBalance, &kBlueBalance};
 
 RECT windowRect(HWND hwnd) {
   RECT rect = {};
@@ -78,11 +85,11 @@ CameraPanel::CameraPanel(HINSTANCE resources, int templateId, ViewerPanels& pane
 
 LONG& CameraPanel::value(profiles::ValueId id) { return context_.io[id]; }
 
-void CameraPanel::setBar(int id, int last, int page, LONG position) { setBarIn(hwnd_, id, last, page, position); }
+void CameraPanel::showSlider(const camui::Slider& slider) { camui::showSlider(hwnd_, slider, value(slider.value)); }
 
-void CameraPanel::setNumber(int edit, LONG number) { SetDlgItemInt(hwnd_, edit, static_cast<UINT>(number), TRUE); }
-
-void CameraPanel::setPercent(int edit, LONG number) { setPercentIn(hwnd_, edit, number); }
+void CameraPanel::moveSlider(const camui::Slider& slider, WPARAM request) {
+  camui::applySlider(hwnd_, slider, context_.io.settings, camui::moveBar(hwnd_, slider.bar, request, slider.last));
+}
 
 bool CameraPanel::onInit() {
   placePanel(hwnd_, value(VIEWER_VALUE("Dialog Left")), value(VIEWER_VALUE("Dialog Top")), 0);
@@ -186,7 +193,7 @@ INT_PTR CameraPanel::onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool&
     HWND control = reinterpret_cast<HWND>(lParam);
     const WORD request = LOWORD(wParam);
     if (request != SB_ENDSCROLL) {
-      scrolled(GetDlgCtrlID(control), scrollTo(control, wParam));
+      scrolled(GetDlgCtrlID(control), wParam);
       context_.state.configChanged = 1;
     }
     handled = true;
@@ -204,53 +211,25 @@ GpioLessDialog::GpioLessDialog(HINSTANCE resources, ViewerPanels& panels)
 void GpioLessDialog::setUp(unsigned reasons) {
   showSizeAndFormat(reasons);
   if (reasons == kRefreshAll) {
-    showBrightness();
-    setBar(IDC_SHARPNESS, 250, 25, value(VIEWER_VALUE("Image Sharpness")));
-    setPercent(IDC_SHARPNESS_EDIT, value(VIEWER_VALUE("Image Sharpness")));
+    showSlider(brightness());
+    showSlider(kSharpness);
   }
   if (reasons & kRefreshSaturation) {
     if (reasons != kRefreshAll) value(VIEWER_VALUE("Saturation")) = QRGetChromaSat();
-    setBar(IDC_COLOR_LEVEL, 250, 25, value(VIEWER_VALUE("Saturation")));
-    setPercent(IDC_COLOR_LEVEL_EDIT, value(VIEWER_VALUE("Saturation")));
+    showSlider(kColourLevel);
   }
 }
 
-// BRIGHTNESS is the automatic gain's level while that runs, the manual gain otherwise.
-void GpioLessDialog::showBrightness() {
-  if (value(VIEWER_VALUE("ASC Enable")) != 0) {
-    setBar(IDC_BRIGHTNESS, 100, 10, value(VIEWER_VALUE("AGC Bias")));
-    setNumber(IDC_BRIGHTNESS_EDIT, value(VIEWER_VALUE("AGC Bias")));
-  } else {
-    setBar(IDC_BRIGHTNESS, 250, 25, value(VIEWER_VALUE("Video Gain")));
-    setPercent(IDC_BRIGHTNESS_EDIT, value(VIEWER_VALUE("Video Gain")));
-  }
+const camui::Slider& GpioLessDialog::brightness() {
+  return value(VIEWER_VALUE("ASC Enable")) != 0 ? kCompactBias : kCompactGain;
 }
 
-void GpioLessDialog::scrolled(int id, int position) {
-  switch (id) {
-    case IDC_BRIGHTNESS:
-      if (value(VIEWER_VALUE("ASC Enable")) != 0) {
-        value(VIEWER_VALUE("AGC Bias")) = position;
-        QRSetAutoBias(biasForCamera(position));
-        setNumber(IDC_BRIGHTNESS_EDIT, position);
-      } else {
-        value(VIEWER_VALUE("Video Gain")) = position;
-        QRSetGain(position);
-        setPercent(IDC_BRIGHTNESS_EDIT, position);
-      }
-      break;
-    case IDC_SHARPNESS:
-      value(VIEWER_VALUE("Image Sharpness")) = position;
-      QRSetSharpness(position);
-      setPercent(IDC_SHARPNESS_EDIT, position);
-      break;
-    case IDC_COLOR_LEVEL:
-      value(VIEWER_VALUE("Saturation")) = position;
-      QRSetChromaSat(position);
-      setPercent(IDC_COLOR_LEVEL_EDIT, position);
-      panels_.colourSaturationChanged();
-      break;
-  }
+void GpioLessDialog::scrolled(int id, WPARAM request) {
+  const Slider* const sliders[] = {&brightness(), &kSharpness, &kColourLevel};
+  const Slider* slider = camui::sliderOf(sliders, id);
+  if (!slider) return;
+  moveSlider(*slider, request);
+  if (slider == &kColourLevel) panels_.colourSaturationChanged();
 }
 
 bool GpioLessDialog::variantCommand(int id, int) {
@@ -280,81 +259,46 @@ void GpioDialog::setUp(unsigned reasons) {
     for (const camui::ShutterPreset& preset : camui::kViewerShutterPresets) presets.add(preset.text);
     for (const char* mode : camui::kAgcModeTexts) modes.add(mode);
     modes.select(camui::agcItem(value(VIEWER_VALUE("ASC Enable")), 0));
-    setBar(IDC_BACK_LIGHT, 250, 25, value(VIEWER_VALUE("Back Light")));
-    setPercent(IDC_BACK_LIGHT_EDIT, value(VIEWER_VALUE("Back Light")));
-    setBar(IDC_SHARPNESS, 250, 25, value(VIEWER_VALUE("Image Sharpness")));
-    setPercent(IDC_SHARPNESS_EDIT, value(VIEWER_VALUE("Image Sharpness")));
-    setBar(IDC_SHUTTER, camui::kShutterPositions - 1, 25,
-           camui::positionForShutter(value(VIEWER_VALUE("Shutter Value"))));
-    setBar(IDC_AGC_BIAS, 100, 10, value(VIEWER_VALUE("AGC Bias")));
-    setNumber(IDC_AGC_BIAS_EDIT, value(VIEWER_VALUE("AGC Bias")));
-    setBar(IDC_GAIN, 250, 25, value(VIEWER_VALUE("Video Gain")));
-    setPercent(IDC_GAIN_EDIT, value(VIEWER_VALUE("Video Gain")));
-    setBar(IDC_GAMMA, 255, 10, value(VIEWER_VALUE("Gamma Value")));
-    SetDlgItemTextA(hwnd_, IDC_GAMMA_EDIT, camui::gammaText(value(VIEWER_VALUE("Gamma Value"))).c_str());
+    for (const Slider* slider : kFullSliders) showSlider(*slider);
+    camui::setBarRange(hwnd_, IDC_SHUTTER, camui::kShutterPositions - 1, 25,
+                       camui::positionForShutter(value(VIEWER_VALUE("Shutter Value"))));
   }
   if (reasons & kRefreshGainShutter) updateShutterDisplay();
 }
 
 void GpioDialog::showLiveGainAndShutter(LONG gain, LONG shutter) {
   if (!hwnd_) return;
-  setPercent(IDC_GAIN_EDIT, gain);
-  setNumber(IDC_SHUTTER_EDIT, camui::shutterSpeed(shutter));
+  camui::setPercentField(hwnd_, IDC_GAIN_EDIT, gain);
+  camui::setNumberField(hwnd_, IDC_SHUTTER_EDIT, camui::shutterSpeed(shutter));
 }
 
 void GpioDialog::updateShutterDisplay() {
   LONG& shutter = value(VIEWER_VALUE("Shutter Value"));
   shutter = QRGetShutter();
-  setNumber(IDC_SHUTTER_EDIT, camui::shutterSpeed(shutter));
+  camui::setNumberField(hwnd_, IDC_SHUTTER_EDIT, camui::shutterSpeed(shutter));
   const bool automatic = value(VIEWER_VALUE("ASC Enable")) != 0;
   ui::Control(hwnd_, IDC_AGC_BIAS).enable(automatic);
   for (int id : {IDC_SHUTTER, IDC_SHUTTER_EDIT, IDC_GAIN, IDC_GAIN_EDIT, IDC_SHUTTER_PRESETS})
     ui::Control(hwnd_, id).enable(!automatic);
   if (automatic) return;
   ui::ScrollBar(hwnd_, IDC_GAIN).setPosition(value(VIEWER_VALUE("Video Gain")));
-  setPercent(IDC_GAIN_EDIT, value(VIEWER_VALUE("Video Gain")));
+  camui::setPercentField(hwnd_, IDC_GAIN_EDIT, value(VIEWER_VALUE("Video Gain")));
   ui::ScrollBar(hwnd_, IDC_SHUTTER).setPosition(camui::positionForShutter(shutter));
   ui::ComboBox(hwnd_, IDC_SHUTTER_PRESETS).select(camui::nearestPreset(shutter, camui::kViewerShutterPresets));
 }
 
-void GpioDialog::scrolled(int id, int position) {
-  switch (id) {
-    case IDC_BACK_LIGHT:
-      value(VIEWER_VALUE("Back Light")) = position;
-      QRSetBLCEn(position);
-      setPercent(IDC_BACK_LIGHT_EDIT, position);
-      break;
-    case IDC_SHARPNESS:
-      value(VIEWER_VALUE("Image Sharpness")) = position;
-      QRSetSharpness(position);
-      setPercent(IDC_SHARPNESS_EDIT, position);
-      break;
-    case IDC_GAIN:
-      value(VIEWER_VALUE("Video Gain")) = position;
-      QRSetGain(position);
-      setPercent(IDC_GAIN_EDIT, position);
-      break;
-    case IDC_AGC_BIAS:
-      value(VIEWER_VALUE("AGC Bias")) = position;
-      QRSetAutoBias(biasForCamera(position));
-      setNumber(IDC_AGC_BIAS_EDIT, position);
-      break;
-    case IDC_GAMMA:
-      value(VIEWER_VALUE("Gamma Value")) = position;
-      QRSetGamma(position & 255);
-      SetDlgItemTextA(hwnd_, IDC_GAMMA_EDIT, camui::gammaText(position).c_str());
-      break;
-    case IDC_SHUTTER: {
-      const LONG shutter = camui::shutterAtPosition(position);
-      if (shutter != QRGetShutter()) {
-        value(VIEWER_VALUE("Frequency")) = camui::scanFrequencyForShutter(shutter);
-        QRSetScanFreq(value(VIEWER_VALUE("Frequency")));
-        QRSetShutter(shutter);
-      }
-      updateShutterDisplay();
-      break;
+void GpioDialog::scrolled(int id, WPARAM request) {
+  if (id == IDC_SHUTTER) {
+    const LONG shutter = camui::shutterAtPosition(camui::moveBar(hwnd_, id, request, camui::kShutterPositions - 1));
+    if (shutter != QRGetShutter()) {
+      value(VIEWER_VALUE("Frequency")) = camui::scanFrequencyForShutter(shutter);
+      QRSetScanFreq(value(VIEWER_VALUE("Frequency")));
+      QRSetShutter(shutter);
     }
+    updateShutterDisplay();
+    return;
   }
+  if (const Slider* slider = camui::sliderOf(kFullSliders, id)) moveSlider(*slider, request);
 }
 
 bool GpioDialog::variantCommand(int id, int code) {
@@ -418,10 +362,7 @@ bool ColorDialog::onInit() {
   keptBlue_ = value(VIEWER_VALUE("Blue Balance"));
   keptSaturation_ = value(VIEWER_VALUE("Saturation"));
   placePanel(hwnd_, value(VIEWER_VALUE("Color Dialog Left")), value(VIEWER_VALUE("Color Dialog Top")), 5);
-  setBarIn(hwnd_, IDC_COLOR_LEVEL, 250, 25, value(VIEWER_VALUE("Saturation")));
-  setPercentIn(hwnd_, IDC_COLOR_LEVEL_EDIT, value(VIEWER_VALUE("Saturation")));
-  setBarIn(hwnd_, IDC_RED_BALANCE, 250, 25, value(VIEWER_VALUE("Red Balance")));
-  setBarIn(hwnd_, IDC_BLUE_BALANCE, 250, 25, value(VIEWER_VALUE("Blue Balance")));
+  for (const Slider* slider : kColourSliders) camui::showSlider(hwnd_, *slider, value(slider->value));
   showBalances();
   ui::CheckBox(hwnd_, IDC_AWB_TRACKING).setChecked(value(VIEWER_VALUE("AWB Tracking")) != 0);
   SetWindowTextA(hwnd_, "Color Control Panel");
@@ -433,7 +374,7 @@ void ColorDialog::refresh(unsigned reasons) {
   if (reasons & kRefreshSaturation) {
     if (reasons != kRefreshAll) value(VIEWER_VALUE("Saturation")) = QRGetChromaSat();
     ui::ScrollBar(hwnd_, IDC_COLOR_LEVEL).setPosition(value(VIEWER_VALUE("Saturation")));
-    setPercentIn(hwnd_, IDC_COLOR_LEVEL_EDIT, value(VIEWER_VALUE("Saturation")));
+    camui::showSliderField(hwnd_, kColourLevel, value(VIEWER_VALUE("Saturation")));
   }
   if (reasons & kRefreshBalance) showBalances();
   if (reasons == kRefreshAll)
@@ -444,8 +385,8 @@ void ColorDialog::showBalances() {
   const LONG red = value(VIEWER_VALUE("Red Balance")), blue = value(VIEWER_VALUE("Blue Balance"));
   ui::ScrollBar(hwnd_, IDC_RED_BALANCE).setPosition(red);
   ui::ScrollBar(hwnd_, IDC_BLUE_BALANCE).setPosition(blue);
-  setPercentIn(hwnd_, IDC_RED_BALANCE_EDIT, red);
-  setPercentIn(hwnd_, IDC_BLUE_BALANCE_EDIT, blue);
+  camui::showSliderField(hwnd_, kRedBalance, red);
+  camui::showSliderField(hwnd_, kBlueBalance, blue);
 }
 
 void ColorDialog::close() {
@@ -508,24 +449,10 @@ INT_PTR ColorDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool&
   if (message == WM_HSCROLL && lParam) {
     HWND control = reinterpret_cast<HWND>(lParam);
     if (LOWORD(wParam) != SB_ENDSCROLL) {
-      const int position = scrollTo(control, wParam);
-      switch (GetDlgCtrlID(control)) {
-        case IDC_COLOR_LEVEL:
-          value(VIEWER_VALUE("Saturation")) = position;
-          QRSetChromaSat(position);
-          setPercentIn(hwnd_, IDC_COLOR_LEVEL_EDIT, position);
-          panels_.compactSaturationChanged();
-          break;
-        case IDC_RED_BALANCE:
-          value(VIEWER_VALUE("Red Balance")) = position;
-          QRSetRedBal(position & 255);
-          setPercentIn(hwnd_, IDC_RED_BALANCE_EDIT, position);
-          break;
-        case IDC_BLUE_BALANCE:
-          value(VIEWER_VALUE("Blue Balance")) = position;
-          QRSetBlueBal(position & 255);
-          setPercentIn(hwnd_, IDC_BLUE_BALANCE_EDIT, position);
-          break;
+      if (const Slider* slider = camui::sliderOf(kColourSliders, GetDlgCtrlID(control))) {
+        camui::applySlider(hwnd_, *slider, context_.io.settings,
+                           camui::moveBar(hwnd_, slider->bar, wParam, slider->last));
+        if (slider == &kColourLevel) panels_.compactSaturationChanged();
       }
       context_.state.configChanged = 1;
     }

@@ -8,6 +8,7 @@
 
 #include "dialog.h"
 #include "messages.h"
+#include "sliders.h"
 #include "view_io.h"
 #include "viewer_state.h"
 
@@ -50,13 +51,13 @@ class CameraPanel : public ui::Dialog {
   bool onCommand(int id, int code, HWND control) override;
   INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
   virtual void setUp(unsigned reasons) = 0;
-  virtual void scrolled(int id, int position) = 0;
+  virtual void scrolled(int id, WPARAM request) = 0;
   virtual bool variantCommand(int id, int code) = 0;
 
   LONG& value(profiles::ValueId id);
-  void setBar(int id, int last, int page, LONG position);
-  void setNumber(int edit, LONG value);
-  void setPercent(int edit, LONG value);
+  void showSlider(const camui::Slider& slider);
+  // The slider's bar moved as `request` asks: the setting, the field and the camera follow.
+  void moveSlider(const camui::Slider& slider, WPARAM request);
   void fillSizesAndFormats();
   void showSizeAndFormat(unsigned reasons);
   void fillQuality();
@@ -71,11 +72,11 @@ class GpioLessDialog : public CameraPanel {
 
  protected:
   void setUp(unsigned reasons) override;
-  void scrolled(int id, int position) override;
+  void scrolled(int id, WPARAM request) override;
   bool variantCommand(int id, int code) override;
 
  private:
-  void showBrightness();
+  const camui::Slider& brightness();
 };
 
 class GpioDialog : public CameraPanel {
@@ -86,7 +87,7 @@ class GpioDialog : public CameraPanel {
 
  protected:
   void setUp(unsigned reasons) override;
-  void scrolled(int id, int position) override;
+  void scrolled(int id, WPARAM request) override;
   bool variantCommand(int id, int code) override;
 
  private:

@@ -304,6 +304,45 @@ TEST_F(DriverDialogs, TheFullFormSetsTheShutterAndGainModeAndItsTickShowsTheCame
   EXPECT_EQ(std::to_string(std::min<LONG>(red, 250) * 100 / 250), redField) << red;
 }
 
+TEST_F(DriverDialogs, EachSliderOfTheFullFormSetsItsCameraValueAndShowsItsField) {
+  // Every value starts elsewhere than where its slider is moved to.
+  ASSERT_NO_FATAL_FAILURE(openBoth({{"ASC Enable", 0}, {"AWB Tracking", 0}, {"Image Sharpness", 10}, {"AGC Bias", 10},
+                                    {"Gamma Value", 10}, {"Video Gain", 10}, {"Color Saturation", 10},
+                                    {"Red Balance", 10}, {"Blue Balance", 10}, {"BLC Value", 10}}));
+  const struct {
+    int bar, position;
+    LONG(WINAPI* camera)();
+    LONG sent;
+    int field;
+    const char* shown;
+  } rows[] = {
+      {IDC_SRC_SHARPNESS, 137, &QRGetSharpness, 137, IDC_SRC_SHARPNESS_FIELD, "54"},
+      {IDC_SRC_BRIGHTNESS, 40, &QRGetAutoBias, 102, IDC_SRC_BRIGHTNESS_FIELD, "40"},  // 40 % of 255
+      {IDC_SRC_GAMMA, 133, &QRGetGamma, 133, IDC_SRC_GAMMA_FIELD, "2.33"},
+      {IDC_SRC_GAIN, 210, &QRGetGain, 210, IDC_SRC_GAIN_FIELD, "84"},
+      {IDC_SRC_COLOR, 55, &QRGetChromaSat, 55, IDC_SRC_COLOR_FIELD, "22"},
+      {IDC_SRC_RED, 80, &QRGetRedBal, 80, IDC_SRC_RED_FIELD, "32"},
+      {IDC_SRC_BLUE, 170, &QRGetBlueBal, 170, IDC_SRC_BLUE_FIELD, "68"},
+      {IDC_SRC_BACKLIGHT, 30, &QRGetBLCEn, 30, IDC_SRC_BACKLIGHT_FIELD, "12"},
+  };
+  std::vector<LONG> sent;
+  std::vector<std::string> shown;
+  runDialog(external_, {[&](HWND d) { press(d, IDC_SRC_MORE); },
+                        [&](HWND d) {
+                          for (const auto& row : rows) {
+                            scrollTo(d, row.bar, row.position);
+                            sent.push_back(row.camera());
+                            shown.push_back(field(d, row.field));
+                          }
+                          press(d, IDOK);
+                        }});
+  ASSERT_EQ(std::size(rows), sent.size());
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(rows[i].sent, sent[i]) << "bar " << rows[i].bar;
+    EXPECT_EQ(rows[i].shown, shown[i]) << "bar " << rows[i].bar;
+  }
+}
+
 // The driver's colour-level calls to the camera library, counted.
 struct ChromaCalls {
   static LONG count;

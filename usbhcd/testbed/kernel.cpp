@@ -1517,6 +1517,14 @@ std::map<std::string, size_t> Testbed::poolByTag() const {
   return out;
 }
 
+std::optional<Testbed::PoolBlockInfo> Testbed::poolBlock(const void *block) const {
+  auto it = g->pool.find(const_cast<void *>(block));
+  if (it == g->pool.end()) return std::nullopt;
+  return PoolBlockInfo{it->second.size, tagText(it->second.tag)};
+}
+
+void Testbed::freePool(void *block) { poolFree(block); }
+
 const std::vector<std::string> &Testbed::debugPrints() const { return g->debugPrints; }
 const std::vector<std::string> &Testbed::errors() const { return g->errors; }
 const std::vector<Testbed::AdapterRequest> &Testbed::adapterRequests() const { return g->adapterRequests; }

@@ -154,6 +154,13 @@ class Testbed {
   // Accounting.
   Holdings holdings() const;
   std::map<std::string, size_t> poolByTag() const;
+  // A block the driver allocated (and left to its caller, as the USBD request builders do).
+  struct PoolBlockInfo {
+    size_t size;
+    std::string tag;
+  };
+  std::optional<PoolBlockInfo> poolBlock(const void *block) const;
+  void freePool(void *block);  // ExFreePool on the caller's behalf
   const std::vector<std::string> &debugPrints() const;
   const std::vector<std::string> &errors() const;  // misuse the simulation caught
   struct AdapterRequest {

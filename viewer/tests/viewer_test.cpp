@@ -395,6 +395,8 @@ TEST_F(Viewer, APictureLargerThanTheWindowScrollsInStepsOfATenthOfTheExcess) {
   EXPECT_EQ(640 - client.right, high);
   GetScrollRange(window().handle(), SB_VERT, &low, &high);
   EXPECT_EQ(480 - client.bottom, high);
+  const LONG style = GetWindowLongA(window().handle(), GWL_STYLE);
+  EXPECT_TRUE((style & WS_HSCROLL) && (style & WS_VSCROLL));
   const int step = (640 - client.right - 16) / 10;
   ASSERT_GT(step, 2);
   const std::vector<viewertest::Pixel> before = row(100);
@@ -412,6 +414,7 @@ TEST_F(Viewer, APictureLargerThanTheWindowScrollsInStepsOfATenthOfTheExcess) {
   settle();
   GetScrollRange(window().handle(), SB_HORZ, &low, &high);
   EXPECT_EQ(0, high);
+  EXPECT_EQ(0, GetWindowLongA(window().handle(), GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL));
 }
 
 TEST_F(Viewer, AQuarterTurnDuringPreviewTurnsTheCurrentPicture) {
