@@ -796,10 +796,32 @@ TEST_P(UsbhcdRootHub, ADevicePluggedIntoPort1IsEnumeratedAndStreams) {
   say("configuration descriptor: " + std::to_string(total) + " bytes, " + std::to_string(configuration[4]) +
       " interfaces");
 
-  auto pipes = hub.selectConfiguration(handle, configuration, 3);
-  ASSERT_EQ(3u, pipes.size());
+  // The device driver's part: the request built by the driver's helper export, for alternate
+  // setting 0 of every interface.
+  using CreateRequest = PURB(NTAPI *)(PUSB_CONFIGURATION_DESCRIPTOR, PUSHORT);
+  auto create = reinterpret_cast<CreateRequest>(hub.tb.driverExport("USBD_CreateConfigurationRequest"));
+  ASSERT_NE(nullptr, create);
+  USHORT requestLength = 0;
+  PURB select = create(reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(configuration.data()), &requestLength);
+  ASSERT_NE(nullptr, select);
+  say("USBD_CreateConfigurationRequest: " + std::to_string(requestLength) + " bytes");
+  select->UrbHeader.UsbdDeviceHandle = handle;
+  auto selected = hub.tb.submitUrb(hub.hc, select);
+  for (unsigned ms = 0; ms < 200 && !selected->done(); ++ms) hub.tb.advance(1000);
+  ASSERT_TRUE(selected->done());
+  ASSERT_EQ(hcsim::kSuccess, selected->status());
   ASSERT_EQ(1, camera.configuration);
-  say("configuration 1 selected: interface 0 with 3 pipes");
+  USBD_INTERFACE_INFORMATION *interface0 = &select->UrbSelectConfiguration.Interface;
+  auto *interface1 =
+      reinterpret_cast<USBD_INTERFACE_INFORMATION *>(reinterpret_cast<uint8_t *>(interface0) + interface0->Length);
+  ASSERT_EQ(3u, interface0->NumberOfPipes);
+  ASSERT_EQ(1u, interface1->NumberOfPipes);
+  std::vector<USBD_PIPE_HANDLE> pipes;
+  for (unsigned i = 0; i < 3; ++i) pipes.push_back(interface0->Pipes[i].PipeHandle);
+  USBD_PIPE_HANDLE isoPipe = interface1->Pipes[0].PipeHandle;
+  ASSERT_EQ(UsbdPipeTypeIsochronous, interface1->Pipes[0].PipeType);
+  hub.tb.freePool(select);
+  say("configuration 1 selected: interface 0 with 3 pipes, interface 1 with 1");
 
   Bytes data(1000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + 5);
@@ -823,17 +845,6 @@ TEST_P(UsbhcdRootHub, ADevicePluggedIntoPort1IsEnumeratedAndStreams) {
   say("bulk in from endpoint 0x81: " + std::to_string(b.TransferBufferLength) + " bytes");
 
   // Interface 1's isochronous stream.
-  std::vector<uint8_t> select(sizeof(_URB_SELECT_INTERFACE), 0);
-  auto *si = reinterpret_cast<_URB_SELECT_INTERFACE *>(select.data());
-  si->Hdr.Length = sizeof(_URB_SELECT_INTERFACE);
-  si->Hdr.Function = 0x01;
-  si->Hdr.UsbdDeviceHandle = handle;
-  si->ConfigurationHandle = reinterpret_cast<_URB_SELECT_CONFIGURATION *>(hub.selectMemory.data())->ConfigurationHandle;
-  si->Interface.Length = sizeof(USBD_INTERFACE_INFORMATION);
-  si->Interface.InterfaceNumber = 1;
-  auto s = hub.tb.submitUrb(hub.hc, si);
-  for (unsigned ms = 0; ms < 200 && !s->done(); ++ms) hub.tb.advance(1000);
-  ASSERT_EQ(hcsim::kSuccess, s->status());
   constexpr unsigned kPackets = 8;
   size_t urbSize = sizeof(_URB_ISOCH_TRANSFER) + (kPackets - 1) * sizeof(USBD_ISO_PACKET_DESCRIPTOR);
   Bytes isoUrb(urbSize), stream(kPackets * 256);
@@ -841,7 +852,7 @@ TEST_P(UsbhcdRootHub, ADevicePluggedIntoPort1IsEnumeratedAndStreams) {
   x->Hdr.Length = static_cast<USHORT>(urbSize);
   x->Hdr.Function = 0x0A;
   x->Hdr.UsbdDeviceHandle = handle;
-  x->PipeHandle = si->Interface.Pipes[0].PipeHandle;
+  x->PipeHandle = isoPipe;
   x->TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
   x->TransferBuffer = stream.data();
   x->TransferBufferLength = static_cast<ULONG>(stream.size());
