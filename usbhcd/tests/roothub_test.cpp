@@ -603,6 +603,34 @@ TEST(UsbhcdRootHubOhci, TheStatusChangeInterruptAnswers) {
   }
 }
 
+// Waiting change requests are answered oldest first, one change report each; the checks (UHCI)
+// and the interrupt (OHCI) stay armed while one still waits.
+TEST_P(UsbhcdRootHub, WaitingChangeRequestsAreAnsweredInOrder) {
+  Hub hub(GetParam());
+  UsbDevice a, b;
+  hub.start();
+  hub.openChangePipe();
+  auto first = hub.waitForChange(1), second = hub.waitForChange(1);
+  if (hub.uhci)
+    hub.uhci->plug(0, &a);
+  else
+    hub.ohci->plug(0, &a);
+  hub.run(*first, 200);
+  ASSERT_TRUE(first->done());
+  EXPECT_EQ("02", hex(first->bitmap()));
+  EXPECT_FALSE(second->done());
+  EXPECT_EQ(kUrbSuccess, hub.clearFeature(1, kConnectionChange).urb);
+  hub.tb.advance(300000);
+  EXPECT_FALSE(second->done()) << "nothing changed since";
+  if (hub.uhci)
+    hub.uhci->plug(1, &b);
+  else
+    hub.ohci->plug(1, &b);
+  hub.run(*second, 200);
+  ASSERT_TRUE(second->done());
+  EXPECT_EQ("04", hex(second->bitmap()));
+}
+
 // Aborting the change pipe ends its waiting requests cancelled.
 TEST_P(UsbhcdRootHub, AbortEndsTheWaitingChangeRequests) {
   Hub hub(GetParam());
@@ -690,6 +718,14 @@ TEST(UsbhcdRootPortModels, OhciPortsFollowTheirCommandBits) {
   }
   EXPECT_EQ(1u, low.busResets);
   EXPECT_NE(0u, ohci.reg[0x0C / 4] & 0x40) << "root-hub status change raised";
+
+  ohci.writeRegister(0x50, 4, 0x8000);  // set remote-wakeup enable
+  ohci.overCurrent(1, true);            // for the whole hub: descriptor A bit 11 is clear
+  EXPECT_EQ(0x00028002u, ohci.readRegister(0x50, 4));
+  ohci.writeRegister(0x50, 4, 0x80020000u);  // clear remote-wakeup enable, acknowledge the change
+  EXPECT_EQ(0x00000002u, ohci.readRegister(0x50, 4));
+  ohci.overCurrent(1, false);
+  EXPECT_EQ(0x00020000u, ohci.readRegister(0x50, 4));
 
   ohci.descriptorA |= 0x800;  // per-port over-current
   ohci.softwareReset();
