@@ -305,15 +305,7 @@ static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
   PVOID blocks[128];
   ULONG physical[128];
   KIRQL irql;
-  if (!packets || packets > 256 ||
-      t->Urb->UrbHeader.Length <
-          FIELD_OFFSET(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR))
-    return ST_INVALID_PARAMETER;
-  for (k = 0; k < packets; ++k) {
-    ULONG end = k + 1 < packets ? x->IsoPacket[k + 1].Offset : t->Length;
-    if (x->IsoPacket[k].Offset > end || end > t->Length || end - x->IsoPacket[k].Offset > MaximumPacket(t->Pipe))
-      return ST_INVALID_PARAMETER;
-  }
+  if (!HcIsochronousPacketsValid(t, MaximumPacket(t->Pipe))) return ST_INVALID_PARAMETER;
   /* Group the packets. */
   for (k = 0; k < packets; ++count) {
     ULONG first = k, base = (ULONG)((ULONG_PTR)(t->Buffer + x->IsoPacket[k].Offset) & ~(ULONG_PTR)0xFFF);
@@ -334,10 +326,7 @@ static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
   }
   KeAcquireSpinLock(&o->ScheduleLock, &irql);
   now = FrameNumber(hc);
-  if (x->TransferFlags & USBD_START_ISO_TRANSFER_ASAP)
-    frame = (op->NextFrame && (LONG)(op->NextFrame - now) > 0) ? op->NextFrame : now + 2;
-  else
-    frame = x->StartFrame;
+  frame = HcIsochronousStartFrame(t, op->NextFrame, now);
   x->StartFrame = frame;
   x->ErrorCount = 0;
   t->Packets = count;

@@ -84,6 +84,26 @@ ULONG HcPollingValue(UCHAR interval) {
   return 0;
 }
 
+BOOLEAN HcIsochronousPacketsValid(HC_TRANSFER *t, ULONG maximum) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  ULONG packets = x->NumberOfPackets, k;
+  if (!packets || packets > 256 ||
+      t->Urb->UrbHeader.Length <
+          FIELD_OFFSET(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR))
+    return FALSE;
+  for (k = 0; k < packets; ++k) {
+    ULONG end = k + 1 < packets ? x->IsoPacket[k + 1].Offset : t->Length;
+    if (x->IsoPacket[k].Offset > end || end > t->Length || end - x->IsoPacket[k].Offset > maximum) return FALSE;
+  }
+  return TRUE;
+}
+
+ULONG HcIsochronousStartFrame(HC_TRANSFER *t, ULONG next, ULONG now) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  if (!(x->TransferFlags & USBD_START_ISO_TRANSFER_ASAP)) return x->StartFrame;
+  return (next && (LONG)(next - now) > 0) ? next : now + 2;
+}
+
 BOOLEAN HcSynchronize(HC_EXTENSION *hc, PKSYNCHRONIZE_ROUTINE routine, PVOID context) {
   if (hc->Interrupt) return KeSynchronizeExecution(hc->Interrupt, routine, context);
   return routine(context);

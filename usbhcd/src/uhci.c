@@ -106,6 +106,8 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   if (!NT_SUCCESS(CreateSkeleton(hc))) return STATUS_INSUFFICIENT_RESOURCES;
   u->ExtraPool = HcPoolCreate(hc->Adapter, 0, 64, 1024, 96);
   if (!u->ExtraPool) return STATUS_INSUFFICIENT_RESOURCES;
+  u->IsoExtraPool = HcPoolCreate(hc->Adapter, 0, 1023, 384, 1056);
+  if (!u->IsoExtraPool) return STATUS_INSUFFICIENT_RESOURCES;
   KeInitializeSpinLock(&u->ScheduleLock);
   InitializeListHead(&u->AsyncPipes);
   InitializeListHead(&u->ActivePipes);
@@ -163,6 +165,8 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
   u->LegacySaved = FALSE;
   HcPoolDestroy(u->ExtraPool);
   u->ExtraPool = NULL;
+  HcPoolDestroy(u->IsoExtraPool);
+  u->IsoExtraPool = NULL;
   if (u->LookasideReady) ExDeleteNPagedLookasideList(&u->Lookaside);
   u->LookasideReady = FALSE;
 }
@@ -184,7 +188,9 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
 #define TD_TIMEOUT (1u << 18)
 #define TD_BITSTUFF (1u << 17)
 #define TD_IOC (1u << 24)
+#define TD_ISO (1u << 25)
 #define TD_LOW_SPEED (1u << 26)
+#define TD_ERRORS (TD_STALLED | TD_BUFFER_ERROR | TD_BABBLE | TD_TIMEOUT | TD_BITSTUFF)
 #define TD_SPD (1u << 29)
 #define TD_THREE_ERRORS (3u << 27)
 #define TD_TOGGLE (1u << 19)
@@ -201,7 +207,8 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
 #define ST_INVALID_PARAMETER 0x80000300u
 #define ST_SHORT 0x80000900u
 #define ST_CANCELLED 0x00010000u
-#define ST_NOT_SUPPORTED 0xC0000E00u
+#define ST_NOT_ACCESSED 0xC000000Fu
+#define ST_BAD_START_FRAME 0xC0000A00u
 
 typedef struct {
   LIST_ENTRY AsyncLink;  /* in the controller's chain of control and bulk queue heads */
@@ -213,6 +220,8 @@ typedef struct {
   LONG Node;    /* interrupt pipes: the tree node the queue head hangs at */
   ULONG Bandwidth;
   HC_TRANSFER *Active;
+  HC_PIPE *Pipe;
+  ULONG NextFrame; /* isochronous: the frame after the last one queued */
 } UHCI_PIPE;
 
 static PULONG Hardware(HC_EXTENSION *hc, PVOID block, ULONG *physical) {
@@ -256,6 +265,7 @@ static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   if (!up) return STATUS_INSUFFICIENT_RESOURCES;
   RtlZeroMemory(up, sizeof(*up));
   up->Node = -1;
+  up->Pipe = pipe;
   InitializeListHead(&up->ActiveLink);
   InitializeListHead(&up->AsyncLink);
   if (pipe->Type != 1) {
@@ -491,11 +501,215 @@ static VOID Check(HC_EXTENSION *hc, HC_TRANSFER *t) {
   }
 }
 
+/* ------------------------------------------------------------------------------------------- */
+/* Isochronous transfers
+ *
+ * One isochronous descriptor per packet, linked straight into the frame-list entry of its frame
+ * ahead of the interrupt tree's leaf (and of the descriptors of other streams already there), so
+ * the controller runs it in that frame only: no retries, no toggle, the actual length written
+ * back. A pipe's transfers are all on the hardware at once, each starting at the URB's frame or
+ * right after the pipe's last queued one. A transfer finishes when its last packet's frame has
+ * passed: every packet's status and length come from its descriptor (one still active was not
+ * sent: not accessed), and the descriptors are taken out of their entries, when the interrupt
+ * routine has not reset those already, before they are freed. */
+
+/* The 11-bit frame counter extended to 32 bits. */
+static ULONG ExtendFrame(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  ULONG now = Read16(hc, FRNUM) & 0x7FF, frame = (u->LastFrame & ~0x7FFu) | now;
+  if (frame < u->LastFrame) frame += 0x800;
+  return frame;
+}
+
+typedef struct {
+  HC_EXTENSION *Hc;
+  HC_TRANSFER *Transfer;
+} ISO_CONTEXT;
+
+/* Packet k's buffer: its offset, and its length up to the next packet's offset. */
+static ULONG IsoLength(HC_TRANSFER *t, ULONG k) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  ULONG end = k + 1 < x->NumberOfPackets ? x->IsoPacket[k + 1].Offset : t->Length;
+  return end - x->IsoPacket[k].Offset;
+}
+
+static BOOLEAN NTAPI LinkIsochronous(PVOID context) {
+  ISO_CONTEXT *c = (ISO_CONTEXT *)context;
+  HC_TRANSFER *t = c->Transfer;
+  PULONG frameList = c->Hc->u.Uhci.FrameList;
+  ULONG k;
+  for (k = 0; k < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++k) {
+    ULONG physical, *entry = &frameList[(t->IsoStart + k) % 1024];
+    PULONG td;
+    if (!t->IsoBlocks[2 * k]) continue;
+    td = Hardware(c->Hc, t->IsoBlocks[2 * k], &physical);
+    td[0] = *entry;
+    *entry = physical;
+  }
+  return TRUE;
+}
+
+/* Each descriptor still in its frame's chain is taken out of it. */
+static BOOLEAN NTAPI UnlinkIsochronous(PVOID context) {
+  ISO_CONTEXT *c = (ISO_CONTEXT *)context;
+  HC_EXTENSION *hc = c->Hc;
+  HC_TRANSFER *t = c->Transfer;
+  ULONG k;
+  for (k = 0; k < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++k) {
+    ULONG physical, *at = &hc->u.Uhci.FrameList[(t->IsoStart + k) % 1024];
+    PULONG td;
+    if (!t->IsoBlocks[2 * k]) continue;
+    td = Hardware(hc, t->IsoBlocks[2 * k], &physical);
+    while (!(*at & (UHCI_LINK_TERMINATE | UHCI_LINK_QH))) {
+      if ((*at & ~0xFu) == physical) {
+        *at = td[0];
+        break;
+      }
+      at = (PULONG)HcPoolFindPhysical(hc->DescriptorPool, *at & ~0xFu);
+      if (!at) break;
+    }
+  }
+  return TRUE;
+}
+
+static VOID FreeIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  ULONG k;
+  if (!t->IsoBlocks) return;
+  for (k = 0; k < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++k) {
+    if (t->IsoBlocks[2 * k]) HcPoolFree(hc->DescriptorPool, t->IsoBlocks[2 * k]);
+    if (t->IsoBlocks[2 * k + 1]) HcPoolFree(hc->u.Uhci.IsoExtraPool, t->IsoBlocks[2 * k + 1]);
+  }
+  ExFreePool(t->IsoBlocks);
+  t->IsoBlocks = NULL;
+}
+
+/* The pipe leaves the active list when its last transfer has gone. */
+static VOID IsochronousIdle(HC_PIPE *pipe) {
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  if (IsListEmpty(&pipe->Transfers) && !IsListEmpty(&up->ActiveLink)) {
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+  }
+}
+
+/* The transfer leaves the schedule: its packets' results into the URB (unless cancelled). */
+static VOID RetireIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS status) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  BOOLEAN in = (t->Pipe->Flags & HC_PIPE_IN) != 0;
+  ISO_CONTEXT c;
+  ULONG k;
+  c.Hc = hc;
+  c.Transfer = t;
+  HcSynchronize(hc, UnlinkIsochronous, &c);
+  for (k = 0; k < x->NumberOfPackets && status == ST_SUCCESS; ++k) {
+    PUSBD_ISO_PACKET_DESCRIPTOR p = &x->IsoPacket[k];
+    ULONG requested = IsoLength(t, k), actual = 0;
+    USBD_STATUS result = ST_NOT_ACCESSED;
+    if (t->IsoBlocks[2 * k]) {
+      PULONG td = Hardware(hc, t->IsoBlocks[2 * k], NULL);
+      ULONG control = td[1];
+      if (control & TD_ERRORS) {
+        result = ErrorStatus(control, in ? PID_IN : PID_OUT);
+      } else if (!(control & TD_ACTIVE)) {
+        actual = (control + 1) & 0x7FF;
+        result = (in && actual < requested && !(t->Flags & USBD_SHORT_TRANSFER_OK)) ? ST_SHORT : ST_SUCCESS;
+        if (in && t->IsoBlocks[2 * k + 1] && actual) RtlCopyMemory(t->Buffer + p->Offset, t->IsoBlocks[2 * k + 1], actual);
+      }
+    }
+    if (in) {
+      p->Length = (ULONG)result < 0xC0000000u ? actual : 0;
+      t->Moved += p->Length;
+    } else {
+      if (result == ST_SUCCESS) t->Moved += requested;
+      p->Length = 0;
+    }
+    p->Status = result;
+    if (result != ST_SUCCESS) x->ErrorCount++;
+  }
+  FreeIsochronous(hc, t);
+  HcFinishTransfer(hc, t, status);
+}
+
+/* The pipe's transfers whose last frame has passed finish, oldest first. */
+static VOID CheckIsochronous(HC_EXTENSION *hc, HC_PIPE *pipe, ULONG now) {
+  while (!IsListEmpty(&pipe->Transfers)) {
+    HC_TRANSFER *t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
+    ULONG last = t->IsoStart + t->Urb->UrbIsochronousTransfer.NumberOfPackets - 1;
+    if ((LONG)(now - last) <= 0) break;
+    RetireIsochronous(hc, t, ST_SUCCESS);
+  }
+  IsochronousIdle(pipe);
+}
+
+static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  HC_PIPE *pipe = t->Pipe;
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  ULONG maximum = MaximumPacket(pipe), packets, k, now, frame;
+  ULONG token = (pipe->Address & 0x7F) << 8 | (ULONG)(pipe->Endpoint[2] & 0x0F) << 15;
+  BOOLEAN in = (pipe->Flags & HC_PIPE_IN) != 0;
+  ISO_CONTEXT c;
+  KIRQL irql;
+  if (!HcIsochronousPacketsValid(t, maximum)) return ST_INVALID_PARAMETER;
+  packets = x->NumberOfPackets;
+  t->IsoBlocks = (PVOID *)ExAllocatePoolWithTag(NonPagedPool, 2 * packets * sizeof(PVOID), HC_TRANSFER_TAG);
+  if (!t->IsoBlocks) return ST_NO_MEMORY;
+  RtlZeroMemory(t->IsoBlocks, 2 * packets * sizeof(PVOID));
+  KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  now = ExtendFrame(hc);
+  frame = HcIsochronousStartFrame(t, up->NextFrame, now);
+  if ((LONG)(frame + packets - 1 - now) >= 1024) { /* beyond what the frame list reaches */
+    KeReleaseSpinLock(&u->ScheduleLock, irql);
+    FreeIsochronous(hc, t);
+    return ST_BAD_START_FRAME;
+  }
+  x->StartFrame = frame;
+  x->ErrorCount = 0;
+  t->IsoStart = frame;
+  for (k = 0; k < packets; ++k) {
+    ULONG physical, length = IsoLength(t, k);
+    PUCHAR va = t->Buffer + x->IsoPacket[k].Offset;
+    PULONG td;
+    if ((LONG)(frame + k - now) <= 0) continue; /* its frame has begun or passed: never sent */
+    t->IsoBlocks[2 * k] = HcPoolAllocate(hc->DescriptorPool, NULL);
+    if (!t->IsoBlocks[2 * k]) break;
+    td = Hardware(hc, t->IsoBlocks[2 * k], &physical);
+    td[3] = 0;
+    if (length && ((ULONG_PTR)va & (HC_PAGE_SIZE - 1)) + length > HC_PAGE_SIZE) {
+      ULONG extraPhysical;
+      PVOID extra = HcPoolAllocate(u->IsoExtraPool, &extraPhysical);
+      if (!extra) break;
+      if (!in) RtlCopyMemory(extra, va, length);
+      t->IsoBlocks[2 * k + 1] = extra;
+      td[3] = extraPhysical;
+    } else if (length) {
+      td[3] = MmGetPhysicalAddress(va).LowPart;
+    }
+    td[1] = TD_ACTIVE | TD_ISO | (k + 1 == packets ? TD_IOC : 0);
+    td[2] = token | (in ? PID_IN : PID_OUT) | (((length ? length : 0x800) - 1) & 0x7FF) << 21;
+  }
+  if (k < packets) {
+    KeReleaseSpinLock(&u->ScheduleLock, irql);
+    FreeIsochronous(hc, t);
+    return ST_NO_MEMORY;
+  }
+  c.Hc = hc;
+  c.Transfer = t;
+  HcSynchronize(hc, LinkIsochronous, &c);
+  up->NextFrame = frame + packets;
+  InsertTailList(&pipe->Transfers, &t->Link);
+  if (IsListEmpty(&up->ActiveLink)) InsertTailList(&u->ActivePipes, &up->ActiveLink);
+  KeReleaseSpinLock(&u->ScheduleLock, irql);
+  KeInsertQueueDpc(&u->CompletionDpc, NULL, NULL); /* a transfer whose frames have all passed */
+  return ST_PENDING;
+}
+
 static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
   HC_PIPE *pipe = t->Pipe;
   ULONG maximum = MaximumPacket(pipe), data;
   KIRQL irql;
-  if (pipe->Type == 1) return ST_NOT_SUPPORTED;
+  if (pipe->Type == 1) return SubmitIsochronous(hc, t);
   if (!maximum) return ST_INVALID_PARAMETER;
   data = (t->Length + maximum - 1) / maximum;
   if (pipe->Type == 0) {
@@ -520,6 +734,11 @@ static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   if (!up) return STATUS_SUCCESS;
   KeAcquireSpinLock(&hc->u.Uhci.ScheduleLock, &irql);
   any = !IsListEmpty(&pipe->Transfers);
+  if (pipe->Type == 1) {
+    while (!IsListEmpty(&pipe->Transfers))
+      RetireIsochronous(hc, CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link), ST_CANCELLED);
+    IsochronousIdle(pipe);
+  }
   if (up->Active) Finish(hc, up->Active, ST_CANCELLED, FALSE);
   while (!IsListEmpty(&pipe->Transfers))
     HcFinishTransfer(hc, CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link), ST_CANCELLED);
@@ -565,14 +784,6 @@ static VOID ResetPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
 }
 
-/* The 11-bit frame counter extended to 32 bits. */
-static ULONG ExtendFrame(HC_EXTENSION *hc) {
-  HC_UHCI_STATE *u = &hc->u.Uhci;
-  ULONG now = Read16(hc, FRNUM) & 0x7FF, frame = (u->LastFrame & ~0x7FFu) | now;
-  if (frame < u->LastFrame) frame += 0x800;
-  return frame;
-}
-
 static ULONG FrameNumber(HC_EXTENSION *hc) { return ExtendFrame(hc); }
 
 static BOOLEAN InterruptService(HC_EXTENSION *hc) {
@@ -599,12 +810,29 @@ static VOID DeferredCompletion(HC_EXTENSION *hc) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   PLIST_ENTRY e;
   KIRQL irql;
+  ULONG now, wait = 0;
   KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  now = ExtendFrame(hc);
   for (e = u->ActivePipes.Flink; e != &u->ActivePipes;) {
     UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, ActiveLink);
-    HC_TRANSFER *t = up->Active;
     e = e->Flink;
-    if (t) Check(hc, t);
+    if (up->Pipe->Type != 1) {
+      if (up->Active) Check(hc, up->Active);
+      continue;
+    }
+    CheckIsochronous(hc, up->Pipe, now);
+    if (!IsListEmpty(&up->Pipe->Transfers)) {
+      /* The oldest transfer's last frame: the timer looks again when it has passed, in case its
+       * last descriptor never ran and so never interrupted. */
+      HC_TRANSFER *t = CONTAINING_RECORD(up->Pipe->Transfers.Flink, HC_TRANSFER, Link);
+      ULONG left = t->IsoStart + t->Urb->UrbIsochronousTransfer.NumberOfPackets - now;
+      if (!wait || left < wait) wait = left;
+    }
+  }
+  if (wait) {
+    LARGE_INTEGER due;
+    due.QuadPart = -(LONGLONG)(wait + 1) * 10000;
+    KeSetTimer(&u->Timer, due, &u->CompletionDpc);
   }
   KeReleaseSpinLock(&u->ScheduleLock, irql);
   HcCompletePending(hc);

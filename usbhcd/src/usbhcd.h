@@ -172,6 +172,8 @@ struct _HC_TRANSFER {
   ULONG Checked;        /* descriptors of the batch accounted for */
   ULONG NextPhysical;   /* OHCI: the descriptor after the transfer's last (the controller reuses links) */
   USHORT IsoFirst[128]; /* OHCI isochronous: the first packet of each descriptor */
+  ULONG IsoStart;       /* isochronous: the frame of packet 0 */
+  PVOID *IsoBlocks;     /* UHCI isochronous: per packet its descriptor block and its extra block, or null */
 };
 
 #define HC_PIPE_LOW_SPEED 0x001
@@ -220,7 +222,8 @@ typedef struct _HC_UHCI_STATE {
   KDPC PortDpc[2];
   KTIMER PortTimer[2];
   ULONG PortChange[2];
-  HC_POOL *ExtraPool; /* blocks for packets that straddle a page */
+  HC_POOL *ExtraPool;    /* blocks for packets that straddle a page */
+  HC_POOL *IsoExtraPool; /* the same for isochronous packets, up to 1,023 bytes */
   KSPIN_LOCK ScheduleLock;
   ULONG NodeBandwidth[63];
   LIST_ENTRY AsyncPipes; /* control and bulk queue heads, in the order they are linked */
@@ -316,6 +319,12 @@ VOID HcFinishTransfer(HC_EXTENSION *hc, HC_TRANSFER *transfer, USBD_STATUS statu
 VOID HcCompletePending(HC_EXTENSION *hc);
 BOOLEAN HcSynchronize(HC_EXTENSION *hc, PKSYNCHRONIZE_ROUTINE routine, PVOID context);
 ULONG HcPollingValue(UCHAR interval);
+/* Isochronous URBs: the packet array fits the URB, and each packet's bytes (from its offset to the
+ * next packet's, the last to the buffer's end) lie in the buffer and fit the pipe's packet size. */
+BOOLEAN HcIsochronousPacketsValid(HC_TRANSFER *transfer, ULONG maximumPacket);
+/* The frame of packet 0: the URB's, or as soon as possible, the frame after the pipe's last
+ * queued one (next, when still ahead of now) or else two frames on from now. */
+ULONG HcIsochronousStartFrame(HC_TRANSFER *transfer, ULONG next, ULONG now);
 NTSTATUS HcUrbToNtStatus(USBD_STATUS status);
 
 /* Waits: the IRQL-safe microsecond stall and the passive-level millisecond delay. */

@@ -218,6 +218,14 @@ UhciController::TdResult UhciController::executeTd(uint32_t td) {
   bool sentToggle = toggle;
   Handshake h = device ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
   bool ioc = control & (1u << 24);
+  if (iso && h != Handshake::Ack) {  // no handshake and no retries: the packet is lost, the descriptor retires
+    store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 18) | 0x7FF);
+    if (ioc) {
+      usbsts |= 0x01;
+      interruptReasons |= 0x04;
+    }
+    return TdResult::Done;
+  }
   switch (h) {
     case Handshake::Ack: {
       if (pid == Pid::In && !iso && sentToggle != toggle) return TdResult::Retry;  // data dropped, sequence wrong

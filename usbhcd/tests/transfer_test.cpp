@@ -595,12 +595,8 @@ TEST_P(UsbhcdTransfers, RemovalCompletesTheTransfersStillQueued) {
 // ---------------------------------------------------------------------------------------------
 // Isochronous streams
 
-// Interface 1's stream: three URBs of 16 packets each, queued as soon as possible one after the
-// other into a buffer that crosses pages, deliver every frame's packet in order.
-TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
-  Bus bus(GetParam());
-  bus.start();
-  auto c = bus.configure();
+// Interface 1 selected: its isochronous in pipe.
+USBD_PIPE_HANDLE selectStream(Bus &bus, Bus::Configured &c) {
   std::vector<uint8_t> select(sizeof(_URB_SELECT_INTERFACE), 0);
   auto *si = reinterpret_cast<_URB_SELECT_INTERFACE *>(select.data());
   si->Hdr.Length = sizeof(_URB_SELECT_INTERFACE);
@@ -611,55 +607,107 @@ TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
   si->Interface.InterfaceNumber = 1;
   auto s = bus.tb.submitUrb(bus.hc, si);
   bus.run(*s);
-  ASSERT_EQ(hcsim::kSuccess, s->status());
-  ASSERT_EQ(1u, si->Interface.NumberOfPipes);
+  EXPECT_EQ(hcsim::kSuccess, s->status());
+  EXPECT_EQ(1u, si->Interface.NumberOfPipes);
   EXPECT_EQ(UsbdPipeTypeIsochronous, si->Interface.Pipes[0].PipeType);
-  EXPECT_EQ(256, si->Interface.Pipes[0].MaximumPacketSize);
+  EXPECT_EQ(bus.device.endpoint(0x84)->maxPacket, si->Interface.Pipes[0].MaximumPacketSize);
+  return si->Interface.Pipes[0].PipeHandle;
+}
 
-  constexpr unsigned kPackets = 16, kUrbs = 3;
-  size_t urbSize = sizeof(_URB_ISOCH_TRANSFER) + (kPackets - 1) * sizeof(USBD_ISO_PACKET_DESCRIPTOR);
-  std::vector<std::vector<uint8_t>> urbs(kUrbs, std::vector<uint8_t>(urbSize));
-  std::vector<uint8_t> memory(kUrbs * kPackets * 256 + 8192);
-  std::vector<std::unique_ptr<Request>> requests;
-  for (unsigned u = 0; u < kUrbs; ++u) {
-    auto *x = reinterpret_cast<_URB_ISOCH_TRANSFER *>(urbs[u].data());
-    x->Hdr.Length = static_cast<USHORT>(urbSize);
+// An isochronous in URB of packets of one size, in its own memory.
+struct IsoUrb {
+  std::vector<uint8_t> memory;
+  IsoUrb(USBD_PIPE_HANDLE pipe, uint8_t *buffer, unsigned packets, unsigned size, ULONG flags, ULONG startFrame = 0)
+      : memory(sizeof(_URB_ISOCH_TRANSFER) + (packets - 1) * sizeof(USBD_ISO_PACKET_DESCRIPTOR)) {
+    auto *x = urb();
+    x->Hdr.Length = static_cast<USHORT>(memory.size());
     x->Hdr.Function = 0x0A;
-    x->Hdr.UsbdDeviceHandle = bus.handle;
-    x->PipeHandle = si->Interface.Pipes[0].PipeHandle;
-    x->TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
-    x->TransferBuffer = memory.data() + 100 + u * kPackets * 256;
-    x->TransferBufferLength = kPackets * 256;
-    x->NumberOfPackets = kPackets;
-    for (unsigned k = 0; k < kPackets; ++k) x->IsoPacket[k].Offset = k * 256;
-    requests.push_back(bus.tb.submitUrb(bus.hc, x));
+    x->PipeHandle = pipe;
+    x->TransferFlags = USBD_TRANSFER_DIRECTION_IN | flags;
+    x->TransferBuffer = buffer;
+    x->TransferBufferLength = packets * size;
+    x->NumberOfPackets = packets;
+    x->StartFrame = startFrame;
+    for (unsigned k = 0; k < packets; ++k) x->IsoPacket[k].Offset = k * size;
   }
-  if (GetParam() == Controller::Uhci) {  // not provided on UHCI yet
-    for (unsigned u = 0; u < kUrbs; ++u) {
-      EXPECT_TRUE(requests[u]->done());
-      EXPECT_EQ(0xC0000E00u, static_cast<uint32_t>(reinterpret_cast<URB *>(urbs[u].data())->UrbHeader.Status));
-    }
-    return;
+  _URB_ISOCH_TRANSFER *urb() { return reinterpret_cast<_URB_ISOCH_TRANSFER *>(memory.data()); }
+};
+
+ULONG currentFrame(Bus &bus) {
+  URB u{};
+  u.UrbGetCurrentFrameNumber.Hdr.Length = sizeof(_URB_GET_CURRENT_FRAME_NUMBER);
+  u.UrbGetCurrentFrameNumber.Hdr.Function = 0x07;
+  auto r = bus.submit(u);
+  EXPECT_EQ(hcsim::kSuccess, r->status());
+  return u.UrbGetCurrentFrameNumber.FrameNumber;
+}
+
+// Interface 1's stream: three URBs of 16 packets each, queued as soon as possible one after the
+// other into a buffer that starts 100 bytes into a page, so that packets straddle pages, deliver
+// every frame's packet in order.
+TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  constexpr unsigned kPackets = 16, kUrbs = 3;
+  std::vector<uint8_t> memory(kUrbs * kPackets * 256 + 8192);
+  uint8_t *stream =
+      reinterpret_cast<uint8_t *>((reinterpret_cast<uintptr_t>(memory.data()) + 4095) & ~uintptr_t(4095)) + 100;
+  std::vector<IsoUrb> urbs;
+  std::vector<std::unique_ptr<Request>> requests;
+  ULONG before = currentFrame(bus);
+  for (unsigned u = 0; u < kUrbs; ++u) {
+    urbs.emplace_back(pipe, stream + u * kPackets * 256, kPackets, 256, USBD_START_ISO_TRANSFER_ASAP);
+    requests.push_back(bus.submit(*reinterpret_cast<URB *>(urbs.back().urb())));
   }
   for (auto &r : requests) bus.run(*r, 200);
+  EXPECT_EQ(before + 2, urbs[0].urb()->StartFrame) << "as soon as possible: two frames on";
   for (unsigned u = 0; u < kUrbs; ++u) {
     SCOPED_TRACE(u);
-    auto *x = reinterpret_cast<_URB_ISOCH_TRANSFER *>(urbs[u].data());
+    auto *x = urbs[u].urb();
     ASSERT_TRUE(requests[u]->done());
     EXPECT_EQ(hcsim::kSuccess, requests[u]->status());
     EXPECT_EQ(kPackets * 256, requests[u]->information());
     EXPECT_EQ(0u, x->ErrorCount);
+    if (u) {
+      EXPECT_EQ(urbs[u - 1].urb()->StartFrame + kPackets, x->StartFrame) << "right after the last queued frame";
+    }
     for (unsigned k = 0; k < kPackets; ++k) {
       EXPECT_EQ(0, x->IsoPacket[k].Status) << k;
       EXPECT_EQ(256u, x->IsoPacket[k].Length) << k;
     }
   }
-  const uint8_t *stream = memory.data() + 100;
   for (unsigned i = 0; i < kUrbs * kPackets * 256; ++i)
     ASSERT_EQ(static_cast<uint8_t>(i * 7 % 251), stream[i]) << "stream byte " << i;
   const auto &frames = bus.device.endpoint(0x84)->frames;
   ASSERT_EQ(kUrbs * kPackets, frames.size());
   for (size_t i = 1; i < frames.size(); ++i) ASSERT_EQ(1u, frames[i] - frames[i - 1]) << "a frame was missed at " << i;
+  EXPECT_TRUE(bus.tb.errors().empty()) << joined(bus.tb.errors());
+}
+
+// A URB whose explicit start frame has passed sends nothing: every packet is not accessed, the
+// URB itself succeeds, as an OHCI controller reports descriptors whose frames have passed.
+TEST_P(UsbhcdTransfers, AnIsochronousUrbWhoseFramesHavePassedFailsItsPackets) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  bus.tb.advance(100000);
+  std::vector<uint8_t> buffer(8 * 256, 0xEE);
+  IsoUrb iso(pipe, buffer.data(), 8, 256, 0, currentFrame(bus) - 40);
+  auto r = bus.submit(*reinterpret_cast<URB *>(iso.urb()));
+  bus.run(*r, 100);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(kUrbSuccess, static_cast<uint32_t>(iso.urb()->Hdr.Status));
+  EXPECT_EQ(0u, r->information());
+  EXPECT_EQ(8u, iso.urb()->ErrorCount);
+  for (unsigned k = 0; k < 8; ++k) {
+    EXPECT_EQ(0xC000000Fu, static_cast<uint32_t>(iso.urb()->IsoPacket[k].Status)) << k;
+    EXPECT_EQ(0u, iso.urb()->IsoPacket[k].Length) << k;
+  }
+  EXPECT_EQ(std::vector<uint8_t>(8 * 256, 0xEE), buffer);
+  EXPECT_TRUE(bus.device.endpoint(0x84)->frames.empty());
 }
 
 // Every error condition code of an OHCI descriptor finishes its transfer with its status and
