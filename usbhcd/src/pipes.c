@@ -150,15 +150,20 @@ HC_PIPE *HcOpenPipe(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, const UCHAR *end
   return pipe;
 }
 
+/* The record of a closed pipe is freed here, or by the type once the controller has let go of
+ * its descriptors (the pipe's handle is refused from now on either way). */
 VOID HcClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  BOOLEAN kept = FALSE;
   RemoveEntryList(&pipe->Link);
+  InitializeListHead(&pipe->Link);
+  if (KeCancelTimer(&pipe->AbortTimer) && pipe->AbortIrp) CompleteUrb(pipe->AbortIrp, pipe->AbortUrb, ST_SUCCESS, 0);
+  pipe->AbortIrp = NULL;
+  pipe->Tag = 0;
   if (!(pipe->Flags & HC_PIPE_ROOT_HUB)) {
     if (hc->Ops->AbortPipe) hc->Ops->AbortPipe(hc, pipe);
-    if (hc->Ops->ClosePipe) hc->Ops->ClosePipe(hc, pipe);
+    if (hc->Ops->ClosePipe) kept = hc->Ops->ClosePipe(hc, pipe);
   }
-  if (KeCancelTimer(&pipe->AbortTimer) && pipe->AbortIrp) CompleteUrb(pipe->AbortIrp, pipe->AbortUrb, ST_SUCCESS, 0);
-  pipe->Tag = 0;
-  ExFreePool(pipe);
+  if (!kept) ExFreePool(pipe);
 }
 
 /* A pipe handle is followed only when it is one of this controller's open pipes and carries the

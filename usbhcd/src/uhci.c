@@ -111,6 +111,8 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   KeInitializeSpinLock(&u->ScheduleLock);
   InitializeListHead(&u->AsyncPipes);
   InitializeListHead(&u->ActivePipes);
+  InitializeListHead(&u->Retiring);
+  InitializeListHead(&u->ClosedPipes);
   u->Reclaim = 0;
   u->LastFrame = 0;
   KeInitializeDpc(&u->CompletionDpc, CompletionDpc, hc);
@@ -139,9 +141,12 @@ static VOID Stop(HC_EXTENSION *hc) {
   for (poll = 0; poll < 100 && (Read16(hc, USBCMD) & USBCMD_HCRESET); ++poll) KeStallExecutionProcessor(100);
 }
 
+static VOID FreeRetired(HC_EXTENSION *hc, BOOLEAN all);
+
 static VOID FreeSchedule(HC_EXTENSION *hc) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   ULONG i;
+  if (u->DpcsReady) FreeRetired(hc, TRUE); /* nothing is left waiting: the controller is stopped */
   if (u->DpcsReady) {
     KeCancelTimer(&u->Timer);
     for (i = 0; i < 2; ++i) KeCancelTimer(&u->PortTimer[i]);
@@ -222,6 +227,9 @@ typedef struct {
   HC_TRANSFER *Active;
   HC_PIPE *Pipe;
   ULONG NextFrame; /* isochronous: the frame after the last one queued */
+  ULONG Draining;  /* cancelled transfers not yet freed: none starts meanwhile */
+  BOOLEAN Closed;
+  ULONG ClosedFrame;
 } UHCI_PIPE;
 
 static PULONG Hardware(HC_EXTENSION *hc, PVOID block, ULONG *physical) {
@@ -427,7 +435,7 @@ static VOID Finish(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS status, BOOLEAN
 static VOID StartNext(HC_EXTENSION *hc, HC_PIPE *pipe) {
   UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
   HC_TRANSFER *t;
-  if (up->Active || IsListEmpty(&pipe->Transfers)) return;
+  if (up->Active || up->Draining || IsListEmpty(&pipe->Transfers)) return;
   t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
   up->Active = t;
   InsertTailList(&hc->u.Uhci.ActivePipes, &up->ActiveLink);
@@ -632,9 +640,12 @@ static VOID RetireIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS stat
 
 /* The pipe's transfers whose last frame has passed finish, oldest first. */
 static VOID CheckIsochronous(HC_EXTENSION *hc, HC_PIPE *pipe, ULONG now) {
-  while (!IsListEmpty(&pipe->Transfers)) {
-    HC_TRANSFER *t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
+  PLIST_ENTRY e = pipe->Transfers.Flink;
+  while (e != &pipe->Transfers) {
+    HC_TRANSFER *t = CONTAINING_RECORD(e, HC_TRANSFER, Link);
     ULONG last = t->IsoStart + t->Urb->UrbIsochronousTransfer.NumberOfPackets - 1;
+    e = e->Flink;
+    if (t->Retiring) continue;
     if ((LONG)(now - last) <= 0) break;
     RetireIsochronous(hc, t, ST_SUCCESS);
   }
@@ -727,32 +738,147 @@ static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
   return ST_PENDING;
 }
 
+/* ------------------------------------------------------------------------------------------- */
+/* Removal
+ *
+ * The controller may be in the middle of a transaction of a descriptor when the driver takes it
+ * off the schedule: it finishes it from what it fetched, writes its status back and the link
+ * into the queue head's element. So a cancelled transfer's descriptors are made inactive (the
+ * controller runs no further one) and taken out of the queue head or the frame list at once, but
+ * freed, and the transfer completed, only when the frame number has moved past the frame of the
+ * removal; the pipe starts no other transfer meanwhile. A closed pipe's queue head (and its
+ * record) waits in the same way. The completion deferred procedure frees what has waited long
+ * enough, and a timer brings it back while anything waits. A stopped controller holds nothing:
+ * everything goes at once. */
+
+/* Descriptors not yet run are made inactive with the null actual length, which a descriptor the
+ * controller completes afterwards (the one in flight) no longer has unless it moved nothing. */
+static VOID Deactivate(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  ULONG i;
+  for (i = t->Checked; i < t->BatchCount; ++i) {
+    PULONG td = t->Td[i] ? Hardware(hc, t->Td[i], NULL) : NULL;
+    if (td && (td[1] & TD_ACTIVE)) td[1] = (td[1] & ~TD_ACTIVE) | 0x7FF;
+  }
+  if (t->IsoBlocks) {
+    ISO_CONTEXT c;
+    c.Hc = hc;
+    c.Transfer = t;
+    for (i = 0; i < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++i)
+      if (t->IsoBlocks[2 * i]) Hardware(hc, t->IsoBlocks[2 * i], NULL)[1] &= ~TD_ACTIVE;
+    HcSynchronize(hc, UnlinkIsochronous, &c);
+  }
+}
+
+static VOID StartRetiring(HC_EXTENSION *hc, HC_TRANSFER *t, ULONG now) {
+  UHCI_PIPE *up = (UHCI_PIPE *)t->Pipe->Hardware;
+  Deactivate(hc, t);
+  t->Retiring = TRUE;
+  t->RetireFrame = now;
+  InsertTailList(&hc->u.Uhci.Retiring, &t->RetireLink);
+  up->Draining++;
+}
+
+/* Frees what the controller can no longer hold (everything when all is set); called under the
+ * schedule lock. */
+static VOID FreeRetired(HC_EXTENSION *hc, BOOLEAN all) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  ULONG now = ExtendFrame(hc);
+  PLIST_ENTRY e;
+  if (hc->State & HC_STATE_STOPPING) all = TRUE;
+  for (e = u->Retiring.Flink; e != &u->Retiring;) {
+    HC_TRANSFER *t = CONTAINING_RECORD(e, HC_TRANSFER, RetireLink);
+    HC_PIPE *pipe = t->Pipe;
+    UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+    e = e->Flink;
+    if (!all && (LONG)(now - t->RetireFrame) <= 0) continue;
+    RemoveEntryList(&t->RetireLink);
+    if (pipe->Type == 1) {
+      RetireIsochronous(hc, t, ST_CANCELLED);
+    } else {
+      /* What the descriptors not yet checked moved is the caller's: copied back, counted, and the
+       * toggle follows it. */
+      ULONG i;
+      for (i = t->Checked; i < t->BatchCount; ++i) {
+        PULONG td = Hardware(hc, t->Td[i], NULL);
+        ULONG control = td[1], token = td[2], actual = (control + 1) & 0x7FF, k = t->FirstPacket + i;
+        if ((control & (TD_ACTIVE | TD_STALLED)) || !actual || (token & 0xFF) == PID_SETUP) continue;
+        if (t->Extra[i] && (token & 0xFF) == PID_IN)
+          RtlCopyMemory(t->Buffer + (k - t->DataStart) * MaximumPacket(pipe), t->Extra[i], actual);
+        t->Moved += actual;
+        if (pipe->Type != 0) up->Toggle = (token & TD_TOGGLE) ^ TD_TOGGLE;
+      }
+      FreeBatch(hc, t);
+      HcFinishTransfer(hc, t, ST_CANCELLED);
+    }
+    if (--up->Draining == 0 && !up->Closed) {
+      if (up->Qh) up->Qh[1] = UHCI_LINK_TERMINATE; /* the controller may have written an element back */
+      if (pipe->Type == 1)
+        IsochronousIdle(pipe);
+      else if (!(pipe->Flags & HC_PIPE_HALTED))
+        StartNext(hc, pipe);
+    }
+  }
+  for (e = u->ClosedPipes.Flink; e != &u->ClosedPipes;) {
+    UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, AsyncLink);
+    e = e->Flink;
+    if (up->Draining || (!all && (LONG)(now - up->ClosedFrame) <= 0)) continue;
+    RemoveEntryList(&up->AsyncLink);
+    if (up->QhBlock) HcPoolFree(hc->DescriptorPool, up->QhBlock);
+    ExFreePool(up->Pipe);
+    ExFreePool(up);
+  }
+}
+
+/* The completion deferred procedure comes back in 2 ms while something waits. */
+static VOID WaitForRetired(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  LARGE_INTEGER due;
+  if (IsListEmpty(&u->Retiring) && IsListEmpty(&u->ClosedPipes)) return;
+  due.QuadPart = -2 * 10000;
+  KeSetTimer(&u->Timer, due, &u->CompletionDpc);
+}
+
 static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
   KIRQL irql;
   BOOLEAN any;
+  PLIST_ENTRY e;
+  ULONG now;
   if (!up) return STATUS_SUCCESS;
   KeAcquireSpinLock(&hc->u.Uhci.ScheduleLock, &irql);
+  now = ExtendFrame(hc);
   any = !IsListEmpty(&pipe->Transfers);
-  if (pipe->Type == 1) {
-    while (!IsListEmpty(&pipe->Transfers))
-      RetireIsochronous(hc, CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link), ST_CANCELLED);
-    IsochronousIdle(pipe);
+  if (up->Active) {
+    HC_TRANSFER *t = up->Active;
+    up->Qh[1] = UHCI_LINK_TERMINATE;
+    up->Active = NULL;
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+    if (IsReclaimed(pipe) && --hc->u.Uhci.Reclaim == 0) RelinkAsync(hc);
+    StartRetiring(hc, t, now);
   }
-  if (up->Active) Finish(hc, up->Active, ST_CANCELLED, FALSE);
-  while (!IsListEmpty(&pipe->Transfers))
-    HcFinishTransfer(hc, CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link), ST_CANCELLED);
+  for (e = pipe->Transfers.Flink; e != &pipe->Transfers;) {
+    HC_TRANSFER *t = CONTAINING_RECORD(e, HC_TRANSFER, Link);
+    e = e->Flink;
+    if (t->Retiring) continue;
+    if (pipe->Type == 1)
+      StartRetiring(hc, t, now);
+    else
+      HcFinishTransfer(hc, t, ST_CANCELLED); /* never on the hardware */
+  }
+  FreeRetired(hc, FALSE);
+  WaitForRetired(hc);
   KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
   if (!any) return STATUS_SUCCESS;
   KeInsertQueueDpc(&hc->u.Uhci.CompletionDpc, NULL, NULL);
   return STATUS_PENDING;
 }
 
-static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+static BOOLEAN ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
   KIRQL irql;
-  if (!up) return;
+  if (!up) return FALSE;
   KeAcquireSpinLock(&u->ScheduleLock, &irql);
   if (pipe->Type == 0 || pipe->Type == 2) {
     RemoveEntryList(&up->AsyncLink);
@@ -767,10 +893,18 @@ static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     if ((at[0] & ~0xFu) == up->QhPhysical) at[0] = up->Qh[0];
     u->NodeBandwidth[up->Node] -= up->Bandwidth;
   }
+  if (IsListEmpty(&up->ActiveLink) == FALSE) {
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+  }
+  /* The queue head's own link stays as it was, so a controller on it goes on along the chain. */
+  up->Closed = TRUE;
+  up->ClosedFrame = ExtendFrame(hc);
+  InsertTailList(&u->ClosedPipes, &up->AsyncLink);
+  FreeRetired(hc, FALSE);
+  WaitForRetired(hc);
   KeReleaseSpinLock(&u->ScheduleLock, irql);
-  if (up->QhBlock) HcPoolFree(hc->DescriptorPool, up->QhBlock);
-  ExFreePool(up);
-  pipe->Hardware = NULL;
+  return TRUE;
 }
 
 static VOID ResetPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
@@ -812,6 +946,7 @@ static VOID DeferredCompletion(HC_EXTENSION *hc) {
   KIRQL irql;
   ULONG now, wait = 0;
   KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  FreeRetired(hc, FALSE);
   now = ExtendFrame(hc);
   for (e = u->ActivePipes.Flink; e != &u->ActivePipes;) {
     UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, ActiveLink);
@@ -834,6 +969,7 @@ static VOID DeferredCompletion(HC_EXTENSION *hc) {
     due.QuadPart = -(LONGLONG)(wait + 1) * 10000;
     KeSetTimer(&u->Timer, due, &u->CompletionDpc);
   }
+  WaitForRetired(hc);
   KeReleaseSpinLock(&u->ScheduleLock, irql);
   HcCompletePending(hc);
 }

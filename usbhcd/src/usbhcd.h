@@ -98,7 +98,9 @@ typedef struct _HC_OPERATIONS {
   NTSTATUS (*ResetPort)(HC_EXTENSION *hc, PIRP irp);
   /* Pipes and transfers. */
   NTSTATUS (*OpenPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
-  VOID (*ClosePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  /* Takes the pipe off the schedule. TRUE: the controller may still hold its descriptors, and the
+   * type frees the pipe record itself (ExFreePool) once it has let go of them. */
+  BOOLEAN (*ClosePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
   VOID (*UpdatePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
   /* Queues a transfer on its pipe's schedule: pending, or a status when it cannot be queued (the
    * caller then completes it). A queued transfer comes back through HcFinishTransfer. */
@@ -174,6 +176,10 @@ struct _HC_TRANSFER {
   USHORT IsoFirst[128]; /* OHCI isochronous: the first packet of each descriptor */
   ULONG IsoStart;       /* isochronous: the frame of packet 0 */
   PVOID *IsoBlocks;     /* UHCI isochronous: per packet its descriptor block and its extra block, or null */
+  /* Taken off the hardware (cancelled), waiting for the frame to pass before it is freed. */
+  BOOLEAN Retiring;
+  ULONG RetireFrame;
+  LIST_ENTRY RetireLink;
 };
 
 #define HC_PIPE_LOW_SPEED 0x001
@@ -201,7 +207,9 @@ typedef struct _HC_OHCI_STATE {
   ULONG NodeBandwidth[63];
   ULONG DoneHead;   /* handed from the interrupt routine to the deferred procedure */
   ULONG FrameHigh;  /* the upper part of the 32-bit frame number */
-  LIST_ENTRY Pipes; /* every pipe with an endpoint descriptor */
+  LIST_ENTRY Pipes;    /* every pipe with an endpoint descriptor */
+  LIST_ENTRY Cancels;  /* skipped endpoints whose transfers are cancelled at the next start of frame */
+  LIST_ENTRY Removed;  /* unlinked endpoints, freed at the next start of frame */
 } HC_OHCI_STATE;
 
 typedef struct _HC_UHCI_STATE {
@@ -230,6 +238,8 @@ typedef struct _HC_UHCI_STATE {
   LONG Reclaim;          /* queued full-speed control and bulk transfers */
   ULONG LastFrame;
   LIST_ENTRY ActivePipes; /* pipes with a transfer on the hardware */
+  LIST_ENTRY Retiring;    /* cancelled transfers whose descriptors the controller may still hold */
+  LIST_ENTRY ClosedPipes; /* closed pipes whose queue heads it may still hold */
 } HC_UHCI_STATE;
 
 struct _HC_EXTENSION {

@@ -533,6 +533,57 @@ TEST_P(UsbhcdTransfers, AbortCancelsQueuedTransfers) {
   EXPECT_EQ(64u, bus.device.bulkIn.size());
 }
 
+// An abort in the middle of a frame, while a packet of the transfer is on the bus: the controller
+// still finishes that packet from the descriptor it fetched and writes it back, so the driver
+// frees the descriptors (and completes the transfer) only when the frame has passed. Freed at
+// once, they would be the next transfer's, and the packet in flight would land in a buffer whose
+// request had completed and mark the next transfer's first descriptor done.
+TEST_P(UsbhcdTransfers, AnAbortInTheMiddleOfAFrameWaitsForTheFrameToPass) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  bus.device.bulkIn = pattern(16384, 8);
+  std::vector<uint8_t> in(4096, 0xEE);
+  URB first = Bus::bulk(c.pipe(0), in.data(), 4096, USBD_TRANSFER_DIRECTION_IN);
+  uint64_t frameTime = bus.uhci ? bus.uhci->frameTime : bus.ohci->frameTime;
+  bus.tb.advance(frameTime ? 1000 - frameTime : 0);  // to the start of a frame
+  auto r = bus.submit(first);
+  bus.tb.advance(1500);  // one frame and half the next
+  ASSERT_FALSE(r->done());
+  URB abort{};
+  abort.UrbPipeRequest.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+  abort.UrbPipeRequest.Hdr.Function = 0x02;
+  abort.UrbPipeRequest.PipeHandle = c.pipe(0);
+  auto ra = bus.submit(abort);
+  std::vector<uint8_t> atCompletion;
+  if (r->done()) atCompletion = in;
+  // At once, on the other pipe: the blocks it takes are free only if the driver let them go.
+  auto out = pattern(640, 9);
+  URB second = Bus::bulk(c.pipe(1), out.data(), 640, 0);
+  auto r2 = bus.submit(second);
+  for (unsigned step = 0; step < 400 && !(ra->done() && r2->done()); ++step) {
+    bus.tb.advance(100);
+    if (r->done() && atCompletion.empty()) atCompletion = in;
+  }
+  ASSERT_TRUE(r->done());
+  ASSERT_TRUE(ra->done());
+  ASSERT_TRUE(r2->done());
+  EXPECT_EQ(kUrbCancelled, static_cast<uint32_t>(first.UrbHeader.Status));
+  EXPECT_EQ(hcsim::kSuccess, ra->status());
+  EXPECT_EQ(hcsim::kSuccess, r2->status());
+  EXPECT_EQ(out, bus.device.bulkOut) << "the next transfer's descriptors were overwritten";
+  bus.tb.advance(20000);
+  EXPECT_TRUE(atCompletion == in) << "bytes landed in the buffer after its request completed";
+  // What the device sent went into the buffer, in order, and nowhere else.
+  size_t sent = 16384 - bus.device.bulkIn.size();
+  ASSERT_LE(sent, 4096u);
+  EXPECT_GT(sent, 19u * 64) << "the abort came after the first frame";
+  auto expected = pattern(16384, 8);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + sent, in.begin()));
+  EXPECT_EQ(0xEE, in[sent]);
+  EXPECT_EQ(sent, r->information()) << "the cancelled transfer reports what it moved";
+}
+
 TEST_P(UsbhcdTransfers, AnInterruptPipeIsPolledEveryEightFramesForAnIntervalOfTen) {
   Bus bus(GetParam());
   bus.start();
