@@ -272,6 +272,7 @@ static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     }
     op->Node = (LONG)best;
     op->Bandwidth = MaximumPacket(pipe) + 13;
+    if (pipe->Flags & HC_PIPE_LOW_SPEED) op->Bandwidth *= 8; /* a low-speed transaction takes eight times as long */
     o->NodeBandwidth[best] += op->Bandwidth;
     nodeEd = (PULONG)o->TreeNodes[best];
     op->Ed[3] = nodeEd[3];

@@ -302,6 +302,7 @@ static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     }
     up->Node = (LONG)best;
     up->Bandwidth = (pipe->Endpoint[4] | (pipe->Endpoint[5] & 7) << 8) + 13;
+    if (pipe->Flags & HC_PIPE_LOW_SPEED) up->Bandwidth *= 8; /* a low-speed transaction takes eight times as long */
     u->NodeBandwidth[best] += up->Bandwidth;
     nodeQh = Hardware(hc, u->TreeNodes[best], NULL);
     up->Qh[0] = nodeQh[0];

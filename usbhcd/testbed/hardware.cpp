@@ -247,7 +247,9 @@ UhciController::TdResult UhciController::completeTd() {
     if (pid != Pid::In) std::memcpy(data.data(), memory, maximum);
   }
   bool sentToggle = toggle;
-  Handshake h = device ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
+  // A device hears only tokens of its own speed.
+  bool reaches = device && device->lowSpeed == ((control & (1u << 26)) != 0);
+  Handshake h = reaches ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
   bool ioc = control & (1u << 24);
   if (iso && h != Handshake::Ack) {  // no handshake and no retries: the packet is lost, the descriptor retires
     store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 18) | 0x7FF);
@@ -591,6 +593,7 @@ OhciController::EdResult OhciController::finishEd() {
     for (auto &p : parts) std::memcpy(data.data() + at, p.first, p.second), at += p.second;
   }
   UsbDevice *device = deviceAt(address);
+  if (device && device->lowSpeed != ((e0 & 0x2000) != 0)) device = nullptr;  // it hears only its own speed
   bool sent = toggle;
   unsigned n = length;
   Handshake h = device ? device->transact(pid, number, &sent, data.data(), n) : Handshake::Timeout;

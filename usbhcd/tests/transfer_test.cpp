@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -53,7 +54,7 @@ struct Bus {
   void *hc = nullptr;
   void *handle = nullptr;
 
-  explicit Bus(Controller type) {
+  explicit Bus(Controller type, bool lowSpeed = false) : device(lowSpeed) {
     if (type == Controller::Uhci) {
       uhci = &tb.machine.add(0, 7, 2, std::make_unique<UhciController>(0xE000));
       uhci->setInterrupt(4, 11);
@@ -63,6 +64,12 @@ struct Bus {
     }
   }
   uint64_t frames() const { return uhci ? uhci->frames : ohci->frames; }
+  unsigned frameBytes() const { return uhci ? uhci->bytesThisFrame : ohci->bytesThisFrame; }
+  // Time passes to the start of the controller's next frame.
+  void toFrameStart() {
+    uint64_t at = uhci ? uhci->frameTime : ohci->frameTime;
+    if (at) tb.advance(1000 - at);
+  }
   void start() {
     ASSERT_EQ(hcsim::kSuccess, tb.load()) << joined(tb.errors());
     ASSERT_EQ(hcsim::kSuccess, tb.registerCallback());
@@ -545,8 +552,7 @@ TEST_P(UsbhcdTransfers, AnAbortInTheMiddleOfAFrameWaitsForTheFrameToPass) {
   bus.device.bulkIn = pattern(16384, 8);
   std::vector<uint8_t> in(4096, 0xEE);
   URB first = Bus::bulk(c.pipe(0), in.data(), 4096, USBD_TRANSFER_DIRECTION_IN);
-  uint64_t frameTime = bus.uhci ? bus.uhci->frameTime : bus.ohci->frameTime;
-  bus.tb.advance(frameTime ? 1000 - frameTime : 0);  // to the start of a frame
+  bus.toFrameStart();
   auto r = bus.submit(first);
   bus.tb.advance(1500);  // one frame and half the next
   ASSERT_FALSE(r->done());
@@ -602,6 +608,69 @@ TEST_P(UsbhcdTransfers, AnInterruptPipeIsPolledEveryEightFramesForAnIntervalOfTe
   EXPECT_EQ(hcsim::kSuccess, r->status());
   EXPECT_EQ(3u, r->information());
   EXPECT_EQ(1, buffer[0]);
+}
+
+// A low-speed device: the driver marks its descriptors low speed (the device hears nothing else),
+// its default pipe has 8-byte packets, and its interrupt endpoint is polled as a full-speed one.
+TEST_P(UsbhcdTransfers, ALowSpeedDeviceAnswersControlAndInterruptTransfers) {
+  Bus bus(GetParam(), true);
+  bus.start();
+  std::vector<uint8_t> descriptor(18, 0xEE);
+  URB urb{};
+  auto &d = urb.UrbControlDescriptorRequest;
+  d.Hdr.Length = sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
+  d.Hdr.Function = 0x0B;
+  d.TransferBuffer = descriptor.data();
+  d.TransferBufferLength = 18;
+  d.DescriptorType = 1;
+  auto r = bus.submit(urb);
+  bus.run(*r);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(hcsim::kSuccess, r->status());
+  EXPECT_EQ(18u, r->information()) << "three 8-byte packets, not one";
+  EXPECT_EQ(bus.device.deviceDescriptor, descriptor);
+  auto c = bus.configure();
+  EXPECT_EQ(1, bus.device.configuration);
+  std::vector<uint8_t> buffer(8);
+  URB u = Bus::bulk(c.pipe(2), buffer.data(), 8, USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK);
+  auto i = bus.submit(u);
+  bus.tb.advance(40000);
+  EXPECT_FALSE(i->done());
+  const auto &frames = bus.device.endpoint(0x83)->frames;
+  ASSERT_GE(frames.size(), 4u);
+  for (size_t k = 1; k < frames.size(); ++k) EXPECT_EQ(8u, frames[k] - frames[k - 1]);
+  bus.device.interruptIn = {4, 5, 6, 7, 8, 9, 10, 11};
+  bus.run(*i, 20);
+  ASSERT_TRUE(i->done());
+  EXPECT_EQ(hcsim::kSuccess, i->status());
+  EXPECT_EQ((std::vector<uint8_t>{4, 5, 6, 7, 8, 9, 10, 11}), buffer);
+}
+
+// A low-speed transaction takes eight times the bus time: (8 + 13) x 8 = 168 bytes of the
+// frame's 1,500 for an 8-byte packet, so a frame holds eight of them.
+TEST_P(UsbhcdTransfers, LowSpeedPacketsTakeEightTimesTheBusTime) {
+  Bus bus(GetParam(), true);
+  bus.start();
+  std::vector<uint8_t> buffer(512);
+  URB urb{};
+  auto &x = urb.UrbControlVendorClassRequest;
+  x.Hdr.Length = sizeof(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
+  x.Hdr.Function = 0x17;  // vendor device request, in: the device answers with patterned bytes
+  x.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+  x.TransferBuffer = buffer.data();
+  x.TransferBufferLength = 512;
+  x.Request = 0x42;
+  bus.toFrameStart();
+  auto r = bus.submit(urb);
+  unsigned most = 0, frames = 0;
+  for (; frames < 100 && !r->done(); ++frames) {
+    bus.tb.advance(1000);
+    most = std::max(most, bus.frameBytes());
+  }
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(512u, r->information());
+  EXPECT_EQ(8u * (8 + hcsim::kTransactionOverhead) * 8, most);
+  EXPECT_GE(frames, (64u + 2) / 8) << "64 data packets, setup and status, eight a frame";
 }
 
 // A schedule that spends the frame on overhead is slower in simulated frames: the same 16 KB out
