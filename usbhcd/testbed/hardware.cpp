@@ -1,6 +1,7 @@
 #include "hardware.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -879,7 +880,9 @@ PciDevice *Machine::deviceAtMemory(uint64_t physical, uint32_t *offset) const {
 }
 
 void Machine::advance(uint64_t microseconds) {
+  auto start = std::chrono::steady_clock::now();
   for (auto &entry : devices) entry.second->advance(microseconds);
+  modelTime += std::chrono::steady_clock::now() - start;
 }
 
 // ---------------------------------------------------------------------------------------------

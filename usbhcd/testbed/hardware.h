@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -281,6 +282,7 @@ class Machine {
   uint8_t elcr[2] = {0, 0};     // ports 0x4D0, 0x4D1
   std::vector<Access> portLog;  // accesses to ports outside every device's range
   DmaSpace *memory = nullptr;   // what bus masters reach
+  std::chrono::nanoseconds modelTime{0};  // host time spent in the devices' advance (the models)
 };
 
 }  // namespace hcsim
