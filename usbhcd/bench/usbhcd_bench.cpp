@@ -84,7 +84,8 @@ struct Rig {
     sc->Hdr.Length = static_cast<USHORT>(select.size());
     sc->Hdr.Function = 0x00;
     sc->Hdr.UsbdDeviceHandle = handle;
-    sc->ConfigurationDescriptor = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(device.configurationDescriptor.data());
+    sc->ConfigurationDescriptor =
+        reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(device.configurationDescriptor.data());
     sc->Interface.Length = static_cast<USHORT>(interfaceLength);
     auto r = tb.submitUrb(hc, sc);
     if (!wait(*r)) return false;
@@ -228,11 +229,12 @@ void print(const char *what, const Run &r, double most, double copy) {
   double perFrame = r.frames ? static_cast<double>(r.bytes) / static_cast<double>(r.frames) : 0;
   double mb = static_cast<double>(r.bytes) / kMegabyte;
   double host = seconds(r.host) / mb, models = seconds(r.models) / mb, driver = host - models;
-  std::printf("%-34s %7.1f B/frame of %6.0f (%5.1f %%)  %5llu frames, %llu missed  host %6.1f ms/MB: models %6.1f, "
-              "driver %6.1f (%5.0f x memcpy)%s\n",
-              what, perFrame, most, 100 * perFrame / most, static_cast<unsigned long long>(r.frames),
-              static_cast<unsigned long long>(r.missed), 1000 * host, 1000 * models, 1000 * driver, driver / copy,
-              r.ok ? "" : "  FAILED: bytes or statuses wrong");
+  std::printf(
+      "%-34s %7.1f B/frame of %6.0f (%5.1f %%)  %5llu frames, %llu missed  host %6.1f ms/MB: models %6.1f, "
+      "driver %6.1f (%5.0f x memcpy)%s\n",
+      what, perFrame, most, 100 * perFrame / most, static_cast<unsigned long long>(r.frames),
+      static_cast<unsigned long long>(r.missed), 1000 * host, 1000 * models, 1000 * driver, driver / copy,
+      r.ok ? "" : "  FAILED: bytes or statuses wrong");
 }
 
 }  // namespace

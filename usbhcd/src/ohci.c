@@ -207,7 +207,7 @@ typedef struct {
   ULONG TailPhysical;
   LONG Node;
   ULONG Bandwidth;
-  ULONG NextFrame; /* isochronous: the frame after the last one queued */
+  ULONG NextFrame;    /* isochronous: the frame after the last one queued */
   BOOLEAN Cancelling; /* skipped, its transfers cancelled at the next start of frame */
   BOOLEAN Closed;     /* unlinked, freed at the next start of frame */
   ULONG Frame;        /* the frame of the skip or the unlinking */

@@ -622,7 +622,8 @@ static VOID RetireIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS stat
       } else if (!(control & TD_ACTIVE)) {
         actual = (control + 1) & 0x7FF;
         result = (in && actual < requested && !(t->Flags & USBD_SHORT_TRANSFER_OK)) ? ST_SHORT : ST_SUCCESS;
-        if (in && t->IsoBlocks[2 * k + 1] && actual) RtlCopyMemory(t->Buffer + p->Offset, t->IsoBlocks[2 * k + 1], actual);
+        if (in && t->IsoBlocks[2 * k + 1] && actual)
+          RtlCopyMemory(t->Buffer + p->Offset, t->IsoBlocks[2 * k + 1], actual);
       }
     }
     if (in) {

@@ -205,11 +205,11 @@ typedef struct _HC_OHCI_STATE {
   ULONG RhDescriptorA;
   KSPIN_LOCK ScheduleLock;
   ULONG NodeBandwidth[63];
-  ULONG DoneHead;   /* handed from the interrupt routine to the deferred procedure */
-  ULONG FrameHigh;  /* the upper part of the 32-bit frame number */
-  LIST_ENTRY Pipes;    /* every pipe with an endpoint descriptor */
-  LIST_ENTRY Cancels;  /* skipped endpoints whose transfers are cancelled at the next start of frame */
-  LIST_ENTRY Removed;  /* unlinked endpoints, freed at the next start of frame */
+  ULONG DoneHead;     /* handed from the interrupt routine to the deferred procedure */
+  ULONG FrameHigh;    /* the upper part of the 32-bit frame number */
+  LIST_ENTRY Pipes;   /* every pipe with an endpoint descriptor */
+  LIST_ENTRY Cancels; /* skipped endpoints whose transfers are cancelled at the next start of frame */
+  LIST_ENTRY Removed; /* unlinked endpoints, freed at the next start of frame */
 } HC_OHCI_STATE;
 
 typedef struct _HC_UHCI_STATE {

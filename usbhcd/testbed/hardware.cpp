@@ -806,8 +806,8 @@ void OhciController::work(unsigned budget) {
         continue;
       }
       uint32_t ed = w.periodic, e0 = load32(machine, ed);
-      EdResult r = (e0 & 0x8000) ? ((w.control & 0x08) ? serviceIsochronous(ed, w.number) : EdResult::Idle)
-                                 : serviceEd(ed);
+      EdResult r =
+          (e0 & 0x8000) ? ((w.control & 0x08) ? serviceIsochronous(ed, w.number) : EdResult::Idle) : serviceEd(ed);
       if (r == EdResult::NoTime) break;
       if (r != EdResult::Started) {
         w.periodic = load32(machine, ed + 12) & ~0xFu;

@@ -279,9 +279,9 @@ class Machine {
 
   std::map<std::pair<unsigned, uint32_t>, std::unique_ptr<PciDevice>> devices;
   unsigned lastBus = 0;
-  uint8_t elcr[2] = {0, 0};     // ports 0x4D0, 0x4D1
-  std::vector<Access> portLog;  // accesses to ports outside every device's range
-  DmaSpace *memory = nullptr;   // what bus masters reach
+  uint8_t elcr[2] = {0, 0};               // ports 0x4D0, 0x4D1
+  std::vector<Access> portLog;            // accesses to ports outside every device's range
+  DmaSpace *memory = nullptr;             // what bus masters reach
   std::chrono::nanoseconds modelTime{0};  // host time spent in the devices' advance (the models)
 };
 
