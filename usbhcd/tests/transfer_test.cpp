@@ -806,6 +806,29 @@ TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
   EXPECT_TRUE(bus.tb.errors().empty()) << joined(bus.tb.errors());
 }
 
+// Packets the device does not answer fail one by one (no retries): device not responding, no
+// length, counted in the URB's error count; the URB itself succeeds, the same on both controllers.
+TEST_P(UsbhcdTransfers, UnansweredIsochronousPacketsFailOneByOne) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  bus.device.endpoint(0x84)->timeout = true;
+  std::vector<uint8_t> buffer(8 * 256, 0xEE);
+  IsoUrb iso(pipe, buffer.data(), 8, 256, USBD_START_ISO_TRANSFER_ASAP);
+  auto r = bus.submit(*reinterpret_cast<URB *>(iso.urb()));
+  bus.run(*r, 100);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(kUrbSuccess, static_cast<uint32_t>(iso.urb()->Hdr.Status));
+  EXPECT_EQ(0u, r->information());
+  EXPECT_EQ(8u, iso.urb()->ErrorCount);
+  for (unsigned k = 0; k < 8; ++k) {
+    EXPECT_EQ(kUrbNotResponding, static_cast<uint32_t>(iso.urb()->IsoPacket[k].Status)) << k;
+    EXPECT_EQ(0u, iso.urb()->IsoPacket[k].Length) << k;
+  }
+  EXPECT_EQ(8u, bus.device.endpoint(0x84)->transactions) << "one try a packet";
+}
+
 // A URB whose explicit start frame has passed sends nothing: every packet is not accessed, the
 // URB itself succeeds, as an OHCI controller reports descriptors whose frames have passed.
 TEST_P(UsbhcdTransfers, AnIsochronousUrbWhoseFramesHavePassedFailsItsPackets) {
