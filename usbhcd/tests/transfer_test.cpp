@@ -853,6 +853,30 @@ TEST_P(UsbhcdTransfers, AnIsochronousUrbWhoseFramesHavePassedFailsItsPackets) {
   EXPECT_TRUE(bus.device.endpoint(0x84)->frames.empty());
 }
 
+// UHCI's frame list holds 1,024 frames: a URB whose packets reach further ahead would land in
+// frames of the wrong round, so it is refused with nothing linked, and the pipe streams on.
+TEST(UsbhcdUhciIsochronous, AUrbReachingBeyondTheFrameListIsRefused) {
+  Bus bus(Controller::Uhci);
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  std::vector<uint8_t> buffer(8 * 256, 0xEE);
+  IsoUrb ahead(pipe, buffer.data(), 8, 256, 0, currentFrame(bus) + 1020);
+  auto r = bus.submit(*reinterpret_cast<URB *>(ahead.urb()));
+  bus.run(*r, 50);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(0xC0000A00u, static_cast<uint32_t>(ahead.urb()->Hdr.Status)) << "bad start frame";
+  EXPECT_NE(hcsim::kSuccess, r->status());
+  IsoUrb next(pipe, buffer.data(), 8, 256, USBD_START_ISO_TRANSFER_ASAP);
+  auto n = bus.submit(*reinterpret_cast<URB *>(next.urb()));
+  bus.run(*n, 50);
+  ASSERT_TRUE(n->done());
+  EXPECT_EQ(hcsim::kSuccess, n->status());
+  EXPECT_EQ(8u * 256, n->information());
+  EXPECT_EQ(8u, bus.device.endpoint(0x84)->frames.size()) << "only the second URB's packets were sent";
+  EXPECT_TRUE(bus.tb.errors().empty()) << joined(bus.tb.errors());
+}
+
 // Every error condition code of an OHCI descriptor finishes its transfer with its status and
 // halts the pipe; reset pipe lets the next one through.
 TEST(UsbhcdOhciConditionCodes, ErrorCodesFinishWithTheirStatusAndHaltThePipe) {
