@@ -1,8 +1,11 @@
 /* usbhcd.sys: USB device handles and their default control pipes. */
 #include "usbhcd.h"
 
-/* Endpoint 0: length 7, type 5, address 0, control, 64-byte packets, no interval. */
+/* Endpoint 0: length 7, type 5, address 0, control, 64-byte packets, no interval; a low-speed
+ * device's endpoint 0 has 8-byte packets (the only size low speed allows), so that its longer
+ * answers are not cut short after the first packet. */
 static const UCHAR DefaultEndpoint[7] = {7, 5, 0, 0, 64, 0, 0};
+static const UCHAR LowSpeedDefaultEndpoint[7] = {7, 5, 0, 0, 8, 0, 0};
 
 NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags) {
   HC_DEVICE_HANDLE *handle;
@@ -15,7 +18,8 @@ NTSTATUS HcCreateDeviceHandle(HC_EXTENSION *hc, PVOID *handleOut, ULONG flags) {
   handle->Controller = hc;
   handle->Flags = flags;
   InitializeListHead(&handle->Pipes);
-  handle->DefaultPipe = HcOpenPipe(hc, handle, DefaultEndpoint, 0xFF);
+  handle->DefaultPipe =
+      HcOpenPipe(hc, handle, (flags & HC_HANDLE_LOW_SPEED) ? LowSpeedDefaultEndpoint : DefaultEndpoint, 0xFF);
   if (!handle->DefaultPipe) {
     ExFreePool(handle);
     return STATUS_INSUFFICIENT_RESOURCES;

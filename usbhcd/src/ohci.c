@@ -125,6 +125,8 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   KeInitializeDpc(&o->CompletionDpc, DoneDpc, hc);
   KeInitializeSpinLock(&o->ScheduleLock);
   InitializeListHead(&o->Pipes);
+  InitializeListHead(&o->Cancels);
+  InitializeListHead(&o->Removed);
   o->DoneHead = 0;
   o->FrameHigh = 0;
   o->DpcsReady = TRUE;
@@ -147,10 +149,15 @@ static VOID Stop(HC_EXTENSION *hc) {
   Write(hc, HcRhStatus, 1);
 }
 
+static BOOLEAN ProcessCancels(HC_EXTENSION *hc, BOOLEAN all);
+static VOID FreeRemoved(HC_EXTENSION *hc, BOOLEAN all);
+
 static VOID FreeSchedule(HC_EXTENSION *hc) {
   HC_OHCI_STATE *o = &hc->u.Ohci;
   ULONG i;
-  if (o->DpcsReady) {
+  if (o->DpcsReady) { /* the controller is stopped: nothing is left waiting */
+    ProcessCancels(hc, TRUE);
+    FreeRemoved(hc, TRUE);
     KeRemoveQueueDpc(&o->DoneDpc);
     KeRemoveQueueDpc(&o->CompletionDpc);
   }
@@ -200,7 +207,11 @@ typedef struct {
   ULONG TailPhysical;
   LONG Node;
   ULONG Bandwidth;
-  ULONG NextFrame; /* isochronous: the frame after the last one queued */
+  ULONG NextFrame;    /* isochronous: the frame after the last one queued */
+  BOOLEAN Cancelling; /* skipped, its transfers cancelled at the next start of frame */
+  BOOLEAN Closed;     /* unlinked, freed at the next start of frame */
+  ULONG Frame;        /* the frame of the skip or the unlinking */
+  LIST_ENTRY CancelLink;
 } OHCI_PIPE;
 
 static HC_TRANSFER **TransferOf(PVOID td) { return (HC_TRANSFER **)((PUCHAR)td + OHCI_TD_SOFTWARE); }
@@ -261,6 +272,7 @@ static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     }
     op->Node = (LONG)best;
     op->Bandwidth = MaximumPacket(pipe) + 13;
+    if (pipe->Flags & HC_PIPE_LOW_SPEED) op->Bandwidth *= 8; /* a low-speed transaction takes eight times as long */
     o->NodeBandwidth[best] += op->Bandwidth;
     nodeEd = (PULONG)o->TreeNodes[best];
     op->Ed[3] = nodeEd[3];
@@ -305,15 +317,7 @@ static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
   PVOID blocks[128];
   ULONG physical[128];
   KIRQL irql;
-  if (!packets || packets > 256 ||
-      t->Urb->UrbHeader.Length <
-          FIELD_OFFSET(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR))
-    return ST_INVALID_PARAMETER;
-  for (k = 0; k < packets; ++k) {
-    ULONG end = k + 1 < packets ? x->IsoPacket[k + 1].Offset : t->Length;
-    if (x->IsoPacket[k].Offset > end || end > t->Length || end - x->IsoPacket[k].Offset > MaximumPacket(t->Pipe))
-      return ST_INVALID_PARAMETER;
-  }
+  if (!HcIsochronousPacketsValid(t, MaximumPacket(t->Pipe))) return ST_INVALID_PARAMETER;
   /* Group the packets. */
   for (k = 0; k < packets; ++count) {
     ULONG first = k, base = (ULONG)((ULONG_PTR)(t->Buffer + x->IsoPacket[k].Offset) & ~(ULONG_PTR)0xFFF);
@@ -334,10 +338,7 @@ static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
   }
   KeAcquireSpinLock(&o->ScheduleLock, &irql);
   now = FrameNumber(hc);
-  if (x->TransferFlags & USBD_START_ISO_TRANSFER_ASAP)
-    frame = (op->NextFrame && (LONG)(op->NextFrame - now) > 0) ? op->NextFrame : now + 2;
-  else
-    frame = x->StartFrame;
+  frame = HcIsochronousStartFrame(t, op->NextFrame, now);
   x->StartFrame = frame;
   x->ErrorCount = 0;
   t->Packets = count;
@@ -570,6 +571,72 @@ static VOID ProcessDoneQueue(HC_EXTENSION *hc, ULONG head) {
   if (finished) KeInsertQueueDpc(&hc->u.Ohci.CompletionDpc, NULL, NULL);
 }
 
+/* Removal. The controller may be working on an endpoint when the driver skips or unlinks it,
+ * and it may go on until the next start of frame. So a cancel sets the endpoint's skip bit and
+ * waits for a start of frame (the interrupt enabled for it) after the frame of the skip; only
+ * then are the endpoint's transfers cancelled through their completion routines (condition code
+ * 11), its head set to its tail and the skip bit cleared. A closed pipe's endpoint is unlinked at
+ * once and freed, with the pipe's record, at a start of frame after that. A stopped controller
+ * holds nothing: everything goes at once. */
+
+static VOID WatchStartOfFrame(HC_EXTENSION *hc) {
+  Write(hc, HcInterruptStatus, 0x04);
+  Write(hc, HcInterruptEnable, 0x04);
+}
+
+/* Under the schedule lock; answers whether a transfer finished. */
+static BOOLEAN ProcessCancels(HC_EXTENSION *hc, BOOLEAN all) {
+  HC_OHCI_STATE *o = &hc->u.Ohci;
+  PLIST_ENTRY e;
+  ULONG now = 0;
+  BOOLEAN any = FALSE;
+  if (hc->State & HC_STATE_STOPPING) all = TRUE;
+  if (!all) now = FrameNumber(hc);
+  for (e = o->Cancels.Flink; e != &o->Cancels;) {
+    OHCI_PIPE *op = CONTAINING_RECORD(e, OHCI_PIPE, CancelLink);
+    HC_PIPE *pipe = op->Pipe;
+    e = e->Flink;
+    if (!all && (LONG)(now - op->Frame) <= 0) continue;
+    RemoveEntryList(&op->CancelLink);
+    op->Cancelling = FALSE;
+    /* Cancelled transfers finish through the completion path: condition code 11 on each. */
+    while (!IsListEmpty(&pipe->Transfers)) {
+      HC_TRANSFER *t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
+      ULONG i;
+      BOOLEAN finished = FALSE;
+      for (i = 0; i < t->Packets && !finished; ++i) {
+        PULONG td = (PULONG)t->Td[i];
+        if (*TransferOf(td) != t) continue; /* retired already */
+        td[0] = (td[0] & 0x0FFFFFFFu) | (11u << 28);
+        finished = pipe->Type == 1 ? CompleteIsochronous(hc, td) : CompleteGeneral(hc, td);
+      }
+      if (!finished) Finish(hc, t, ST_CANCELLED);
+      any = TRUE;
+    }
+    op->Ed[2] = op->TailPhysical | (op->Ed[2] & HEAD_CARRY);
+    if (!op->Closed) op->Ed[0] &= ~ED_SKIP;
+  }
+  return any;
+}
+
+static VOID FreeRemoved(HC_EXTENSION *hc, BOOLEAN all) {
+  HC_OHCI_STATE *o = &hc->u.Ohci;
+  PLIST_ENTRY e;
+  ULONG now = 0;
+  if (hc->State & HC_STATE_STOPPING) all = TRUE;
+  if (!all) now = FrameNumber(hc);
+  for (e = o->Removed.Flink; e != &o->Removed;) {
+    OHCI_PIPE *op = CONTAINING_RECORD(e, OHCI_PIPE, Link);
+    e = e->Flink;
+    if (op->Cancelling || (!all && (LONG)(now - op->Frame) <= 0)) continue;
+    RemoveEntryList(&op->Link);
+    HcPoolFree(hc->DescriptorPool, op->Tail);
+    HcPoolFree(hc->DescriptorPool, op->EdBlock);
+    ExFreePool(op->Pipe);
+    ExFreePool(op);
+  }
+}
+
 static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   HC_OHCI_STATE *o = &hc->u.Ohci;
   OHCI_PIPE *op = (OHCI_PIPE *)pipe->Hardware;
@@ -578,33 +645,25 @@ static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   if (!op) return STATUS_SUCCESS;
   KeAcquireSpinLock(&o->ScheduleLock, &irql);
   any = !IsListEmpty(&pipe->Transfers);
-  op->Ed[0] |= ED_SKIP;
-  /* Cancelled transfers finish through the completion path: condition code 11 on each. */
-  while (!IsListEmpty(&pipe->Transfers)) {
-    HC_TRANSFER *t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
-    ULONG i;
-    BOOLEAN finished = FALSE;
-    for (i = 0; i < t->Packets && !finished; ++i) {
-      PULONG td = (PULONG)t->Td[i];
-      if (*TransferOf(td) != t) continue; /* retired already */
-      td[0] = (td[0] & 0x0FFFFFFFu) | (11u << 28);
-      finished = pipe->Type == 1 ? CompleteIsochronous(hc, td) : CompleteGeneral(hc, td);
-    }
-    if (!finished) Finish(hc, t, ST_CANCELLED);
+  if (any && !op->Cancelling) {
+    op->Ed[0] |= ED_SKIP;
+    op->Cancelling = TRUE;
+    op->Frame = FrameNumber(hc);
+    InsertTailList(&o->Cancels, &op->CancelLink);
+    WatchStartOfFrame(hc);
   }
-  op->Ed[2] = op->TailPhysical | (op->Ed[2] & HEAD_CARRY);
-  op->Ed[0] &= ~ED_SKIP;
+  ProcessCancels(hc, FALSE);
   KeReleaseSpinLock(&o->ScheduleLock, irql);
   if (!any) return STATUS_SUCCESS;
   KeInsertQueueDpc(&o->CompletionDpc, NULL, NULL);
   return STATUS_PENDING;
 }
 
-static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+static BOOLEAN ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   HC_OHCI_STATE *o = &hc->u.Ohci;
   OHCI_PIPE *op = (OHCI_PIPE *)pipe->Hardware;
   KIRQL irql;
-  if (!op) return;
+  if (!op) return FALSE;
   KeAcquireSpinLock(&o->ScheduleLock, &irql);
   RemoveEntryList(&op->Link);
   if (pipe->Type == 0 || pipe->Type == 2) {
@@ -632,11 +691,15 @@ static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     if (at[3] == op->EdPhysical) at[3] = op->Ed[3];
     o->NodeBandwidth[op->Node] -= op->Bandwidth;
   }
+  /* The endpoint's own link stays, so a controller on it goes on along the list. */
+  op->Ed[0] |= ED_SKIP;
+  op->Closed = TRUE;
+  op->Frame = FrameNumber(hc);
+  InsertTailList(&o->Removed, &op->Link);
+  WatchStartOfFrame(hc);
+  FreeRemoved(hc, FALSE);
   KeReleaseSpinLock(&o->ScheduleLock, irql);
-  HcPoolFree(hc->DescriptorPool, op->Tail);
-  HcPoolFree(hc->DescriptorPool, op->EdBlock);
-  ExFreePool(op);
-  pipe->Hardware = NULL;
+  return TRUE;
 }
 
 /* The device's address goes into its endpoint descriptor. */
@@ -683,7 +746,10 @@ static BOOLEAN InterruptService(HC_EXTENSION *hc) {
     KeInsertQueueDpc(&o->DoneDpc, (PVOID)(ULONG_PTR)o->DoneHead, NULL);
   }
   if ((status & 0x40) && !HcOhciChangeInterrupt(hc)) status &= ~0x40u; /* kept for the next change request */
-  if (status & 0x04) Write(hc, HcInterruptDisable, 0x04);
+  if (status & 0x04) { /* start of frame: the deferred procedure frees what waited for it */
+    Write(hc, HcInterruptDisable, 0x04);
+    KeInsertQueueDpc(&o->CompletionDpc, NULL, NULL);
+  }
   Write(hc, HcInterruptStatus, status);
   hc->InterruptCount++;
   return TRUE;
@@ -698,7 +764,16 @@ static VOID NTAPI DoneQueueDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID 
   KeReleaseSpinLock(&hc->u.Ohci.ScheduleLock, irql);
 }
 
-static VOID DeferredCompletion(HC_EXTENSION *hc) { HcCompletePending(hc); }
+static VOID DeferredCompletion(HC_EXTENSION *hc) {
+  HC_OHCI_STATE *o = &hc->u.Ohci;
+  KIRQL irql;
+  KeAcquireSpinLock(&o->ScheduleLock, &irql);
+  ProcessCancels(hc, FALSE);
+  FreeRemoved(hc, FALSE);
+  if (!IsListEmpty(&o->Cancels) || !IsListEmpty(&o->Removed)) WatchStartOfFrame(hc);
+  KeReleaseSpinLock(&o->ScheduleLock, irql);
+  HcCompletePending(hc);
+}
 
 static VOID Reset(HC_EXTENSION *hc) { ResetController(hc); }
 

@@ -84,6 +84,26 @@ ULONG HcPollingValue(UCHAR interval) {
   return 0;
 }
 
+BOOLEAN HcIsochronousPacketsValid(HC_TRANSFER *t, ULONG maximum) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  ULONG packets = x->NumberOfPackets, k;
+  if (!packets || packets > 256 ||
+      t->Urb->UrbHeader.Length <
+          FIELD_OFFSET(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR))
+    return FALSE;
+  for (k = 0; k < packets; ++k) {
+    ULONG end = k + 1 < packets ? x->IsoPacket[k + 1].Offset : t->Length;
+    if (x->IsoPacket[k].Offset > end || end > t->Length || end - x->IsoPacket[k].Offset > maximum) return FALSE;
+  }
+  return TRUE;
+}
+
+ULONG HcIsochronousStartFrame(HC_TRANSFER *t, ULONG next, ULONG now) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  if (!(x->TransferFlags & USBD_START_ISO_TRANSFER_ASAP)) return x->StartFrame;
+  return (next && (LONG)(next - now) > 0) ? next : now + 2;
+}
+
 BOOLEAN HcSynchronize(HC_EXTENSION *hc, PKSYNCHRONIZE_ROUTINE routine, PVOID context) {
   if (hc->Interrupt) return KeSynchronizeExecution(hc->Interrupt, routine, context);
   return routine(context);
@@ -130,17 +150,22 @@ HC_PIPE *HcOpenPipe(HC_EXTENSION *hc, HC_DEVICE_HANDLE *handle, const UCHAR *end
   return pipe;
 }
 
+/* The record of a closed pipe is freed here, or by the type once the controller has let go of
+ * its descriptors (the pipe's handle is refused from now on either way). */
 VOID HcClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+  BOOLEAN kept = FALSE;
   RemoveEntryList(&pipe->Link);
+  InitializeListHead(&pipe->Link);
+  if (KeCancelTimer(&pipe->AbortTimer) && pipe->AbortIrp) CompleteUrb(pipe->AbortIrp, pipe->AbortUrb, ST_SUCCESS, 0);
+  pipe->AbortIrp = NULL;
+  pipe->Tag = 0;
   if (!(pipe->Flags & HC_PIPE_ROOT_HUB)) {
     if (hc->Ops->AbortPipe) hc->Ops->AbortPipe(hc, pipe);
-    if (hc->Ops->ClosePipe) hc->Ops->ClosePipe(hc, pipe);
+    if (hc->Ops->ClosePipe) kept = hc->Ops->ClosePipe(hc, pipe);
   } else {
     HcRootHubAbort(hc, pipe);
   }
-  if (KeCancelTimer(&pipe->AbortTimer) && pipe->AbortIrp) CompleteUrb(pipe->AbortIrp, pipe->AbortUrb, ST_SUCCESS, 0);
-  pipe->Tag = 0;
-  ExFreePool(pipe);
+  if (!kept) ExFreePool(pipe);
 }
 
 /* A pipe handle is followed only when it is one of this controller's open pipes and carries the

@@ -99,9 +99,13 @@ static NTSTATUS Initialise(HC_EXTENSION *hc) {
   if (!NT_SUCCESS(CreateSkeleton(hc))) return STATUS_INSUFFICIENT_RESOURCES;
   u->ExtraPool = HcPoolCreate(hc->Adapter, 0, 64, 1024, 96);
   if (!u->ExtraPool) return STATUS_INSUFFICIENT_RESOURCES;
+  u->IsoExtraPool = HcPoolCreate(hc->Adapter, 0, 1023, 384, 1056);
+  if (!u->IsoExtraPool) return STATUS_INSUFFICIENT_RESOURCES;
   KeInitializeSpinLock(&u->ScheduleLock);
   InitializeListHead(&u->AsyncPipes);
   InitializeListHead(&u->ActivePipes);
+  InitializeListHead(&u->Retiring);
+  InitializeListHead(&u->ClosedPipes);
   u->Reclaim = 0;
   u->LastFrame = 0;
   KeInitializeDpc(&u->CompletionDpc, CompletionDpc, hc);
@@ -126,9 +130,12 @@ static VOID Stop(HC_EXTENSION *hc) {
   for (poll = 0; poll < 100 && (Read16(hc, USBCMD) & USBCMD_HCRESET); ++poll) KeStallExecutionProcessor(100);
 }
 
+static VOID FreeRetired(HC_EXTENSION *hc, BOOLEAN all);
+
 static VOID FreeSchedule(HC_EXTENSION *hc) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   ULONG i;
+  if (u->DpcsReady) FreeRetired(hc, TRUE); /* nothing is left waiting: the controller is stopped */
   if (u->DpcsReady) {
     KeCancelTimer(&u->Timer);
     for (i = 0; i < 2; ++i) KeCancelTimer(&u->PortTimer[i]);
@@ -153,6 +160,8 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
   u->LegacySaved = FALSE;
   HcPoolDestroy(u->ExtraPool);
   u->ExtraPool = NULL;
+  HcPoolDestroy(u->IsoExtraPool);
+  u->IsoExtraPool = NULL;
   if (u->LookasideReady) ExDeleteNPagedLookasideList(&u->Lookaside);
   u->LookasideReady = FALSE;
 }
@@ -174,7 +183,9 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
 #define TD_TIMEOUT (1u << 18)
 #define TD_BITSTUFF (1u << 17)
 #define TD_IOC (1u << 24)
+#define TD_ISO (1u << 25)
 #define TD_LOW_SPEED (1u << 26)
+#define TD_ERRORS (TD_STALLED | TD_BUFFER_ERROR | TD_BABBLE | TD_TIMEOUT | TD_BITSTUFF)
 #define TD_SPD (1u << 29)
 #define TD_THREE_ERRORS (3u << 27)
 #define TD_TOGGLE (1u << 19)
@@ -191,7 +202,8 @@ static VOID FreeSchedule(HC_EXTENSION *hc) {
 #define ST_INVALID_PARAMETER 0x80000300u
 #define ST_SHORT 0x80000900u
 #define ST_CANCELLED 0x00010000u
-#define ST_NOT_SUPPORTED 0xC0000E00u
+#define ST_NOT_ACCESSED 0xC000000Fu
+#define ST_BAD_START_FRAME 0xC0000A00u
 
 typedef struct {
   LIST_ENTRY AsyncLink;  /* in the controller's chain of control and bulk queue heads */
@@ -203,6 +215,11 @@ typedef struct {
   LONG Node;    /* interrupt pipes: the tree node the queue head hangs at */
   ULONG Bandwidth;
   HC_TRANSFER *Active;
+  HC_PIPE *Pipe;
+  ULONG NextFrame; /* isochronous: the frame after the last one queued */
+  ULONG Draining;  /* cancelled transfers not yet freed: none starts meanwhile */
+  BOOLEAN Closed;
+  ULONG ClosedFrame;
 } UHCI_PIPE;
 
 static PULONG Hardware(HC_EXTENSION *hc, PVOID block, ULONG *physical) {
@@ -246,6 +263,7 @@ static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   if (!up) return STATUS_INSUFFICIENT_RESOURCES;
   RtlZeroMemory(up, sizeof(*up));
   up->Node = -1;
+  up->Pipe = pipe;
   InitializeListHead(&up->ActiveLink);
   InitializeListHead(&up->AsyncLink);
   if (pipe->Type != 1) {
@@ -274,6 +292,7 @@ static NTSTATUS OpenPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     }
     up->Node = (LONG)best;
     up->Bandwidth = (pipe->Endpoint[4] | (pipe->Endpoint[5] & 7) << 8) + 13;
+    if (pipe->Flags & HC_PIPE_LOW_SPEED) up->Bandwidth *= 8; /* a low-speed transaction takes eight times as long */
     u->NodeBandwidth[best] += up->Bandwidth;
     nodeQh = Hardware(hc, u->TreeNodes[best], NULL);
     up->Qh[0] = nodeQh[0];
@@ -407,7 +426,7 @@ static VOID Finish(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS status, BOOLEAN
 static VOID StartNext(HC_EXTENSION *hc, HC_PIPE *pipe) {
   UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
   HC_TRANSFER *t;
-  if (up->Active || IsListEmpty(&pipe->Transfers)) return;
+  if (up->Active || up->Draining || IsListEmpty(&pipe->Transfers)) return;
   t = CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link);
   up->Active = t;
   InsertTailList(&hc->u.Uhci.ActivePipes, &up->ActiveLink);
@@ -481,11 +500,219 @@ static VOID Check(HC_EXTENSION *hc, HC_TRANSFER *t) {
   }
 }
 
+/* ------------------------------------------------------------------------------------------- */
+/* Isochronous transfers
+ *
+ * One isochronous descriptor per packet, linked straight into the frame-list entry of its frame
+ * ahead of the interrupt tree's leaf (and of the descriptors of other streams already there), so
+ * the controller runs it in that frame only: no retries, no toggle, the actual length written
+ * back. A pipe's transfers are all on the hardware at once, each starting at the URB's frame or
+ * right after the pipe's last queued one. A transfer finishes when its last packet's frame has
+ * passed: every packet's status and length come from its descriptor (one still active was not
+ * sent: not accessed), and the descriptors are taken out of their entries, when the interrupt
+ * routine has not reset those already, before they are freed. */
+
+/* The 11-bit frame counter extended to 32 bits. */
+static ULONG ExtendFrame(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  ULONG now = Read16(hc, FRNUM) & 0x7FF, frame = (u->LastFrame & ~0x7FFu) | now;
+  if (frame < u->LastFrame) frame += 0x800;
+  return frame;
+}
+
+typedef struct {
+  HC_EXTENSION *Hc;
+  HC_TRANSFER *Transfer;
+} ISO_CONTEXT;
+
+/* Packet k's buffer: its offset, and its length up to the next packet's offset. */
+static ULONG IsoLength(HC_TRANSFER *t, ULONG k) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  ULONG end = k + 1 < x->NumberOfPackets ? x->IsoPacket[k + 1].Offset : t->Length;
+  return end - x->IsoPacket[k].Offset;
+}
+
+static BOOLEAN NTAPI LinkIsochronous(PVOID context) {
+  ISO_CONTEXT *c = (ISO_CONTEXT *)context;
+  HC_TRANSFER *t = c->Transfer;
+  PULONG frameList = c->Hc->u.Uhci.FrameList;
+  ULONG k;
+  for (k = 0; k < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++k) {
+    ULONG physical, *entry = &frameList[(t->IsoStart + k) % 1024];
+    PULONG td;
+    if (!t->IsoBlocks[2 * k]) continue;
+    td = Hardware(c->Hc, t->IsoBlocks[2 * k], &physical);
+    td[0] = *entry;
+    *entry = physical;
+  }
+  return TRUE;
+}
+
+/* Each descriptor still in its frame's chain is taken out of it. */
+static BOOLEAN NTAPI UnlinkIsochronous(PVOID context) {
+  ISO_CONTEXT *c = (ISO_CONTEXT *)context;
+  HC_EXTENSION *hc = c->Hc;
+  HC_TRANSFER *t = c->Transfer;
+  ULONG k;
+  for (k = 0; k < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++k) {
+    ULONG physical, *at = &hc->u.Uhci.FrameList[(t->IsoStart + k) % 1024];
+    PULONG td;
+    if (!t->IsoBlocks[2 * k]) continue;
+    td = Hardware(hc, t->IsoBlocks[2 * k], &physical);
+    while (!(*at & (UHCI_LINK_TERMINATE | UHCI_LINK_QH))) {
+      if ((*at & ~0xFu) == physical) {
+        *at = td[0];
+        break;
+      }
+      at = (PULONG)HcPoolFindPhysical(hc->DescriptorPool, *at & ~0xFu);
+      if (!at) break;
+    }
+  }
+  return TRUE;
+}
+
+static VOID FreeIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  ULONG k;
+  if (!t->IsoBlocks) return;
+  for (k = 0; k < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++k) {
+    if (t->IsoBlocks[2 * k]) HcPoolFree(hc->DescriptorPool, t->IsoBlocks[2 * k]);
+    if (t->IsoBlocks[2 * k + 1]) HcPoolFree(hc->u.Uhci.IsoExtraPool, t->IsoBlocks[2 * k + 1]);
+  }
+  ExFreePool(t->IsoBlocks);
+  t->IsoBlocks = NULL;
+}
+
+/* The pipe leaves the active list when its last transfer has gone. */
+static VOID IsochronousIdle(HC_PIPE *pipe) {
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  if (IsListEmpty(&pipe->Transfers) && !IsListEmpty(&up->ActiveLink)) {
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+  }
+}
+
+/* The transfer leaves the schedule: its packets' results into the URB (unless cancelled). */
+static VOID RetireIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t, USBD_STATUS status) {
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  BOOLEAN in = (t->Pipe->Flags & HC_PIPE_IN) != 0;
+  ISO_CONTEXT c;
+  ULONG k;
+  c.Hc = hc;
+  c.Transfer = t;
+  HcSynchronize(hc, UnlinkIsochronous, &c);
+  for (k = 0; k < x->NumberOfPackets && status == ST_SUCCESS; ++k) {
+    PUSBD_ISO_PACKET_DESCRIPTOR p = &x->IsoPacket[k];
+    ULONG requested = IsoLength(t, k), actual = 0;
+    USBD_STATUS result = ST_NOT_ACCESSED;
+    if (t->IsoBlocks[2 * k]) {
+      PULONG td = Hardware(hc, t->IsoBlocks[2 * k], NULL);
+      ULONG control = td[1];
+      if (control & TD_ERRORS) {
+        result = ErrorStatus(control, in ? PID_IN : PID_OUT);
+      } else if (!(control & TD_ACTIVE)) {
+        actual = (control + 1) & 0x7FF;
+        result = (in && actual < requested && !(t->Flags & USBD_SHORT_TRANSFER_OK)) ? ST_SHORT : ST_SUCCESS;
+        if (in && t->IsoBlocks[2 * k + 1] && actual)
+          RtlCopyMemory(t->Buffer + p->Offset, t->IsoBlocks[2 * k + 1], actual);
+      }
+    }
+    if (in) {
+      p->Length = (ULONG)result < 0xC0000000u ? actual : 0;
+      t->Moved += p->Length;
+    } else {
+      if (result == ST_SUCCESS) t->Moved += requested;
+      p->Length = 0;
+    }
+    p->Status = result;
+    if (result != ST_SUCCESS) x->ErrorCount++;
+  }
+  FreeIsochronous(hc, t);
+  HcFinishTransfer(hc, t, status);
+}
+
+/* The pipe's transfers whose last frame has passed finish, oldest first. */
+static VOID CheckIsochronous(HC_EXTENSION *hc, HC_PIPE *pipe, ULONG now) {
+  PLIST_ENTRY e = pipe->Transfers.Flink;
+  while (e != &pipe->Transfers) {
+    HC_TRANSFER *t = CONTAINING_RECORD(e, HC_TRANSFER, Link);
+    ULONG last = t->IsoStart + t->Urb->UrbIsochronousTransfer.NumberOfPackets - 1;
+    e = e->Flink;
+    if (t->Retiring) continue;
+    if ((LONG)(now - last) <= 0) break;
+    RetireIsochronous(hc, t, ST_SUCCESS);
+  }
+  IsochronousIdle(pipe);
+}
+
+static USBD_STATUS SubmitIsochronous(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  HC_PIPE *pipe = t->Pipe;
+  UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+  struct _URB_ISOCH_TRANSFER *x = &t->Urb->UrbIsochronousTransfer;
+  ULONG maximum = MaximumPacket(pipe), packets, k, now, frame;
+  ULONG token = (pipe->Address & 0x7F) << 8 | (ULONG)(pipe->Endpoint[2] & 0x0F) << 15;
+  BOOLEAN in = (pipe->Flags & HC_PIPE_IN) != 0;
+  ISO_CONTEXT c;
+  KIRQL irql;
+  if (!HcIsochronousPacketsValid(t, maximum)) return ST_INVALID_PARAMETER;
+  packets = x->NumberOfPackets;
+  t->IsoBlocks = (PVOID *)ExAllocatePoolWithTag(NonPagedPool, 2 * packets * sizeof(PVOID), HC_TRANSFER_TAG);
+  if (!t->IsoBlocks) return ST_NO_MEMORY;
+  RtlZeroMemory(t->IsoBlocks, 2 * packets * sizeof(PVOID));
+  KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  now = ExtendFrame(hc);
+  frame = HcIsochronousStartFrame(t, up->NextFrame, now);
+  if ((LONG)(frame + packets - 1 - now) >= 1024) { /* beyond what the frame list reaches */
+    KeReleaseSpinLock(&u->ScheduleLock, irql);
+    FreeIsochronous(hc, t);
+    return ST_BAD_START_FRAME;
+  }
+  x->StartFrame = frame;
+  x->ErrorCount = 0;
+  t->IsoStart = frame;
+  for (k = 0; k < packets; ++k) {
+    ULONG physical, length = IsoLength(t, k);
+    PUCHAR va = t->Buffer + x->IsoPacket[k].Offset;
+    PULONG td;
+    if ((LONG)(frame + k - now) <= 0) continue; /* its frame has begun or passed: never sent */
+    t->IsoBlocks[2 * k] = HcPoolAllocate(hc->DescriptorPool, NULL);
+    if (!t->IsoBlocks[2 * k]) break;
+    td = Hardware(hc, t->IsoBlocks[2 * k], &physical);
+    td[3] = 0;
+    if (length && ((ULONG_PTR)va & (HC_PAGE_SIZE - 1)) + length > HC_PAGE_SIZE) {
+      ULONG extraPhysical;
+      PVOID extra = HcPoolAllocate(u->IsoExtraPool, &extraPhysical);
+      if (!extra) break;
+      if (!in) RtlCopyMemory(extra, va, length);
+      t->IsoBlocks[2 * k + 1] = extra;
+      td[3] = extraPhysical;
+    } else if (length) {
+      td[3] = MmGetPhysicalAddress(va).LowPart;
+    }
+    td[1] = TD_ACTIVE | TD_ISO | (k + 1 == packets ? TD_IOC : 0);
+    td[2] = token | (in ? PID_IN : PID_OUT) | (((length ? length : 0x800) - 1) & 0x7FF) << 21;
+  }
+  if (k < packets) {
+    KeReleaseSpinLock(&u->ScheduleLock, irql);
+    FreeIsochronous(hc, t);
+    return ST_NO_MEMORY;
+  }
+  c.Hc = hc;
+  c.Transfer = t;
+  HcSynchronize(hc, LinkIsochronous, &c);
+  up->NextFrame = frame + packets;
+  InsertTailList(&pipe->Transfers, &t->Link);
+  if (IsListEmpty(&up->ActiveLink)) InsertTailList(&u->ActivePipes, &up->ActiveLink);
+  KeReleaseSpinLock(&u->ScheduleLock, irql);
+  KeInsertQueueDpc(&u->CompletionDpc, NULL, NULL); /* a transfer whose frames have all passed */
+  return ST_PENDING;
+}
+
 static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
   HC_PIPE *pipe = t->Pipe;
   ULONG maximum = MaximumPacket(pipe), data;
   KIRQL irql;
-  if (pipe->Type == 1) return ST_NOT_SUPPORTED;
+  if (pipe->Type == 1) return SubmitIsochronous(hc, t);
   if (!maximum) return ST_INVALID_PARAMETER;
   data = (t->Length + maximum - 1) / maximum;
   if (pipe->Type == 0) {
@@ -503,27 +730,147 @@ static USBD_STATUS SubmitTransfer(HC_EXTENSION *hc, HC_TRANSFER *t) {
   return ST_PENDING;
 }
 
+/* ------------------------------------------------------------------------------------------- */
+/* Removal
+ *
+ * The controller may be in the middle of a transaction of a descriptor when the driver takes it
+ * off the schedule: it finishes it from what it fetched, writes its status back and the link
+ * into the queue head's element. So a cancelled transfer's descriptors are made inactive (the
+ * controller runs no further one) and taken out of the queue head or the frame list at once, but
+ * freed, and the transfer completed, only when the frame number has moved past the frame of the
+ * removal; the pipe starts no other transfer meanwhile. A closed pipe's queue head (and its
+ * record) waits in the same way. The completion deferred procedure frees what has waited long
+ * enough, and a timer brings it back while anything waits. A stopped controller holds nothing:
+ * everything goes at once. */
+
+/* Descriptors not yet run are made inactive with the null actual length, which a descriptor the
+ * controller completes afterwards (the one in flight) no longer has unless it moved nothing. */
+static VOID Deactivate(HC_EXTENSION *hc, HC_TRANSFER *t) {
+  ULONG i;
+  for (i = t->Checked; i < t->BatchCount; ++i) {
+    PULONG td = t->Td[i] ? Hardware(hc, t->Td[i], NULL) : NULL;
+    if (td && (td[1] & TD_ACTIVE)) td[1] = (td[1] & ~TD_ACTIVE) | 0x7FF;
+  }
+  if (t->IsoBlocks) {
+    ISO_CONTEXT c;
+    c.Hc = hc;
+    c.Transfer = t;
+    for (i = 0; i < t->Urb->UrbIsochronousTransfer.NumberOfPackets; ++i)
+      if (t->IsoBlocks[2 * i]) Hardware(hc, t->IsoBlocks[2 * i], NULL)[1] &= ~TD_ACTIVE;
+    HcSynchronize(hc, UnlinkIsochronous, &c);
+  }
+}
+
+static VOID StartRetiring(HC_EXTENSION *hc, HC_TRANSFER *t, ULONG now) {
+  UHCI_PIPE *up = (UHCI_PIPE *)t->Pipe->Hardware;
+  Deactivate(hc, t);
+  t->Retiring = TRUE;
+  t->RetireFrame = now;
+  InsertTailList(&hc->u.Uhci.Retiring, &t->RetireLink);
+  up->Draining++;
+}
+
+/* Frees what the controller can no longer hold (everything when all is set); called under the
+ * schedule lock. */
+static VOID FreeRetired(HC_EXTENSION *hc, BOOLEAN all) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  ULONG now = ExtendFrame(hc);
+  PLIST_ENTRY e;
+  if (hc->State & HC_STATE_STOPPING) all = TRUE;
+  for (e = u->Retiring.Flink; e != &u->Retiring;) {
+    HC_TRANSFER *t = CONTAINING_RECORD(e, HC_TRANSFER, RetireLink);
+    HC_PIPE *pipe = t->Pipe;
+    UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
+    e = e->Flink;
+    if (!all && (LONG)(now - t->RetireFrame) <= 0) continue;
+    RemoveEntryList(&t->RetireLink);
+    if (pipe->Type == 1) {
+      RetireIsochronous(hc, t, ST_CANCELLED);
+    } else {
+      /* What the descriptors not yet checked moved is the caller's: copied back, counted, and the
+       * toggle follows it. */
+      ULONG i;
+      for (i = t->Checked; i < t->BatchCount; ++i) {
+        PULONG td = Hardware(hc, t->Td[i], NULL);
+        ULONG control = td[1], token = td[2], actual = (control + 1) & 0x7FF, k = t->FirstPacket + i;
+        if ((control & (TD_ACTIVE | TD_STALLED)) || !actual || (token & 0xFF) == PID_SETUP) continue;
+        if (t->Extra[i] && (token & 0xFF) == PID_IN)
+          RtlCopyMemory(t->Buffer + (k - t->DataStart) * MaximumPacket(pipe), t->Extra[i], actual);
+        t->Moved += actual;
+        if (pipe->Type != 0) up->Toggle = (token & TD_TOGGLE) ^ TD_TOGGLE;
+      }
+      FreeBatch(hc, t);
+      HcFinishTransfer(hc, t, ST_CANCELLED);
+    }
+    if (--up->Draining == 0 && !up->Closed) {
+      if (up->Qh) up->Qh[1] = UHCI_LINK_TERMINATE; /* the controller may have written an element back */
+      if (pipe->Type == 1)
+        IsochronousIdle(pipe);
+      else if (!(pipe->Flags & HC_PIPE_HALTED))
+        StartNext(hc, pipe);
+    }
+  }
+  for (e = u->ClosedPipes.Flink; e != &u->ClosedPipes;) {
+    UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, AsyncLink);
+    e = e->Flink;
+    if (up->Draining || (!all && (LONG)(now - up->ClosedFrame) <= 0)) continue;
+    RemoveEntryList(&up->AsyncLink);
+    if (up->QhBlock) HcPoolFree(hc->DescriptorPool, up->QhBlock);
+    ExFreePool(up->Pipe);
+    ExFreePool(up);
+  }
+}
+
+/* The completion deferred procedure comes back in 2 ms while something waits. */
+static VOID WaitForRetired(HC_EXTENSION *hc) {
+  HC_UHCI_STATE *u = &hc->u.Uhci;
+  LARGE_INTEGER due;
+  if (IsListEmpty(&u->Retiring) && IsListEmpty(&u->ClosedPipes)) return;
+  due.QuadPart = -2 * 10000;
+  KeSetTimer(&u->Timer, due, &u->CompletionDpc);
+}
+
 static NTSTATUS AbortPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
   KIRQL irql;
   BOOLEAN any;
+  PLIST_ENTRY e;
+  ULONG now;
   if (!up) return STATUS_SUCCESS;
   KeAcquireSpinLock(&hc->u.Uhci.ScheduleLock, &irql);
+  now = ExtendFrame(hc);
   any = !IsListEmpty(&pipe->Transfers);
-  if (up->Active) Finish(hc, up->Active, ST_CANCELLED, FALSE);
-  while (!IsListEmpty(&pipe->Transfers))
-    HcFinishTransfer(hc, CONTAINING_RECORD(pipe->Transfers.Flink, HC_TRANSFER, Link), ST_CANCELLED);
+  if (up->Active) {
+    HC_TRANSFER *t = up->Active;
+    up->Qh[1] = UHCI_LINK_TERMINATE;
+    up->Active = NULL;
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+    if (IsReclaimed(pipe) && --hc->u.Uhci.Reclaim == 0) RelinkAsync(hc);
+    StartRetiring(hc, t, now);
+  }
+  for (e = pipe->Transfers.Flink; e != &pipe->Transfers;) {
+    HC_TRANSFER *t = CONTAINING_RECORD(e, HC_TRANSFER, Link);
+    e = e->Flink;
+    if (t->Retiring) continue;
+    if (pipe->Type == 1)
+      StartRetiring(hc, t, now);
+    else
+      HcFinishTransfer(hc, t, ST_CANCELLED); /* never on the hardware */
+  }
+  FreeRetired(hc, FALSE);
+  WaitForRetired(hc);
   KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
   if (!any) return STATUS_SUCCESS;
   KeInsertQueueDpc(&hc->u.Uhci.CompletionDpc, NULL, NULL);
   return STATUS_PENDING;
 }
 
-static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
+static BOOLEAN ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   UHCI_PIPE *up = (UHCI_PIPE *)pipe->Hardware;
   KIRQL irql;
-  if (!up) return;
+  if (!up) return FALSE;
   KeAcquireSpinLock(&u->ScheduleLock, &irql);
   if (pipe->Type == 0 || pipe->Type == 2) {
     RemoveEntryList(&up->AsyncLink);
@@ -538,10 +885,18 @@ static VOID ClosePipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
     if ((at[0] & ~0xFu) == up->QhPhysical) at[0] = up->Qh[0];
     u->NodeBandwidth[up->Node] -= up->Bandwidth;
   }
+  if (IsListEmpty(&up->ActiveLink) == FALSE) {
+    RemoveEntryList(&up->ActiveLink);
+    InitializeListHead(&up->ActiveLink);
+  }
+  /* The queue head's own link stays as it was, so a controller on it goes on along the chain. */
+  up->Closed = TRUE;
+  up->ClosedFrame = ExtendFrame(hc);
+  InsertTailList(&u->ClosedPipes, &up->AsyncLink);
+  FreeRetired(hc, FALSE);
+  WaitForRetired(hc);
   KeReleaseSpinLock(&u->ScheduleLock, irql);
-  if (up->QhBlock) HcPoolFree(hc->DescriptorPool, up->QhBlock);
-  ExFreePool(up);
-  pipe->Hardware = NULL;
+  return TRUE;
 }
 
 static VOID ResetPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
@@ -553,14 +908,6 @@ static VOID ResetPipe(HC_EXTENSION *hc, HC_PIPE *pipe) {
   pipe->Flags &= ~HC_PIPE_HALTED;
   StartNext(hc, pipe);
   KeReleaseSpinLock(&hc->u.Uhci.ScheduleLock, irql);
-}
-
-/* The 11-bit frame counter extended to 32 bits. */
-static ULONG ExtendFrame(HC_EXTENSION *hc) {
-  HC_UHCI_STATE *u = &hc->u.Uhci;
-  ULONG now = Read16(hc, FRNUM) & 0x7FF, frame = (u->LastFrame & ~0x7FFu) | now;
-  if (frame < u->LastFrame) frame += 0x800;
-  return frame;
 }
 
 static ULONG FrameNumber(HC_EXTENSION *hc) { return ExtendFrame(hc); }
@@ -589,13 +936,32 @@ static VOID DeferredCompletion(HC_EXTENSION *hc) {
   HC_UHCI_STATE *u = &hc->u.Uhci;
   PLIST_ENTRY e;
   KIRQL irql;
+  ULONG now, wait = 0;
   KeAcquireSpinLock(&u->ScheduleLock, &irql);
+  FreeRetired(hc, FALSE);
+  now = ExtendFrame(hc);
   for (e = u->ActivePipes.Flink; e != &u->ActivePipes;) {
     UHCI_PIPE *up = CONTAINING_RECORD(e, UHCI_PIPE, ActiveLink);
-    HC_TRANSFER *t = up->Active;
     e = e->Flink;
-    if (t) Check(hc, t);
+    if (up->Pipe->Type != 1) {
+      if (up->Active) Check(hc, up->Active);
+      continue;
+    }
+    CheckIsochronous(hc, up->Pipe, now);
+    if (!IsListEmpty(&up->Pipe->Transfers)) {
+      /* The oldest transfer's last frame: the timer looks again when it has passed, in case its
+       * last descriptor never ran and so never interrupted. */
+      HC_TRANSFER *t = CONTAINING_RECORD(up->Pipe->Transfers.Flink, HC_TRANSFER, Link);
+      ULONG left = t->IsoStart + t->Urb->UrbIsochronousTransfer.NumberOfPackets - now;
+      if (!wait || left < wait) wait = left;
+    }
   }
+  if (wait) {
+    LARGE_INTEGER due;
+    due.QuadPart = -(LONGLONG)(wait + 1) * 10000;
+    KeSetTimer(&u->Timer, due, &u->CompletionDpc);
+  }
+  WaitForRetired(hc);
   KeReleaseSpinLock(&u->ScheduleLock, irql);
   HcCompletePending(hc);
 }

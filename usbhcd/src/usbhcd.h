@@ -100,7 +100,9 @@ typedef struct _HC_OPERATIONS {
   NTSTATUS (*ResetPort)(HC_EXTENSION *hc, PIRP irp);
   /* Pipes and transfers. */
   NTSTATUS (*OpenPipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
-  VOID (*ClosePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
+  /* Takes the pipe off the schedule. TRUE: the controller may still hold its descriptors, and the
+   * type frees the pipe record itself (ExFreePool) once it has let go of them. */
+  BOOLEAN (*ClosePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
   VOID (*UpdatePipe)(HC_EXTENSION *hc, HC_PIPE *pipe);
   /* Queues a transfer on its pipe's schedule: pending, or a status when it cannot be queued (the
    * caller then completes it). A queued transfer comes back through HcFinishTransfer. */
@@ -174,6 +176,12 @@ struct _HC_TRANSFER {
   ULONG Checked;        /* descriptors of the batch accounted for */
   ULONG NextPhysical;   /* OHCI: the descriptor after the transfer's last (the controller reuses links) */
   USHORT IsoFirst[128]; /* OHCI isochronous: the first packet of each descriptor */
+  ULONG IsoStart;       /* isochronous: the frame of packet 0 */
+  PVOID *IsoBlocks;     /* UHCI isochronous: per packet its descriptor block and its extra block, or null */
+  /* Taken off the hardware (cancelled), waiting for the frame to pass before it is freed. */
+  BOOLEAN Retiring;
+  ULONG RetireFrame;
+  LIST_ENTRY RetireLink;
 };
 
 #define HC_PIPE_LOW_SPEED 0x001
@@ -199,9 +207,11 @@ typedef struct _HC_OHCI_STATE {
   ULONG RhDescriptorA;
   KSPIN_LOCK ScheduleLock;
   ULONG NodeBandwidth[63];
-  ULONG DoneHead;   /* handed from the interrupt routine to the deferred procedure */
-  ULONG FrameHigh;  /* the upper part of the 32-bit frame number */
-  LIST_ENTRY Pipes; /* every pipe with an endpoint descriptor */
+  ULONG DoneHead;     /* handed from the interrupt routine to the deferred procedure */
+  ULONG FrameHigh;    /* the upper part of the 32-bit frame number */
+  LIST_ENTRY Pipes;   /* every pipe with an endpoint descriptor */
+  LIST_ENTRY Cancels; /* skipped endpoints whose transfers are cancelled at the next start of frame */
+  LIST_ENTRY Removed; /* unlinked endpoints, freed at the next start of frame */
 } HC_OHCI_STATE;
 
 typedef struct _HC_UHCI_STATE {
@@ -222,14 +232,17 @@ typedef struct _HC_UHCI_STATE {
   KDPC ChangeDpc;
   KDPC PortDpc[2];
   KTIMER PortTimer[2];
-  ULONG PortChange[2]; /* the root-hub ports' software change flags (HC_UHCI_PORT_...) */
-  HC_POOL *ExtraPool;  /* blocks for packets that straddle a page */
+  ULONG PortChange[2];   /* the root-hub ports' software change flags (HC_UHCI_PORT_...) */
+  HC_POOL *ExtraPool;    /* blocks for packets that straddle a page */
+  HC_POOL *IsoExtraPool; /* the same for isochronous packets, up to 1,023 bytes */
   KSPIN_LOCK ScheduleLock;
   ULONG NodeBandwidth[63];
   LIST_ENTRY AsyncPipes; /* control and bulk queue heads, in the order they are linked */
   LONG Reclaim;          /* queued full-speed control and bulk transfers */
   ULONG LastFrame;
   LIST_ENTRY ActivePipes; /* pipes with a transfer on the hardware */
+  LIST_ENTRY Retiring;    /* cancelled transfers whose descriptors the controller may still hold */
+  LIST_ENTRY ClosedPipes; /* closed pipes whose queue heads it may still hold */
 } HC_UHCI_STATE;
 
 struct _HC_EXTENSION {
@@ -320,6 +333,12 @@ VOID HcFinishTransfer(HC_EXTENSION *hc, HC_TRANSFER *transfer, USBD_STATUS statu
 VOID HcCompletePending(HC_EXTENSION *hc);
 BOOLEAN HcSynchronize(HC_EXTENSION *hc, PKSYNCHRONIZE_ROUTINE routine, PVOID context);
 ULONG HcPollingValue(UCHAR interval);
+/* Isochronous URBs: the packet array fits the URB, and each packet's bytes (from its offset to the
+ * next packet's, the last to the buffer's end) lie in the buffer and fit the pipe's packet size. */
+BOOLEAN HcIsochronousPacketsValid(HC_TRANSFER *transfer, ULONG maximumPacket);
+/* The frame of packet 0: the URB's, or as soon as possible, the frame after the pipe's last
+ * queued one (next, when still ahead of now) or else two frames on from now. */
+ULONG HcIsochronousStartFrame(HC_TRANSFER *transfer, ULONG next, ULONG now);
 NTSTATUS HcUrbToNtStatus(USBD_STATUS status);
 
 /* roothub.c: the root hub each controller presents to the hub driver above as a USB 1.x hub. */

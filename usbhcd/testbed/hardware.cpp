@@ -1,6 +1,7 @@
 #include "hardware.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -67,6 +68,8 @@ void UhciController::hostControllerReset() {
   // The ports start over: a device still plugged in shows as a new connection.
   for (unsigned i = 0; i < 2; ++i)
     portsc[i] = ports[i] ? static_cast<uint16_t>(0x83 | (ports[i]->lowSpeed ? 0x100 : 0)) : 0x80;
+  walk_ = Walk{};
+  frameTime = 0;
 }
 
 uint32_t UhciController::readRegister(uint32_t offset, unsigned size) {
@@ -151,14 +154,29 @@ void UhciController::writeRegister(uint32_t offset, unsigned size, uint32_t valu
   }
 }
 
+// A frame's transactions take their share of its millisecond: time passes in any steps, and the
+// walk gets as far as the bus time elapsed, a transaction in flight completing when its bus time
+// has passed. The driver may act between steps, as it can while a real controller works.
 void UhciController::advance(uint64_t microseconds) {
   if (!(usbcmd & 0x01)) return;
-  frameTime += microseconds;
-  while (frameTime >= 1000) {
-    frameTime -= 1000;
-    runFrame();
-    frnum = static_cast<uint16_t>((frnum + 1) & 0x7FF);
+  while (microseconds) {
+    if (!walk_.running) startFrame();
+    uint64_t step = std::min<uint64_t>(microseconds, 1000 - frameTime);
+    frameTime += step;
+    microseconds -= step;
+    work(static_cast<unsigned>(frameTime * kFrameBytes / 1000));
+    if (frameTime >= 1000) {
+      frameTime = 0;
+      walk_.running = false;
+      frnum = static_cast<uint16_t>((frnum + 1) & 0x7FF);
+    }
   }
+}
+
+void UhciController::runFrame() {
+  if (!walk_.running) startFrame();
+  work(kFrameBytes);
+  walk_.running = false;
 }
 
 void UhciController::attach(unsigned port, UsbDevice *device) {
@@ -201,25 +219,39 @@ void store32(Machine *m, uint32_t physical, uint32_t value) {
 }
 }  // namespace
 
-// One transfer descriptor: its token goes to the device if the frame still has the bus time for
-// it, and the descriptor's status is written back as the controller does.
-UhciController::TdResult UhciController::executeTd(uint32_t td) {
+// A transfer descriptor is fetched: its words are read once, and its transaction takes the bus
+// time it needs if the frame still has it (its data plus the protocol overhead; low speed eight
+// times as much). The transaction completes later, from the words fetched.
+UhciController::TdResult UhciController::fetchTd(uint32_t td) {
   uint32_t control = load32(machine, td + 4);
   if (!(control & (1u << 23))) return TdResult::Inactive;
-  uint32_t token = load32(machine, td + 8);
-  uint32_t buffer = load32(machine, td + 12);
+  Walk &w = walk_;
+  w.td = td;
+  w.words[0] = load32(machine, td);
+  w.words[1] = control;
+  w.words[2] = load32(machine, td + 8);
+  w.words[3] = load32(machine, td + 12);
+  unsigned maximum = ((w.words[2] >> 21) + 1) & 0x7FF;
+  bool iso = control & (1u << 25);
+  unsigned cost = maximum + (iso ? kIsochronousOverhead : kTransactionOverhead);
+  if (control & (1u << 26)) cost *= 8;
+  if (bytesThisFrame + cost > kFrameBytes) return TdResult::NoTime;
+  bytesThisFrame += cost;
+  w.end = bytesThisFrame;
+  w.held = true;
+  return TdResult::Done;
+}
+
+// The fetched descriptor's transaction: its token goes to the device and its status is written
+// back as the controller does.
+UhciController::TdResult UhciController::completeTd() {
+  uint32_t td = walk_.td, control = walk_.words[1], token = walk_.words[2], buffer = walk_.words[3];
   Pid pid = static_cast<Pid>(token & 0xFF);
   uint8_t address = (token >> 8) & 0x7F;
   uint8_t endpoint = (token >> 15) & 0x0F;
   bool toggle = (token >> 19) & 1;
   unsigned maximum = ((token >> 21) + 1) & 0x7FF;  // 0x7FF + 1: zero bytes
   bool iso = control & (1u << 25);
-  bool lowSpeed = control & (1u << 26);
-  unsigned cost = maximum + (iso ? kIsochronousOverhead : kTransactionOverhead);
-  if (lowSpeed) cost *= 8;
-  if (bytesThisFrame + cost > kFrameBytes) return TdResult::NoTime;
-  bytesThisFrame += cost;
-
   UsbDevice *device = deviceAt(address);
   std::vector<uint8_t> data(maximum);
   unsigned length = maximum;
@@ -235,8 +267,18 @@ UhciController::TdResult UhciController::executeTd(uint32_t td) {
     if (pid != Pid::In) std::memcpy(data.data(), memory, maximum);
   }
   bool sentToggle = toggle;
-  Handshake h = device ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
+  // A device hears only tokens of its own speed.
+  bool reaches = device && device->lowSpeed == ((control & (1u << 26)) != 0);
+  Handshake h = reaches ? device->transact(pid, endpoint, &sentToggle, data.data(), length) : Handshake::Timeout;
   bool ioc = control & (1u << 24);
+  if (iso && h != Handshake::Ack) {  // no handshake and no retries: the packet is lost, the descriptor retires
+    store32(machine, td + 4, (control & ~(1u << 23) & ~0x7FFu) | (1u << 18) | 0x7FF);
+    if (ioc) {
+      usbsts |= 0x01;
+      interruptReasons |= 0x04;
+    }
+    return TdResult::Done;
+  }
   switch (h) {
     case Handshake::Ack: {
       if (pid == Pid::In && !iso && sentToggle != toggle) return TdResult::Retry;  // data dropped, sequence wrong
@@ -287,44 +329,73 @@ UhciController::TdResult UhciController::executeTd(uint32_t td) {
   return TdResult::Retry;
 }
 
-// One frame: from the frame list's entry, transfer descriptors and queue heads are followed
+// A frame: from the frame list's entry, transfer descriptors and queue heads are followed
 // through their links. A queue head's element runs; a descriptor that completes advances the
-// element to the descriptor's link, and the walk goes on down the queue when that link has its
-// depth-first bit, else on along the queue head's link. A loop of queue heads (bandwidth
-// reclamation) is walked while transactions happen; one pass without any ends the frame, as
-// does running out of the frame's bus time.
-void UhciController::runFrame() {
+// element to the descriptor's link (written back into the queue head), and the walk goes on down
+// the queue when that link has its depth-first bit, else on along the queue head's link. A loop
+// of queue heads (bandwidth reclamation) is walked while transactions happen; one pass without
+// any ends the frame, as does running out of the frame's bus time.
+void UhciController::startFrame() {
   ++frames;
   bytesThisFrame = 0;
   uint32_t frameNumber = static_cast<uint32_t>(frames);
   for (auto *p : ports)
     if (p) p->frame = frameNumber;
-  uint32_t link = load32(machine, (flbaseadd & 0xFFFFF000u) + (frnum & 0x3FF) * 4);
-  std::set<uint32_t> idle;  // queue heads passed since the last transaction
-  for (unsigned steps = 0; !(link & 1) && steps < 100000; ++steps) {
-    uint32_t at = link & ~0xFu;
-    if (!(link & 2)) {  // a descriptor in the horizontal list (isochronous)
-      TdResult r = executeTd(at);
-      if (r == TdResult::NoTime) return;
-      link = load32(machine, at);
+  walk_ = Walk{};
+  walk_.running = true;
+  walk_.link = load32(machine, (flbaseadd & 0xFFFFF000u) + (frnum & 0x3FF) * 4);
+}
+
+// The walk goes on as far as the bus time elapsed in the frame allows (budget, in bytes).
+void UhciController::work(unsigned budget) {
+  Walk &w = walk_;
+  for (unsigned steps = 0; !w.ended && steps < 100000; ++steps) {
+    if (w.held) {
+      if (w.end > budget) return;  // the transaction is still on the bus
+      w.held = false;
+      TdResult r = completeTd();
+      if (!w.qh) {  // a descriptor of the horizontal list (isochronous)
+        w.link = w.words[0];
+        continue;
+      }
+      if (r != TdResult::Retry) w.idle.clear();
+      uint32_t next = w.words[0];
+      if (r == TdResult::Done) {
+        store32(machine, w.qh + 4, next);
+        if (!(next & 1) && !(next & 2) && (next & 4)) {  // depth first: on down the queue
+          TdResult f = fetchTd(next & ~0xFu);
+          if (f == TdResult::NoTime) {
+            w.ended = true;
+            return;
+          }
+          if (f != TdResult::Inactive) continue;
+        }
+      }
+      w.link = load32(machine, w.qh);
+      w.qh = 0;
       continue;
     }
-    if (!idle.insert(at).second) return;
-    uint32_t element = load32(machine, at + 4);
-    while (!(element & 1) && !(element & 2)) {
-      uint32_t td = element & ~0xFu;
-      TdResult r = executeTd(td);
-      if (r == TdResult::NoTime) return;
-      if (r == TdResult::Inactive) break;
-      if (r != TdResult::Retry) idle.clear();
-      if (r != TdResult::Done) break;
-      uint32_t next = load32(machine, td);
-      store32(machine, at + 4, next);
-      element = next;
-      if (!(next & 4)) break;
+    if (w.link & 1) break;
+    uint32_t at = w.link & ~0xFu;
+    if (!(w.link & 2)) {  // a descriptor in the horizontal list
+      TdResult f = fetchTd(at);
+      if (f == TdResult::NoTime) break;
+      if (f == TdResult::Inactive) w.link = load32(machine, at);
+      continue;
     }
-    link = load32(machine, at);
+    if (!w.idle.insert(at).second) break;
+    uint32_t element = load32(machine, at + 4);
+    if (!(element & 1) && !(element & 2)) {
+      TdResult f = fetchTd(element & ~0xFu);
+      if (f == TdResult::NoTime) break;
+      if (f != TdResult::Inactive) {
+        w.qh = at;
+        continue;
+      }
+    }
+    w.link = load32(machine, at);
   }
+  w.ended = true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -383,6 +454,8 @@ void OhciController::softwareReset() {
   reg[ohci::RhDescriptorA / 4] = descriptorA;
   reg[ohci::RhDescriptorB / 4] = descriptorB;
   reg[ohci::RhStatus / 4] = rhStatus;
+  walk_ = Walk{};
+  frameTime = 0;
 }
 
 uint32_t OhciController::readRegister(uint32_t offset, unsigned size) {
@@ -542,10 +615,16 @@ bool OhciController::interruptAsserted() const {
 void OhciController::advance(uint64_t microseconds) {
   advancePorts(microseconds);
   if ((reg[ohci::Control / 4] & 0xC0) != 0x80) return;  // not UsbOperational
-  frameTime += microseconds;
-  while (frameTime >= 1000) {
-    frameTime -= 1000;
-    runFrame();
+  while (microseconds) {
+    if (!walk_.running) startFrame();
+    uint64_t step = std::min<uint64_t>(microseconds, 1000 - frameTime);
+    frameTime += step;
+    microseconds -= step;
+    work(static_cast<unsigned>(frameTime * kFrameBytes / 1000));
+    if (frameTime >= 1000) {
+      frameTime = 0;
+      endFrame();
+    }
   }
 }
 
@@ -567,10 +646,7 @@ OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
   uint32_t td = head & ~0xFu;
   uint32_t c = load32(machine, td), cbp = load32(machine, td + 4), next = load32(machine, td + 8),
            be = load32(machine, td + 12);
-  uint8_t address = e0 & 0x7F, number = (e0 >> 7) & 0x0F;
-  unsigned direction = (e0 >> 11) & 3, maximum = (e0 >> 16) & 0x7FF;
-  if (direction == 0 || direction == 3) direction = (c >> 19) & 3;
-  Pid pid = direction == 0 ? Pid::Setup : direction == 1 ? Pid::Out : Pid::In;
+  unsigned maximum = (e0 >> 16) & 0x7FF;
   bool toggle = (c & 0x02000000u) ? ((c >> 24) & 1) : ((head >> 1) & 1);
   unsigned remaining = 0;
   if (cbp) remaining = ((be ^ cbp) & ~0xFFFu) ? (0x1000 - (cbp & 0xFFF)) + (be & 0xFFF) + 1 : be - cbp + 1;
@@ -579,6 +655,22 @@ OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
   if (e0 & 0x2000) cost *= 8;
   if (bytesThisFrame + cost > kFrameBytes) return EdResult::NoTime;
   bytesThisFrame += cost;
+  Transaction &x = walk_.x;
+  x = Transaction{false, ed, td, e0, head, c, cbp, next, be, toggle, remaining, length, 0, 0, 0, 0, bytesThisFrame};
+  walk_.held = true;
+  return EdResult::Started;
+}
+
+// The fetched general descriptor's transaction completes.
+OhciController::EdResult OhciController::finishEd() {
+  const Transaction &x = walk_.x;
+  uint32_t ed = x.ed, td = x.td, e0 = x.e0, c = x.c, cbp = x.cbp, next = x.next, be = x.be;
+  bool toggle = x.toggle;
+  unsigned remaining = x.remaining, length = x.length;
+  uint8_t address = e0 & 0x7F, number = (e0 >> 7) & 0x0F;
+  unsigned direction = (e0 >> 11) & 3;
+  if (direction == 0 || direction == 3) direction = (c >> 19) & 3;
+  Pid pid = direction == 0 ? Pid::Setup : direction == 1 ? Pid::Out : Pid::In;
 
   // The bytes at the current buffer pointer, across into the last byte's page.
   auto span = [&](unsigned n, std::vector<std::pair<uint8_t *, unsigned>> &parts) {
@@ -617,6 +709,7 @@ OhciController::EdResult OhciController::serviceEd(uint32_t ed) {
     for (auto &p : parts) std::memcpy(data.data() + at, p.first, p.second), at += p.second;
   }
   UsbDevice *device = deviceAt(address);
+  if (device && device->lowSpeed != ((e0 & 0x2000) != 0)) device = nullptr;  // it hears only its own speed
   bool sent = toggle;
   unsigned n = length;
   Handshake h = device ? device->transact(pid, number, &sent, data.data(), n) : Handshake::Timeout;
@@ -698,9 +791,6 @@ OhciController::EdResult OhciController::serviceIsochronous(uint32_t ed, uint32_
     uint8_t *p = machine->memory->at(td + 16 + 2 * k, 2);
     return p ? static_cast<uint16_t>(p[0] | p[1] << 8) : uint16_t(0);
   };
-  auto address = [&](uint32_t offset) {
-    return ((offset & 0x1000) ? (be & ~0xFFFu) : (bp0 & ~0xFFFu)) | (offset & 0xFFF);
-  };
   uint32_t start = word(relative) & 0x1FFF;
   uint32_t end = static_cast<unsigned>(relative) + 1 < count
                      ? (word(relative + 1) & 0x1FFF)
@@ -709,6 +799,27 @@ OhciController::EdResult OhciController::serviceIsochronous(uint32_t ed, uint32_
   unsigned cost = size + kIsochronousOverhead;
   if (bytesThisFrame + cost > kFrameBytes) return EdResult::NoTime;
   bytesThisFrame += cost;
+  Transaction &x = walk_.x;
+  x = Transaction{true, ed, td, e0, head, c, bp0, next, be, false, 0, 0, relative, count, start, size, bytesThisFrame};
+  walk_.held = true;
+  return EdResult::Started;
+}
+
+// The fetched isochronous descriptor's packet completes.
+OhciController::EdResult OhciController::finishIsochronous() {
+  const Transaction &x = walk_.x;
+  uint32_t ed = x.ed, td = x.td, e0 = x.e0, head = x.head, c = x.c, bp0 = x.cbp, next = x.next, be = x.be;
+  int relative = x.relative;
+  unsigned count = x.count, start = x.start, size = x.size;
+  auto retire = [&](unsigned code) {
+    store32(machine, td, (c & 0x0FFFFFFFu) | (code << 28));
+    store32(machine, ed + 8, (next & ~0xFu) | (head & 2));
+    store32(machine, td + 8, doneHead);
+    doneHead = td;
+  };
+  auto address = [&](uint32_t offset) {
+    return ((offset & 0x1000) ? (be & ~0xFFFu) : (bp0 & ~0xFFFu)) | (offset & 0xFFF);
+  };
   uint8_t number = (e0 >> 7) & 0x0F, devaddr = e0 & 0x7F;
   bool in = ((e0 >> 11) & 3) == 2;
   std::vector<uint8_t> data(size);
@@ -737,11 +848,13 @@ OhciController::EdResult OhciController::serviceIsochronous(uint32_t ed, uint32_
   return EdResult::Progress;
 }
 
-// One frame: the frame number in the communication area, the periodic list of the frame's slot
-// of the interrupt table, then the control and bulk lists in the control/bulk service ratio until
-// the frame's bus time is spent or a pass moves nothing; the done queue goes to the communication
-// area when the driver has taken the last one.
-void OhciController::runFrame() {
+// A frame: its start writes the frame number to the communication area (start of frame); then
+// the periodic list of the frame's slot of the interrupt table, then the control and bulk lists
+// (as they were linked when the frame began) in the control/bulk service ratio until the frame's
+// bus time is spent or a pass moves nothing; at its end the done queue goes to the communication
+// area when the driver has taken the last one. The transactions take their share of the
+// millisecond, so the driver may act while one is on the bus, as with a real controller.
+void OhciController::startFrame() {
   ++frames;
   bytesThisFrame = 0;
   uint32_t hcca = reg[ohci::Hcca / 4];
@@ -757,52 +870,99 @@ void OhciController::runFrame() {
   if ((number & 0x7FFF) == 0) status |= 0x20;
   for (auto *d : devices)
     if (d) d->frame = static_cast<uint32_t>(frames);
-  uint32_t control = reg[ohci::Control / 4];
-  bool out = false;
-  if (control & 0x04) {
-    uint32_t ed = load32(machine, hcca + (number % 32) * 4);
-    for (unsigned steps = 0; ed && steps < 256 && !out; ++steps) {
-      uint32_t e0 = load32(machine, ed);
-      EdResult r = (e0 & 0x8000) ? ((control & 0x08) ? serviceIsochronous(ed, number) : EdResult::Idle) : serviceEd(ed);
-      if (r == EdResult::NoTime) out = true;
-      ed = load32(machine, ed + 12) & ~0xFu;
-    }
-  }
+  Walk &w = walk_;
+  w = Walk{};
+  w.running = true;
+  w.control = reg[ohci::Control / 4];
+  w.number = number;
+  w.periodic = (w.control & 0x04) ? load32(machine, hcca + (number % 32) * 4) : 0;
   auto chain = [&](uint32_t head) {
     std::vector<uint32_t> v;
     for (uint32_t ed = head & ~0xFu; ed && v.size() < 64; ed = load32(machine, ed + 12) & ~0xFu) v.push_back(ed);
     return v;
   };
-  std::vector<uint32_t> lists[2] = {(control & 0x10) ? chain(reg[ohci::ControlHeadED / 4]) : std::vector<uint32_t>{},
-                                    (control & 0x20) ? chain(reg[ohci::BulkHeadED / 4]) : std::vector<uint32_t>{}};
-  size_t at[2] = {0, 0};
-  unsigned ratio = (control & 3) + 1;
-  // The next endpoint of a list with something to do gets one transaction.
-  auto serveOne = [&](int list, bool &moved) {
-    auto &v = lists[list];
-    for (size_t tried = 0; tried < v.size(); ++tried) {
-      uint32_t ed = v[at[list] % v.size()];
-      at[list]++;
-      EdResult r = serviceEd(ed);
-      if (r == EdResult::NoTime) return false;
-      if (r == EdResult::Idle) continue;
-      if (r == EdResult::Progress) moved = true;
-      return true;
-    }
-    return true;
-  };
-  for (unsigned round = 0; round < 100000 && !out; ++round) {
-    bool moved = false;
-    for (unsigned r = 0; r < ratio && !out; ++r) out = !serveOne(0, moved);
-    if (!out) out = !serveOne(1, moved);
-    if (!moved) break;
-  }
+  if (w.control & 0x10) w.lists[0] = chain(reg[ohci::ControlHeadED / 4]);
+  if (w.control & 0x20) w.lists[1] = chain(reg[ohci::BulkHeadED / 4]);
+}
+
+void OhciController::endFrame() {
+  uint32_t &status = reg[ohci::InterruptStatus / 4];
   if (doneHead && !(status & 0x02)) {
-    store32(machine, hcca + 0x84, doneHead);
+    store32(machine, reg[ohci::Hcca / 4] + 0x84, doneHead);
     reg[0x30 / 4] = doneHead;
     doneHead = 0;
     status |= 0x02;
   }
+  walk_.running = false;
+}
+
+// The walk goes on as far as the bus time elapsed in the frame allows (budget, in bytes).
+void OhciController::work(unsigned budget) {
+  Walk &w = walk_;
+  unsigned ratio = (w.control & 3) + 1;
+  for (unsigned steps = 0; !w.ended && steps < 400000; ++steps) {
+    if (w.held) {
+      if (w.x.end > budget) return;  // the transaction is still on the bus
+      w.held = false;
+      EdResult r = w.x.iso ? finishIsochronous() : finishEd();
+      if (w.inPeriodic) {
+        w.periodic = load32(machine, w.x.ed + 12) & ~0xFu;
+        ++w.periodicSteps;
+      } else {
+        if (r == EdResult::Progress) w.moved = true;
+        ++w.slot;
+        w.tried = 0;
+      }
+      continue;
+    }
+    if (w.inPeriodic) {
+      if (!w.periodic || w.periodicSteps >= 256) {
+        w.inPeriodic = false;
+        continue;
+      }
+      uint32_t ed = w.periodic, e0 = load32(machine, ed);
+      EdResult r =
+          (e0 & 0x8000) ? ((w.control & 0x08) ? serviceIsochronous(ed, w.number) : EdResult::Idle) : serviceEd(ed);
+      if (r == EdResult::NoTime) break;
+      if (r != EdResult::Started) {
+        w.periodic = load32(machine, ed + 12) & ~0xFu;
+        ++w.periodicSteps;
+      }
+      continue;
+    }
+    // Control and bulk: per round, ratio transactions of control endpoints, then one of bulk.
+    if (w.slot > ratio) {
+      if (!w.moved || ++w.round >= 100000) break;
+      w.slot = 0;
+      w.moved = false;
+      continue;
+    }
+    int list = w.slot < ratio ? 0 : 1;
+    auto &v = w.lists[list];
+    if (w.tried >= v.size()) {  // nothing to do on this list now
+      ++w.slot;
+      w.tried = 0;
+      continue;
+    }
+    uint32_t ed = v[w.at[list] % v.size()];
+    w.at[list]++;
+    w.tried++;
+    EdResult r = serviceEd(ed);
+    if (r == EdResult::NoTime) break;
+    if (r == EdResult::Idle) continue;
+    if (r == EdResult::Progress) w.moved = true;
+    if (r != EdResult::Started) {
+      ++w.slot;
+      w.tried = 0;
+    }
+  }
+  w.ended = true;
+}
+
+void OhciController::runFrame() {
+  if (!walk_.running) startFrame();
+  work(kFrameBytes);
+  endFrame();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -835,7 +995,9 @@ PciDevice *Machine::deviceAtMemory(uint64_t physical, uint32_t *offset) const {
 }
 
 void Machine::advance(uint64_t microseconds) {
+  auto start = std::chrono::steady_clock::now();
   for (auto &entry : devices) entry.second->advance(microseconds);
+  modelTime += std::chrono::steady_clock::now() - start;
 }
 
 // ---------------------------------------------------------------------------------------------

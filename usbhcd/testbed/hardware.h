@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -186,11 +188,23 @@ class UhciController : public PciDevice {
   unsigned interruptReasons = 0;  // USBINTR bits whose events are pending
 
   void hostControllerReset();
-  void runFrame();
+  void runFrame();  // the rest of the current frame (or a whole one) at once
 
  private:
   enum class TdResult { Inactive, Done, Short, Retry, Error, NoTime };
-  TdResult executeTd(uint32_t td);
+  // Where the frame's walk is: the next link, the queue head whose element runs, and the
+  // descriptor whose transaction is on the bus (its words as fetched) until the frame's bus time
+  // reaches end.
+  struct Walk {
+    bool running = false, ended = false, held = false;
+    uint32_t link = 1, qh = 0, td = 0, words[4] = {};
+    unsigned end = 0;
+    std::set<uint32_t> idle;  // queue heads passed since the last transaction
+  } walk_;
+  void startFrame();
+  void work(unsigned budget);
+  TdResult fetchTd(uint32_t td);
+  TdResult completeTd();
   UsbDevice *deviceAt(uint8_t address);
 };
 
@@ -251,12 +265,36 @@ class OhciController : public PciDevice {
   unsigned failNextWith = 0;    // a fault: the next general descriptor retires with this condition code
 
   void softwareReset();
-  void runFrame();
+  void runFrame();  // the rest of the current frame (or a whole one) at once
 
  private:
-  enum class EdResult { Idle, Retry, Progress, NoTime };
-  EdResult serviceEd(uint32_t ed);
+  enum class EdResult { Idle, Retry, Progress, NoTime, Started };
+  // A transaction on the bus: its endpoint and transfer descriptor's words as fetched, until the
+  // frame's bus time reaches end.
+  struct Transaction {
+    bool iso;
+    uint32_t ed, td, e0, head, c, cbp, next, be;
+    bool toggle;
+    unsigned remaining, length;
+    int relative;
+    unsigned count, start, size, end;
+  };
+  // Where the frame's walk is.
+  struct Walk {
+    bool running = false, ended = false, held = false, inPeriodic = true, moved = false;
+    uint32_t control = 0, number = 0, periodic = 0;
+    unsigned periodicSteps = 0, slot = 0, round = 0;
+    size_t tried = 0, at[2] = {0, 0};
+    std::vector<uint32_t> lists[2];
+    Transaction x{};
+  } walk_;
+  void startFrame();
+  void endFrame();
+  void work(unsigned budget);
+  EdResult serviceEd(uint32_t ed);  // fetches the head descriptor: Started when its transaction is on the bus
+  EdResult finishEd();
   EdResult serviceIsochronous(uint32_t ed, uint32_t frame);
+  EdResult finishIsochronous();
   UsbDevice *deviceAt(uint8_t address);
   void portChange(unsigned port, uint32_t bits);
   void writePort(unsigned port, uint32_t value);
@@ -287,9 +325,10 @@ class Machine {
 
   std::map<std::pair<unsigned, uint32_t>, std::unique_ptr<PciDevice>> devices;
   unsigned lastBus = 0;
-  uint8_t elcr[2] = {0, 0};     // ports 0x4D0, 0x4D1
-  std::vector<Access> portLog;  // accesses to ports outside every device's range
-  DmaSpace *memory = nullptr;   // what bus masters reach
+  uint8_t elcr[2] = {0, 0};               // ports 0x4D0, 0x4D1
+  std::vector<Access> portLog;            // accesses to ports outside every device's range
+  DmaSpace *memory = nullptr;             // what bus masters reach
+  std::chrono::nanoseconds modelTime{0};  // host time spent in the devices' advance (the models)
 };
 
 }  // namespace hcsim

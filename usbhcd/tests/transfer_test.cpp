@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -53,7 +54,7 @@ struct Bus {
   void *hc = nullptr;
   void *handle = nullptr;
 
-  explicit Bus(Controller type) {
+  explicit Bus(Controller type, bool lowSpeed = false) : device(lowSpeed) {
     if (type == Controller::Uhci) {
       uhci = &tb.machine.add(0, 7, 2, std::make_unique<UhciController>(0xE000));
       uhci->setInterrupt(4, 11);
@@ -63,6 +64,12 @@ struct Bus {
     }
   }
   uint64_t frames() const { return uhci ? uhci->frames : ohci->frames; }
+  unsigned frameBytes() const { return uhci ? uhci->bytesThisFrame : ohci->bytesThisFrame; }
+  // Time passes to the start of the controller's next frame.
+  void toFrameStart() {
+    uint64_t at = uhci ? uhci->frameTime : ohci->frameTime;
+    if (at) tb.advance(1000 - at);
+  }
   void start() {
     ASSERT_EQ(hcsim::kSuccess, tb.load()) << joined(tb.errors());
     ASSERT_EQ(hcsim::kSuccess, tb.registerCallback());
@@ -533,6 +540,56 @@ TEST_P(UsbhcdTransfers, AbortCancelsQueuedTransfers) {
   EXPECT_EQ(64u, bus.device.bulkIn.size());
 }
 
+// An abort in the middle of a frame, while a packet of the transfer is on the bus: the controller
+// still finishes that packet from the descriptor it fetched and writes it back, so the driver
+// frees the descriptors (and completes the transfer) only when the frame has passed. Freed at
+// once, they would be the next transfer's, and the packet in flight would land in a buffer whose
+// request had completed and mark the next transfer's first descriptor done.
+TEST_P(UsbhcdTransfers, AnAbortInTheMiddleOfAFrameWaitsForTheFrameToPass) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  bus.device.bulkIn = pattern(16384, 8);
+  std::vector<uint8_t> in(4096, 0xEE);
+  URB first = Bus::bulk(c.pipe(0), in.data(), 4096, USBD_TRANSFER_DIRECTION_IN);
+  bus.toFrameStart();
+  auto r = bus.submit(first);
+  bus.tb.advance(1500);  // one frame and half the next
+  ASSERT_FALSE(r->done());
+  URB abort{};
+  abort.UrbPipeRequest.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+  abort.UrbPipeRequest.Hdr.Function = 0x02;
+  abort.UrbPipeRequest.PipeHandle = c.pipe(0);
+  auto ra = bus.submit(abort);
+  std::vector<uint8_t> atCompletion;
+  if (r->done()) atCompletion = in;
+  // At once, on the other pipe: the blocks it takes are free only if the driver let them go.
+  auto out = pattern(640, 9);
+  URB second = Bus::bulk(c.pipe(1), out.data(), 640, 0);
+  auto r2 = bus.submit(second);
+  for (unsigned step = 0; step < 400 && !(ra->done() && r2->done()); ++step) {
+    bus.tb.advance(100);
+    if (r->done() && atCompletion.empty()) atCompletion = in;
+  }
+  ASSERT_TRUE(r->done());
+  ASSERT_TRUE(ra->done());
+  ASSERT_TRUE(r2->done());
+  EXPECT_EQ(kUrbCancelled, static_cast<uint32_t>(first.UrbHeader.Status));
+  EXPECT_EQ(hcsim::kSuccess, ra->status());
+  EXPECT_EQ(hcsim::kSuccess, r2->status());
+  EXPECT_EQ(out, bus.device.bulkOut) << "the next transfer's descriptors were overwritten";
+  bus.tb.advance(20000);
+  EXPECT_TRUE(atCompletion == in) << "bytes landed in the buffer after its request completed";
+  // What the device sent went into the buffer, in order, and nowhere else.
+  size_t sent = 16384 - bus.device.bulkIn.size();
+  ASSERT_LE(sent, 4096u);
+  EXPECT_GT(sent, 19u * 64) << "the abort came after the first frame";
+  auto expected = pattern(16384, 8);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + sent, in.begin()));
+  EXPECT_EQ(0xEE, in[sent]);
+  EXPECT_EQ(sent, r->information()) << "the cancelled transfer reports what it moved";
+}
+
 TEST_P(UsbhcdTransfers, AnInterruptPipeIsPolledEveryEightFramesForAnIntervalOfTen) {
   Bus bus(GetParam());
   bus.start();
@@ -551,6 +608,69 @@ TEST_P(UsbhcdTransfers, AnInterruptPipeIsPolledEveryEightFramesForAnIntervalOfTe
   EXPECT_EQ(hcsim::kSuccess, r->status());
   EXPECT_EQ(3u, r->information());
   EXPECT_EQ(1, buffer[0]);
+}
+
+// A low-speed device: the driver marks its descriptors low speed (the device hears nothing else),
+// its default pipe has 8-byte packets, and its interrupt endpoint is polled as a full-speed one.
+TEST_P(UsbhcdTransfers, ALowSpeedDeviceAnswersControlAndInterruptTransfers) {
+  Bus bus(GetParam(), true);
+  bus.start();
+  std::vector<uint8_t> descriptor(18, 0xEE);
+  URB urb{};
+  auto &d = urb.UrbControlDescriptorRequest;
+  d.Hdr.Length = sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
+  d.Hdr.Function = 0x0B;
+  d.TransferBuffer = descriptor.data();
+  d.TransferBufferLength = 18;
+  d.DescriptorType = 1;
+  auto r = bus.submit(urb);
+  bus.run(*r);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(hcsim::kSuccess, r->status());
+  EXPECT_EQ(18u, r->information()) << "three 8-byte packets, not one";
+  EXPECT_EQ(bus.device.deviceDescriptor, descriptor);
+  auto c = bus.configure();
+  EXPECT_EQ(1, bus.device.configuration);
+  std::vector<uint8_t> buffer(8);
+  URB u = Bus::bulk(c.pipe(2), buffer.data(), 8, USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK);
+  auto i = bus.submit(u);
+  bus.tb.advance(40000);
+  EXPECT_FALSE(i->done());
+  const auto &frames = bus.device.endpoint(0x83)->frames;
+  ASSERT_GE(frames.size(), 4u);
+  for (size_t k = 1; k < frames.size(); ++k) EXPECT_EQ(8u, frames[k] - frames[k - 1]);
+  bus.device.interruptIn = {4, 5, 6, 7, 8, 9, 10, 11};
+  bus.run(*i, 20);
+  ASSERT_TRUE(i->done());
+  EXPECT_EQ(hcsim::kSuccess, i->status());
+  EXPECT_EQ((std::vector<uint8_t>{4, 5, 6, 7, 8, 9, 10, 11}), buffer);
+}
+
+// A low-speed transaction takes eight times the bus time: (8 + 13) x 8 = 168 bytes of the
+// frame's 1,500 for an 8-byte packet, so a frame holds eight of them.
+TEST_P(UsbhcdTransfers, LowSpeedPacketsTakeEightTimesTheBusTime) {
+  Bus bus(GetParam(), true);
+  bus.start();
+  std::vector<uint8_t> buffer(512);
+  URB urb{};
+  auto &x = urb.UrbControlVendorClassRequest;
+  x.Hdr.Length = sizeof(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
+  x.Hdr.Function = 0x17;  // vendor device request, in: the device answers with patterned bytes
+  x.TransferFlags = USBD_TRANSFER_DIRECTION_IN;
+  x.TransferBuffer = buffer.data();
+  x.TransferBufferLength = 512;
+  x.Request = 0x42;
+  bus.toFrameStart();
+  auto r = bus.submit(urb);
+  unsigned most = 0, frames = 0;
+  for (; frames < 100 && !r->done(); ++frames) {
+    bus.tb.advance(1000);
+    most = std::max(most, bus.frameBytes());
+  }
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(512u, r->information());
+  EXPECT_EQ(8u * (8 + hcsim::kTransactionOverhead) * 8, most);
+  EXPECT_GE(frames, (64u + 2) / 8) << "64 data packets, setup and status, eight a frame";
 }
 
 // A schedule that spends the frame on overhead is slower in simulated frames: the same 16 KB out
@@ -595,12 +715,8 @@ TEST_P(UsbhcdTransfers, RemovalCompletesTheTransfersStillQueued) {
 // ---------------------------------------------------------------------------------------------
 // Isochronous streams
 
-// Interface 1's stream: three URBs of 16 packets each, queued as soon as possible one after the
-// other into a buffer that crosses pages, deliver every frame's packet in order.
-TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
-  Bus bus(GetParam());
-  bus.start();
-  auto c = bus.configure();
+// Interface 1 selected: its isochronous in pipe.
+USBD_PIPE_HANDLE selectStream(Bus &bus, Bus::Configured &c) {
   std::vector<uint8_t> select(sizeof(_URB_SELECT_INTERFACE), 0);
   auto *si = reinterpret_cast<_URB_SELECT_INTERFACE *>(select.data());
   si->Hdr.Length = sizeof(_URB_SELECT_INTERFACE);
@@ -611,55 +727,154 @@ TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
   si->Interface.InterfaceNumber = 1;
   auto s = bus.tb.submitUrb(bus.hc, si);
   bus.run(*s);
-  ASSERT_EQ(hcsim::kSuccess, s->status());
-  ASSERT_EQ(1u, si->Interface.NumberOfPipes);
+  EXPECT_EQ(hcsim::kSuccess, s->status());
+  EXPECT_EQ(1u, si->Interface.NumberOfPipes);
   EXPECT_EQ(UsbdPipeTypeIsochronous, si->Interface.Pipes[0].PipeType);
-  EXPECT_EQ(256, si->Interface.Pipes[0].MaximumPacketSize);
+  EXPECT_EQ(bus.device.endpoint(0x84)->maxPacket, si->Interface.Pipes[0].MaximumPacketSize);
+  return si->Interface.Pipes[0].PipeHandle;
+}
 
-  constexpr unsigned kPackets = 16, kUrbs = 3;
-  size_t urbSize = sizeof(_URB_ISOCH_TRANSFER) + (kPackets - 1) * sizeof(USBD_ISO_PACKET_DESCRIPTOR);
-  std::vector<std::vector<uint8_t>> urbs(kUrbs, std::vector<uint8_t>(urbSize));
-  std::vector<uint8_t> memory(kUrbs * kPackets * 256 + 8192);
-  std::vector<std::unique_ptr<Request>> requests;
-  for (unsigned u = 0; u < kUrbs; ++u) {
-    auto *x = reinterpret_cast<_URB_ISOCH_TRANSFER *>(urbs[u].data());
-    x->Hdr.Length = static_cast<USHORT>(urbSize);
+// An isochronous in URB of packets of one size, in its own memory.
+struct IsoUrb {
+  std::vector<uint8_t> memory;
+  IsoUrb(USBD_PIPE_HANDLE pipe, uint8_t *buffer, unsigned packets, unsigned size, ULONG flags, ULONG startFrame = 0)
+      : memory(sizeof(_URB_ISOCH_TRANSFER) + (packets - 1) * sizeof(USBD_ISO_PACKET_DESCRIPTOR)) {
+    auto *x = urb();
+    x->Hdr.Length = static_cast<USHORT>(memory.size());
     x->Hdr.Function = 0x0A;
-    x->Hdr.UsbdDeviceHandle = bus.handle;
-    x->PipeHandle = si->Interface.Pipes[0].PipeHandle;
-    x->TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
-    x->TransferBuffer = memory.data() + 100 + u * kPackets * 256;
-    x->TransferBufferLength = kPackets * 256;
-    x->NumberOfPackets = kPackets;
-    for (unsigned k = 0; k < kPackets; ++k) x->IsoPacket[k].Offset = k * 256;
-    requests.push_back(bus.tb.submitUrb(bus.hc, x));
+    x->PipeHandle = pipe;
+    x->TransferFlags = USBD_TRANSFER_DIRECTION_IN | flags;
+    x->TransferBuffer = buffer;
+    x->TransferBufferLength = packets * size;
+    x->NumberOfPackets = packets;
+    x->StartFrame = startFrame;
+    for (unsigned k = 0; k < packets; ++k) x->IsoPacket[k].Offset = k * size;
   }
-  if (GetParam() == Controller::Uhci) {  // not provided on UHCI yet
-    for (unsigned u = 0; u < kUrbs; ++u) {
-      EXPECT_TRUE(requests[u]->done());
-      EXPECT_EQ(0xC0000E00u, static_cast<uint32_t>(reinterpret_cast<URB *>(urbs[u].data())->UrbHeader.Status));
-    }
-    return;
+  _URB_ISOCH_TRANSFER *urb() { return reinterpret_cast<_URB_ISOCH_TRANSFER *>(memory.data()); }
+};
+
+ULONG currentFrame(Bus &bus) {
+  URB u{};
+  u.UrbGetCurrentFrameNumber.Hdr.Length = sizeof(_URB_GET_CURRENT_FRAME_NUMBER);
+  u.UrbGetCurrentFrameNumber.Hdr.Function = 0x07;
+  auto r = bus.submit(u);
+  EXPECT_EQ(hcsim::kSuccess, r->status());
+  return u.UrbGetCurrentFrameNumber.FrameNumber;
+}
+
+// Interface 1's stream: three URBs of 16 packets each, queued as soon as possible one after the
+// other into a buffer that starts 100 bytes into a page, so that packets straddle pages, deliver
+// every frame's packet in order.
+TEST_P(UsbhcdTransfers, AnIsochronousStreamDeliversEveryFrame) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  constexpr unsigned kPackets = 16, kUrbs = 3;
+  std::vector<uint8_t> memory(kUrbs * kPackets * 256 + 8192);
+  uint8_t *stream =
+      reinterpret_cast<uint8_t *>((reinterpret_cast<uintptr_t>(memory.data()) + 4095) & ~uintptr_t(4095)) + 100;
+  std::vector<IsoUrb> urbs;
+  std::vector<std::unique_ptr<Request>> requests;
+  ULONG before = currentFrame(bus);
+  for (unsigned u = 0; u < kUrbs; ++u) {
+    urbs.emplace_back(pipe, stream + u * kPackets * 256, kPackets, 256, USBD_START_ISO_TRANSFER_ASAP);
+    requests.push_back(bus.submit(*reinterpret_cast<URB *>(urbs.back().urb())));
   }
   for (auto &r : requests) bus.run(*r, 200);
+  EXPECT_EQ(before + 2, urbs[0].urb()->StartFrame) << "as soon as possible: two frames on";
   for (unsigned u = 0; u < kUrbs; ++u) {
     SCOPED_TRACE(u);
-    auto *x = reinterpret_cast<_URB_ISOCH_TRANSFER *>(urbs[u].data());
+    auto *x = urbs[u].urb();
     ASSERT_TRUE(requests[u]->done());
     EXPECT_EQ(hcsim::kSuccess, requests[u]->status());
     EXPECT_EQ(kPackets * 256, requests[u]->information());
     EXPECT_EQ(0u, x->ErrorCount);
+    if (u) {
+      EXPECT_EQ(urbs[u - 1].urb()->StartFrame + kPackets, x->StartFrame) << "right after the last queued frame";
+    }
     for (unsigned k = 0; k < kPackets; ++k) {
       EXPECT_EQ(0, x->IsoPacket[k].Status) << k;
       EXPECT_EQ(256u, x->IsoPacket[k].Length) << k;
     }
   }
-  const uint8_t *stream = memory.data() + 100;
   for (unsigned i = 0; i < kUrbs * kPackets * 256; ++i)
     ASSERT_EQ(static_cast<uint8_t>(i * 7 % 251), stream[i]) << "stream byte " << i;
   const auto &frames = bus.device.endpoint(0x84)->frames;
   ASSERT_EQ(kUrbs * kPackets, frames.size());
   for (size_t i = 1; i < frames.size(); ++i) ASSERT_EQ(1u, frames[i] - frames[i - 1]) << "a frame was missed at " << i;
+  EXPECT_TRUE(bus.tb.errors().empty()) << joined(bus.tb.errors());
+}
+
+// Packets the device does not answer fail one by one (no retries): device not responding, no
+// length, counted in the URB's error count; the URB itself succeeds, the same on both controllers.
+TEST_P(UsbhcdTransfers, UnansweredIsochronousPacketsFailOneByOne) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  bus.device.endpoint(0x84)->timeout = true;
+  std::vector<uint8_t> buffer(8 * 256, 0xEE);
+  IsoUrb iso(pipe, buffer.data(), 8, 256, USBD_START_ISO_TRANSFER_ASAP);
+  auto r = bus.submit(*reinterpret_cast<URB *>(iso.urb()));
+  bus.run(*r, 100);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(kUrbSuccess, static_cast<uint32_t>(iso.urb()->Hdr.Status));
+  EXPECT_EQ(0u, r->information());
+  EXPECT_EQ(8u, iso.urb()->ErrorCount);
+  for (unsigned k = 0; k < 8; ++k) {
+    EXPECT_EQ(kUrbNotResponding, static_cast<uint32_t>(iso.urb()->IsoPacket[k].Status)) << k;
+    EXPECT_EQ(0u, iso.urb()->IsoPacket[k].Length) << k;
+  }
+  EXPECT_EQ(8u, bus.device.endpoint(0x84)->transactions) << "one try a packet";
+}
+
+// A URB whose explicit start frame has passed sends nothing: every packet is not accessed, the
+// URB itself succeeds, as an OHCI controller reports descriptors whose frames have passed.
+TEST_P(UsbhcdTransfers, AnIsochronousUrbWhoseFramesHavePassedFailsItsPackets) {
+  Bus bus(GetParam());
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  bus.tb.advance(100000);
+  std::vector<uint8_t> buffer(8 * 256, 0xEE);
+  IsoUrb iso(pipe, buffer.data(), 8, 256, 0, currentFrame(bus) - 40);
+  auto r = bus.submit(*reinterpret_cast<URB *>(iso.urb()));
+  bus.run(*r, 100);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(kUrbSuccess, static_cast<uint32_t>(iso.urb()->Hdr.Status));
+  EXPECT_EQ(0u, r->information());
+  EXPECT_EQ(8u, iso.urb()->ErrorCount);
+  for (unsigned k = 0; k < 8; ++k) {
+    EXPECT_EQ(0xC000000Fu, static_cast<uint32_t>(iso.urb()->IsoPacket[k].Status)) << k;
+    EXPECT_EQ(0u, iso.urb()->IsoPacket[k].Length) << k;
+  }
+  EXPECT_EQ(std::vector<uint8_t>(8 * 256, 0xEE), buffer);
+  EXPECT_TRUE(bus.device.endpoint(0x84)->frames.empty());
+}
+
+// UHCI's frame list holds 1,024 frames: a URB whose packets reach further ahead would land in
+// frames of the wrong round, so it is refused with nothing linked, and the pipe streams on.
+TEST(UsbhcdUhciIsochronous, AUrbReachingBeyondTheFrameListIsRefused) {
+  Bus bus(Controller::Uhci);
+  bus.start();
+  auto c = bus.configure();
+  USBD_PIPE_HANDLE pipe = selectStream(bus, c);
+  std::vector<uint8_t> buffer(8 * 256, 0xEE);
+  IsoUrb ahead(pipe, buffer.data(), 8, 256, 0, currentFrame(bus) + 1020);
+  auto r = bus.submit(*reinterpret_cast<URB *>(ahead.urb()));
+  bus.run(*r, 50);
+  ASSERT_TRUE(r->done());
+  EXPECT_EQ(0xC0000A00u, static_cast<uint32_t>(ahead.urb()->Hdr.Status)) << "bad start frame";
+  EXPECT_NE(hcsim::kSuccess, r->status());
+  IsoUrb next(pipe, buffer.data(), 8, 256, USBD_START_ISO_TRANSFER_ASAP);
+  auto n = bus.submit(*reinterpret_cast<URB *>(next.urb()));
+  bus.run(*n, 50);
+  ASSERT_TRUE(n->done());
+  EXPECT_EQ(hcsim::kSuccess, n->status());
+  EXPECT_EQ(8u * 256, n->information());
+  EXPECT_EQ(8u, bus.device.endpoint(0x84)->frames.size()) << "only the second URB's packets were sent";
+  EXPECT_TRUE(bus.tb.errors().empty()) << joined(bus.tb.errors());
 }
 
 // Every error condition code of an OHCI descriptor finishes its transfer with its status and
