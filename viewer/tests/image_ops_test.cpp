@@ -9,6 +9,7 @@
 
 #include "controls.h"
 #include "image_dialogs.h"
+#include "import_hook.h"
 #include "qrcamlib.h"
 #include "viewer_fixture.h"
 #include "viewer_ids.h"
@@ -32,6 +33,22 @@ bool greyPalette(const ImageDescriptor& image) {
       return false;
   return true;
 }
+
+// The image library's picture memory with every block above `limit` bytes refused, as on a
+// machine without the memory for it.
+struct LargeBlocksFail {
+  static SIZE_T limit;
+  static qrtest::ImportHook* hook;
+  static HGLOBAL WINAPI alloc(UINT flags, SIZE_T bytes) {
+    if (bytes > limit) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    return hook->original<HGLOBAL(WINAPI*)(UINT, SIZE_T)>()(flags, bytes);
+  }
+};
+SIZE_T LargeBlocksFail::limit = 0;
+qrtest::ImportHook* LargeBlocksFail::hook = nullptr;
 
 class ImageOps : public viewertest::Viewer {
  protected:
@@ -287,6 +304,31 @@ TEST_F(ImageOps, ResizeFromTheDialogGivesTheNewSizeWithTheAspectKept) {
   answers_.plan(IDOK);
   run(CM_RESIZE);
   EXPECT_EQ(1440, width());
+  EXPECT_EQ(1920, height());
+}
+
+TEST_F(ImageOps, AnOperationWithoutMemoryReportsItAndLeavesThePictureAsItWas) {
+  startWithStill();
+  const std::vector<BYTE> before = pixelsOf(image());
+  qrtest::ImportHook hook(GetModuleHandleA("vic32.dll"), "kernel32.dll", "GlobalAlloc",
+                          reinterpret_cast<void*>(&LargeBlocksFail::alloc));
+  ASSERT_TRUE(hook.installed());
+  LargeBlocksFail::hook = &hook;
+  LargeBlocksFail::limit = 1 << 20;  // the still and its undo copy fit, 2560 x 1920 does not
+  answers_.planText(IDC_FIRST_EDIT, "9999", IDOK);
+  answers_.plan(IDOK);
+  run(CM_RESIZE);
+  ASSERT_EQ(2u, answers_.seen().size());
+  EXPECT_EQ("Camera Error", answers_.seen()[1].caption);
+  EXPECT_FALSE(answers_.seen()[1].text.empty());
+  EXPECT_EQ(160, width());
+  EXPECT_EQ(120, height());
+  EXPECT_EQ(before, pixelsOf(image()));
+  // With the memory back, the same resize works.
+  LargeBlocksFail::limit = ~SIZE_T(0);
+  answers_.planText(IDC_FIRST_EDIT, "9999", IDOK);
+  run(CM_RESIZE);
+  EXPECT_EQ(2560, width());
   EXPECT_EQ(1920, height());
 }
 
