@@ -214,6 +214,22 @@ struct Hub {
       if (log()[i].write && log()[i].offset == offset) v.push_back(log()[i].value);
     return v;
   }
+
+  // Since the mark, the one write `written` to the port's register at `offset` (none for -1), and
+  // no write to any other register.
+  void expectPortWrite(size_t mark, uint32_t offset, int32_t written) {
+    const std::vector<uint32_t> writes = writesAt(mark, offset);
+    if (written < 0) {
+      EXPECT_TRUE(writes.empty());
+    } else {
+      ASSERT_EQ(1u, writes.size());
+      EXPECT_EQ(static_cast<uint32_t>(written), writes[0]);
+    }
+    for (size_t i = mark; i < log().size(); ++i)
+      if (log()[i].write) {
+        EXPECT_EQ(offset, log()[i].offset) << "only the port's own register";
+      }
+  }
 };
 
 class UsbhcdRootHub : public ::testing::TestWithParam<Controller> {};
@@ -361,17 +377,7 @@ TEST(UsbhcdRootHubOhci, FeaturesWriteTheirCommandValues) {
     size_t mark = hub.log().size();
     Answer a = c.set ? hub.setFeature(2, c.feature) : hub.clearFeature(2, c.feature);
     EXPECT_EQ(kUrbSuccess, a.urb);
-    auto writes = hub.writesAt(mark, 0x58);
-    if (c.written < 0) {
-      EXPECT_TRUE(writes.empty());
-    } else {
-      ASSERT_EQ(1u, writes.size());
-      EXPECT_EQ(static_cast<uint32_t>(c.written), writes[0]);
-    }
-    for (size_t i = mark; i < hub.log().size(); ++i)
-      if (hub.log()[i].write) {
-        EXPECT_EQ(0x58u, hub.log()[i].offset) << "only port 2's register";
-      }
+    hub.expectPortWrite(mark, 0x58, c.written);
   }
 }
 
@@ -409,17 +415,7 @@ TEST(UsbhcdRootHubUhci, FeaturesWritePortscLeavingTheChangeBitsAlone) {
     size_t mark = hub.log().size();
     Answer a = c.set ? hub.setFeature(2, c.feature) : hub.clearFeature(2, c.feature);
     EXPECT_EQ(kUrbSuccess, a.urb);
-    auto writes = hub.writesAt(mark, 0x12);
-    if (c.written < 0) {
-      EXPECT_TRUE(writes.empty());
-    } else {
-      ASSERT_EQ(1u, writes.size());
-      EXPECT_EQ(static_cast<uint32_t>(c.written), writes[0]);
-    }
-    for (size_t i = mark; i < hub.log().size(); ++i)
-      if (hub.log()[i].write) {
-        EXPECT_EQ(0x12u, hub.log()[i].offset) << "only port 2's register";
-      }
+    hub.expectPortWrite(mark, 0x12, c.written);
   }
 }
 
