@@ -138,6 +138,18 @@ struct Bus {
     u.UrbBulkOrInterruptTransfer.TransferFlags = flags;
     return u;
   }
+
+  // Get-descriptor of the device (type 1) or its configuration (2) on the default pipe.
+  static URB getDescriptor(UCHAR type, void *buffer, ULONG length) {
+    URB u{};
+    auto &d = u.UrbControlDescriptorRequest;
+    d.Hdr.Length = sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
+    d.Hdr.Function = 0x0B;
+    d.TransferBuffer = buffer;
+    d.TransferBufferLength = length;
+    d.DescriptorType = type;
+    return u;
+  }
 };
 
 class UsbhcdUrbs : public ::testing::TestWithParam<Controller> {};
@@ -434,13 +446,7 @@ TEST_P(UsbhcdTransfers, AShortControlDataStageGoesOnToItsStatusStage) {
   Bus bus(GetParam());
   bus.start();
   std::vector<uint8_t> buffer(255, 0xEE);
-  URB urb{};
-  auto &d = urb.UrbControlDescriptorRequest;
-  d.Hdr.Length = sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
-  d.Hdr.Function = 0x0B;
-  d.TransferBuffer = buffer.data();
-  d.TransferBufferLength = 255;
-  d.DescriptorType = 2;
+  URB urb = Bus::getDescriptor(2, buffer.data(), 255);
   auto r = bus.submit(urb);
   bus.run(*r);
   ASSERT_TRUE(r->done());
@@ -616,13 +622,7 @@ TEST_P(UsbhcdTransfers, ALowSpeedDeviceAnswersControlAndInterruptTransfers) {
   Bus bus(GetParam(), true);
   bus.start();
   std::vector<uint8_t> descriptor(18, 0xEE);
-  URB urb{};
-  auto &d = urb.UrbControlDescriptorRequest;
-  d.Hdr.Length = sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
-  d.Hdr.Function = 0x0B;
-  d.TransferBuffer = descriptor.data();
-  d.TransferBufferLength = 18;
-  d.DescriptorType = 1;
+  URB urb = Bus::getDescriptor(1, descriptor.data(), 18);
   auto r = bus.submit(urb);
   bus.run(*r);
   ASSERT_TRUE(r->done());
