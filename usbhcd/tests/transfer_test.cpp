@@ -596,6 +596,17 @@ TEST_P(UsbhcdTransfers, AnAbortInTheMiddleOfAFrameWaitsForTheFrameToPass) {
   EXPECT_EQ(sent, r->information()) << "the cancelled transfer reports what it moved";
 }
 
+// An interrupt-in read of endpoint 0x83 (bInterval 10, on the tree's 8-frame level) while the
+// device has nothing to send: still pending after `microseconds`, with at least `polls` tokens
+// eight frames apart.
+void expectPolledEveryEightFrames(Bus &bus, Request &read, uint64_t microseconds, size_t polls) {
+  bus.tb.advance(microseconds);
+  EXPECT_FALSE(read.done());
+  const auto &frames = bus.device.endpoint(0x83)->frames;
+  ASSERT_GE(frames.size(), polls);
+  for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(8u, frames[i] - frames[i - 1]);
+}
+
 TEST_P(UsbhcdTransfers, AnInterruptPipeIsPolledEveryEightFramesForAnIntervalOfTen) {
   Bus bus(GetParam());
   bus.start();
@@ -603,11 +614,7 @@ TEST_P(UsbhcdTransfers, AnInterruptPipeIsPolledEveryEightFramesForAnIntervalOfTe
   std::vector<uint8_t> buffer(8);
   URB u = Bus::bulk(c.pipe(2), buffer.data(), 8, USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK);
   auto r = bus.submit(u);
-  bus.tb.advance(64000);
-  EXPECT_FALSE(r->done());
-  const auto &frames = bus.device.endpoint(0x83)->frames;
-  ASSERT_GE(frames.size(), 7u);
-  for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(8u, frames[i] - frames[i - 1]);
+  ASSERT_NO_FATAL_FAILURE(expectPolledEveryEightFrames(bus, *r, 64000, 7));
   bus.device.interruptIn = {1, 2, 3};
   bus.run(*r, 20);
   ASSERT_TRUE(r->done());
@@ -634,11 +641,7 @@ TEST_P(UsbhcdTransfers, ALowSpeedDeviceAnswersControlAndInterruptTransfers) {
   std::vector<uint8_t> buffer(8);
   URB u = Bus::bulk(c.pipe(2), buffer.data(), 8, USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK);
   auto i = bus.submit(u);
-  bus.tb.advance(40000);
-  EXPECT_FALSE(i->done());
-  const auto &frames = bus.device.endpoint(0x83)->frames;
-  ASSERT_GE(frames.size(), 4u);
-  for (size_t k = 1; k < frames.size(); ++k) EXPECT_EQ(8u, frames[k] - frames[k - 1]);
+  ASSERT_NO_FATAL_FAILURE(expectPolledEveryEightFrames(bus, *i, 40000, 4));
   bus.device.interruptIn = {4, 5, 6, 7, 8, 9, 10, 11};
   bus.run(*i, 20);
   ASSERT_TRUE(i->done());
